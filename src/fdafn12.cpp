@@ -1,0 +1,1 @@
+#include "fdafn12.h"

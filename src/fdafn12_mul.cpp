@@ -1,0 +1,1 @@
+#include "fdafn12_mul.h"

@@ -1,0 +1,1 @@
+#include "micarray_core.h"

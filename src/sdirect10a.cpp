@@ -1,0 +1,1 @@
+#include "sdirect10a.h"
