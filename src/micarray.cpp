@@ -1,1 +1,213 @@
+// The engine: configuration from the sampling rate, lifecycle of the stage
+// records, and the per-step pipeline with all time-domain processing.
 #include "micarray_core.h"
+#include "uperation.h"
+
+using micarray_core::Core;
+
+const TProductInfo MicArray_Info = {
+    "Duet Beam - two-microphone speech enhancement engine",
+    "Version 2.70",
+    "Copyright (c) 2026 Pairwise Acoustics Lab",
+};
+
+namespace {
+
+const mfloat kPreEmphasis = -0.8f;  // x[k] + (-0.8) x[k-1]: lifts high frequencies before analysis
+const mfloat kDeEmphasis = 0.8f;    // y[k] + 0.8 y[k-1]: the inverse of the pre-emphasis
+const mfloat kSmoothing = 0.5f;     // equal weights of this and the previous direction-match value
+const mfloat kDtdThreshold = 0.98f; // similarity above which a blocking filter's error resembles the beam
+const mfloat kOutputLimit = 32767.0f;
+const uint32 kDtdCoefficients = 4;  // low DCT coefficients the double-talk detectors compare
+
+// Frame size by sampling rate (frames of 32 ms at 8, 16 and 32 kHz, hop of
+// a quarter frame); the last row takes every higher rate.
+struct TFrameSize {
+  uint32 maxRate;  // highest rate of the row
+  uint32 lenght_step;
+  int16 offset_wn;  // first entry of the frame's window in winTable32f
+};
+const TFrameSize kFrameSizes[] = {
+    {10000, 64, 0},
+    {20000, 128, 256},
+    {0, 256, 768},
+};
+const uint32 kLastFrameSize = sizeof kFrameSizes / sizeof kFrameSizes[0] - 1;
+
+// A time-frame value as a 16-bit sample: truncated toward zero inside the
+// range, saturated outside it (the inverse transform gives no bound).
+int16 SaturateToInt16(mfloat v) {
+  if (v != v) return 0;  // NaN carries no sample value
+  if (v >= 32767.0f) return 32767;
+  if (v <= -32768.0f) return -32768;
+  return (int16)v;  // truncation toward zero
+}
+
+uint32 SetFrameSize(micarray_core::TMicArray* it, uint32 SamplingRate) {
+  it->SampleRate = SamplingRate;
+  const TFrameSize* size = kFrameSizes;
+  while (size != kFrameSizes + kLastFrameSize && SamplingRate > size->maxRate) size++;
+  it->lenght_step = size->lenght_step;
+  it->lenght_frame = 4 * size->lenght_step;
+  it->maxFbin = it->lenght_frame / 2 + 1;
+  it->offset_wn = size->offset_wn;
+  return it->lenght_frame;
+}
+
+// Steps 1-3: shift each microphone's raw history by one step, append the
+// new samples, pre-emphasise, window and transform; dYb collects the mean of
+// the windowed time frames.
+void AnalyseFrames(micarray_core::TMicArray* it, const int16* inpbuf) {
+  const uint32 N = it->lenght_frame, S = it->lenght_step, F = it->maxFbin, M = it->sizeMic;
+  const float* w = winTable32f + it->offset_wn;
+  for (uint32 k = 0; k < N; k++) it->dYb[k] = 0.0f;
+  for (uint32 m = 0; m < M; m++) {
+    int16* hist = it->frameMic + m;
+    CopyMem16i(hist, M, hist + S * M, M, N - S);
+    CopyMem16i(hist + (N - S) * M, M, inpbuf + m, M, S);
+    // The memory is the newest sample of the previous frame, so the first
+    // pre-emphasised value pairs x[0] with a sample three steps later.
+    it->buff[0] = (mfloat)hist[0] + kPreEmphasis * (mfloat)it->pre_emphasis[m];
+    for (uint32 k = 1; k < N; k++) it->buff[k] = (mfloat)hist[k * M] + kPreEmphasis * (mfloat)hist[(k - 1) * M];
+    it->pre_emphasis[m] = hist[(N - 1) * M];
+    for (uint32 k = 0; k < N; k++) {
+      it->buff[k] = it->buff[k] * w[k];
+      it->dYb[k] = it->dYb[k] + it->buff[k];
+    }
+    FFTnRC_fft(&it->FFTnRC, it->buff, 1);
+    FFTnRC_fftbuf2xy(&it->FFTnRC, it->buff, it->reXmic + m * F, it->imXmic + m * F);
+  }
+  umem_div(it->dYb, (mfloat)M, N);
+}
+
+// Step 10: per microphone, remove the coherence-weighted beam adaptively; the
+// double-talk detector compares the error frame with the mean frame and its
+// similarity becomes the filter's step size.
+void BlockTarget(micarray_core::TMicArray* it, mfloat sdd_norm) {
+  for (uint32 m = 0; m < it->sizeMic; m++) {
+    TFDAF12* bm = &it->bm[m];
+    FDAF12_Substration(bm, it->reWYb, it->imWYb, it->reXmic + m * it->maxFbin, it->imXmic + m * it->maxFbin,
+                       sdd_norm);
+    FFTnRC_xy2fftbuf(&it->FFTnRC, bm->reE, bm->imE, it->buff);
+    FFTnRC_fft(&it->FFTnRC, it->buff, -1);
+    it->dtd_status[m] = DTalkDetect_RunMA(&it->dtd[m], kDtdThreshold, it->buff, it->dYb, &it->dtd_coeff[m]);
+    FDAF12_Adaptation(bm, it->reWYb, it->imWYb, it->dtd_coeff[m]);
+  }
+}
+
+// Steps 21-27: the inverse-transformed frame in buff is halved (four
+// Hann windows at a hop of N/4 sum to 2), overlap-added, de-emphasised and
+// clipped into the caller's buffer.
+void Synthesise(micarray_core::TMicArray* it, int16* outbuf) {
+  const uint32 N = it->lenght_frame, S = it->lenght_step;
+  for (uint32 k = 0; k < N; k++) it->dOut_wE[k] = SaturateToInt16(it->buff[k]);
+  umem_cpy_div(it->dOut_wE, it->dOut_wE, it->div_step + it->div_step, N);
+  umem_add(it->dOut_wE, it->dOutPrev_wE + S, N - S);
+  umem_cpy(it->dOutPrev_wE, it->dOut_wE, N);
+  it->ui_counter++;
+  int16 prev = it->de_emphasis;
+  for (uint32 k = 0; k < S; k++) {
+    const mfloat mysum = (mfloat)it->dOut_wE[k] + kDeEmphasis * (mfloat)prev;
+    if (mysum > kOutputLimit)
+      outbuf[k] = 32767;
+    else if (mysum < -kOutputLimit)
+      outbuf[k] = -32767;
+    else
+      outbuf[k] = (int16)mysum;
+    prev = outbuf[k];
+  }
+  it->de_emphasis = prev;
+}
+
+}  // namespace
+
+void MicArray_Init(TMicArray* pub, uint32 SamplingRate, mfloat Distance, mfloat speedAlpha, mfloat pSdb, mfloat pNn,
+                   mfloat pMn) {
+  micarray_core::TMicArray* it = Core(pub);
+  const uint32 nfft = SetFrameSize(it, SamplingRate);
+  it->Distance = Distance;
+  it->div_step = 1.0f;
+  it->sizeMic = kMaxMics;
+  it->sdd_thr = 0.3f;
+  it->sdd_old = 1.0f;
+  it->mSuppression = 0.075f;
+  it->angleTetta_start = 0.0f;
+  sDirect10a_Init(&it->sDr10a, SamplingRate, nfft, speedAlpha);
+  sDirect10a_SetVectorDirect(&it->sDr10a, it->angleTetta_start, Distance);
+  for (uint32 m = 0; m < it->sizeMic; m++) FDAF12_Init(&it->bm[m], nfft);
+  for (uint32 m = 0; m < it->sizeMic; m++) DTalkDetect_Init(&it->dtd[m], kDtdCoefficients, nfft);
+  MulFDAF12_Init(&it->mulC, it->sizeMic, nfft);
+  FFTnRC_Init(&it->FFTnRC, nfft);
+  FilterWiener_Init(&it->fwiener, nfft, 0, pSdb, pNn, pMn);
+  for (uint32 k = 0; k < it->lenght_frame * it->sizeMic; k++) it->frameMic[k] = 0;
+  for (uint32 k = 0; k < it->lenght_frame; k++) {
+    it->dYb[k] = 0.0f;
+    it->dOut_wE[k] = 0;
+    it->dOutPrev_wE[k] = 0;
+  }
+  it->de_emphasis = 0;
+  it->pre_emphasis[0] = it->pre_emphasis[1] = 0;
+  it->ui_counter = 0;
+}
+
+void MicArray_Reset(TMicArray* pub, mfloat pSdb, mfloat pNn, mfloat pMn) {
+  FilterWiener_Reset(&Core(pub)->fwiener, 0, pSdb, pNn, pMn);
+}
+
+void MicArray_Destroyed(TMicArray* pub) {
+  micarray_core::TMicArray* it = Core(pub);
+  for (uint32 m = 0; m < it->sizeMic; m++) FDAF12_Destroyed(&it->bm[m]);
+  for (uint32 m = 0; m < it->sizeMic; m++) DTalkDetect_Destroyed(&it->dtd[m]);
+  MulFDAF12_Destroyed(&it->mulC);
+  FilterWiener_Destroyed(&it->fwiener);
+}
+
+mfloat MicArray_Process(TMicArray* pub, int16* inpbuf, int16* outbuf) {
+  micarray_core::TMicArray* it = Core(pub);
+  const uint32 F = it->maxFbin;
+
+  AnalyseFrames(it, inpbuf);
+
+  // Fixed beam towards the front: the mean of the microphone spectra.
+  umem_complex_scm(it->reYb, it->imYb, it->reXmic, it->imXmic, F, it->sizeMic);
+  FFTnRC_xy2fftbuf(&it->FFTnRC, it->reYb, it->imYb, it->buff);
+  FFTnRC_fftbuf2F(&it->FFTnRC, it->buff, it->PhasaYb);
+
+  sDirect10a_Detect(&it->sDr10a, it->reXmic, it->imXmic);
+  const mfloat sdd_prev = it->sdd_old;
+  it->sdd = it->sDr10a.sDirect;
+  it->sdd_old = it->sdd;
+  sDirect10a_FilterWiener(&it->sDr10a, it->reYb, it->imYb, it->reWYb, it->imWYb);
+
+  // The more the sound comes from the front, the more of the beam the
+  // blocking filters remove and the less the canceller subtracts.
+  const mfloat sdd_norm = kSmoothing * sdd_prev + kSmoothing * it->sdd;
+  BlockTarget(it, sdd_norm);
+
+  // The blocking filters' errors are the noise references of the canceller.
+  for (uint32 n = 0; n < it->sizeMic; n++) {
+    umem_cpy(it->BM_re + n * F, it->bm[n].reE, F);
+    umem_cpy(it->BM_im + n * F, it->bm[n].imE, F);
+  }
+  mfloat mCoeff[kMaxMics];
+  for (uint32 n = 0; n < it->sizeMic; n++) mCoeff[n] = 1.0f - sdd_norm;
+  MulFDAF12_Substration(&it->mulC, it->BM_re, it->BM_im, it->reYb, it->imYb, mCoeff);
+  umem_cpy(it->reE, it->mulC.reE, F);
+  umem_cpy(it->imE, it->mulC.imE, F);
+  MulFDAF12_Adaptation(&it->mulC, it->BM_re, it->BM_im, it->dtd_coeff);
+
+  // Post-filter on the magnitude; the signal reference is refreshed unless
+  // both detectors find the errors alike (target absent from the references).
+  FFTnRC_xy2R(&it->FFTnRC, it->reE, it->imE, it->psdE);
+  const char vad_status = (it->dtd_status[0] && it->dtd_status[1]) ? 0 : 1;
+  FilterWiener_Run(&it->fwiener, 1, vad_status, it->psdE);
+  FFTnRC_RF2xy(&it->FFTnRC, it->psdE, it->PhasaYb, it->reE, it->imE);
+  sDirect10a_FilterWiener(&it->sDr10a, it->reE, it->imE, it->reWE, it->imWE);
+
+  FFTnRC_xy2fftbuf(&it->FFTnRC, it->reWE, it->imWE, it->buff);
+  FFTnRC_fft(&it->FFTnRC, it->buff, -1);
+  Synthesise(it, outbuf);
+  return 0.0f;
+}
+
+void vCpy(mfloat* r, mfloat* x, uint32 j) { umem_cpy(r, x, j); }
