@@ -111,10 +111,10 @@ TEST(Engine, RecordsAreIndependent) {
   InitDefault(&ea, 8000);
   InitDefault(&eb, 8000);
   InitDefault(&alone, 8000);
-  const size_t S = ea.lenght_step;
-  std::vector<int16_t> outA(a.size() / 2), outB(b.size() / 2);
+  const size_t S = ea.lenght_step, steps = a.size() / 2 / S;
+  std::vector<int16_t> outA(steps * S), outB(steps * S);
   std::vector<int16_t> ina = a, inb = b;
-  for (size_t k = 0; k < outA.size() / S; k++) {
+  for (size_t k = 0; k < steps; k++) {
     MicArray_Process(&ea, &ina[2 * S * k], &outA[S * k]);
     MicArray_Process(&eb, &inb[2 * S * k], &outB[S * k]);
   }
@@ -172,8 +172,8 @@ TEST(Engine, CancelsAnInterfererFromTheSide) {
     const double outNoise = Power(RunSteps(&e1, noise), settle);
     const double outTalker = Power(RunSteps(&e2, talker), settle);
     const double inTalker = Power(talker, settle, 2);
-    EXPECT_LT(10 * std::log10(outNoise / beamNoise), -6.0) << "rate " << rate;
-    EXPECT_GT(10 * std::log10(outTalker / inTalker), -6.0) << "rate " << rate;
+    EXPECT_LT(10 * std::log10(outNoise / beamNoise), -20.0) << "rate " << rate;
+    EXPECT_GT(10 * std::log10(outTalker / inTalker), -3.0) << "rate " << rate;
   }
 }
 

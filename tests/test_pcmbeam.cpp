@@ -32,14 +32,14 @@ class Pcmbeam : public ::testing::Test {
     args.push_back(input);
     args.push_back(output);
     args[pos] = value;
-    return Run(PCMBEAM_EXE, args);
+    return ::Run(PCMBEAM_EXE, args);
   }
   RunResult RunAt(const std::string& rate) { return RunWith(5, rate, rate); }
   std::string dir, input, output;
 };
 
 TEST_F(Pcmbeam, FewerThanEightArgumentsPrintTheUsage) {
-  const RunResult r = Run(PCMBEAM_EXE, {"0.05", "0.07", "-15", "0.9", "0.98", "8000", input});
+  const RunResult r = ::Run(PCMBEAM_EXE, {"0.05", "0.07", "-15", "0.9", "0.98", "8000", input});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out,
             "Usage: <Distance> <Speed> <pSdb> <pNn> <pMn> <SampleRate> <inpFile> <outFile>\n"
@@ -97,12 +97,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Pcmbeam, AValueIsCheckedOnlyAfterThoseBeforeItWereAccepted) {
   std::vector<std::string> args = {"0", "0", "1", "1", "1", "99999", "/nonexistent", output};
-  EXPECT_EQ(Run(PCMBEAM_EXE, args).out, std::string(kDistance) + "Current value: 0.000000\n");
+  EXPECT_EQ(::Run(PCMBEAM_EXE, args).out, std::string(kDistance) + "Current value: 0.000000\n");
   args[0] = "0.05";
-  EXPECT_EQ(Run(PCMBEAM_EXE, args).out, std::string(kSpeed) + "Current value: 0.000000\n");
+  EXPECT_EQ(::Run(PCMBEAM_EXE, args).out, std::string(kSpeed) + "Current value: 0.000000\n");
   // A missing input is reported before the rate is tested.
   args = {"0.05", "0.07", "-15", "0.9", "0.98", "99999", "/nonexistent", output};
-  EXPECT_EQ(Run(PCMBEAM_EXE, args).out, "Couldn't read input file\n");
+  EXPECT_EQ(::Run(PCMBEAM_EXE, args).out, "Couldn't read input file\n");
 }
 
 TEST_F(Pcmbeam, BoundaryValuesAreAccepted) {

@@ -40,7 +40,7 @@ TEST_P(Vectors, PcmbeamReproducesTheExpectedOutput) {
   std::vector<std::string> args(c.args, c.args + 6);
   args.push_back(VectorPath(c, ".in.pcm"));
   args.push_back(out);
-  ASSERT_EQ(Run(PCMBEAM_EXE, args).status, 0);
+  ASSERT_EQ(::Run(PCMBEAM_EXE, args).status, 0);
   const std::vector<int16_t> got = ReadPcm(out), want = ReadPcm(VectorPath(c, ".out.pcm"));
   ASSERT_EQ(got.size(), want.size());
   for (size_t i = 0; i < got.size(); i++) ASSERT_EQ(got[i], want[i]) << "first difference at sample " << i;

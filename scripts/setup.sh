@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what the build needs beyond the machine's image (Debian packages),
+# only where something is missing. Needs root when it has to install.
+set -euo pipefail
+
+packages=(cmake g++ make python3 googletest libgtest-dev libbenchmark-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
