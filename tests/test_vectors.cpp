@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "micarray_core.h"
+#include "scene.h"
 #include "support.h"
 
 namespace {
@@ -84,5 +85,42 @@ TEST_P(Vectors, EngineFollowsTheTraceStepByStep) {
 
 INSTANTIATE_TEST_SUITE_P(All, Vectors, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<VectorCase>& p) { return std::string(p.param.name); });
+
+}  // namespace
+
+namespace {
+
+// FNV-1a over the bytes of a file.
+uint64_t Fingerprint(const std::string& bytes) {
+  uint64_t h = 14695981039346656037ull;
+  for (unsigned char c : bytes) h = (h ^ c) * 1099511628211ull;
+  return h;
+}
+
+struct GoldenCase {
+  uint32_t rate;
+  uint64_t fingerprint;  // of pcmbeam's output for three seconds of the default scene
+};
+
+class Golden : public ::testing::TestWithParam<GoldenCase> {};
+
+// Guards every bit of the output: an optimisation that changes one sample
+// changes the fingerprint.
+TEST_P(Golden, PcmbeamOutputMatchesTheRecordedFingerprint) {
+  const std::string dir = TempDir();
+  const TScene scene = Scene_Default(GetParam().rate, 3.0);
+  WritePcm(dir + "/in.pcm", Scene_Render(&scene, kSceneBoth));
+  ASSERT_EQ(::Run(PCMBEAM_EXE, {"0.05", "0.07", "-15", "0.9", "0.98", std::to_string(GetParam().rate),
+                                dir + "/in.pcm", dir + "/out.pcm"})
+                .status,
+            0);
+  EXPECT_EQ(Fingerprint(ReadFile(dir + "/out.pcm")), GetParam().fingerprint) << std::hex << "0x"
+                                                                             << Fingerprint(ReadFile(dir + "/out.pcm"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, Golden,
+                         ::testing::Values(GoldenCase{8000, 0x2a71322d22bc98fcull}, GoldenCase{16000, 0xb9e0aad86d62c066ull},
+                                           GoldenCase{32000, 0x60b9f9147730bb01ull}),
+                         [](const ::testing::TestParamInfo<GoldenCase>& p) { return std::to_string(p.param.rate); });
 
 }  // namespace

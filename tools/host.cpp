@@ -24,19 +24,20 @@ bool RefuseWithValue(const char* message, mfloat value) {
 
 bool HostTuning_Parse(THostTuning* it, char* const* args) {
   // Bounds are single-precision values, so "0.6" (0.60000002f) is accepted.
+  // Each test states what is accepted, so "nan" (never in range) is refused.
   it->Distance = ParseReal(args[0]);
-  if (it->Distance <= 0.0f || it->Distance > 10.0f)
+  if (!(it->Distance > 0.0f && it->Distance <= 10.0f))
     return RefuseWithValue("Distance between sensors [meter] must be (0.0, 10.0]", it->Distance);
   it->speedAlpha = ParseReal(args[1]);
-  if (it->speedAlpha <= 0.0f || it->speedAlpha > 1.0f)
+  if (!(it->speedAlpha > 0.0f && it->speedAlpha <= 1.0f))
     return RefuseWithValue("Speed adaptation must be (0.0, 1.0]", it->speedAlpha);
   it->pSdb = ParseReal(args[2]);
-  if (it->pSdb > 0.0f || it->pSdb < -80.0f) return Refuse("pSdb: [-80.0, 0.0] dB, default: -15.0 ");
+  if (!(it->pSdb <= 0.0f && it->pSdb >= -80.0f)) return Refuse("pSdb: [-80.0, 0.0] dB, default: -15.0 ");
   // The messages say 0.999; every value below 1.0 is accepted.
   it->pNn = ParseReal(args[3]);
-  if (it->pNn < 0.6f || it->pNn >= 1.0f) return Refuse("pNn: [0.6, 0.999], default: 0.90 ");
+  if (!(it->pNn >= 0.6f && it->pNn < 1.0f)) return Refuse("pNn: [0.6, 0.999], default: 0.90 ");
   it->pMn = ParseReal(args[4]);
-  if (it->pMn < 0.6f || it->pMn >= 1.0f) return Refuse("pMn: [0.6, 0.999], default: 0.98 ");
+  if (!(it->pMn >= 0.6f && it->pMn < 1.0f)) return Refuse("pMn: [0.6, 0.999], default: 0.98 ");
   return true;
 }
 
