@@ -6,6 +6,8 @@
 
 #include <cmath>
 
+#include "fix.h"
+
 namespace {
 
 // Single-precision constants of the transform and of the phase rule.
@@ -255,5 +257,20 @@ void FFTnRC_channing(uint32 len, mfloat* Wh) {
   for (uint32 i = len; i-- > 0;) {
     const mfloat arg = ((mfloat)i + 0.5f) * kTwoPi / (mfloat)len;
     Wh[i] = 0.5f - 0.5f * (mfloat)cos((double)arg);
+  }
+}
+
+// Powers from 2^31 up do not fit the integer root's 32-bit argument.
+const mfloat kFixPowerLimit = 2147483648.0f;
+const int32 kFixMaxPower = 2147483647;
+
+// Whole-number magnitudes: the integer square root of the power truncated
+// toward zero (saturated where it leaves the 32-bit range).
+void FFTnRC_xy2R_fix(TFFTnRC* it, mfloat* x, mfloat* y, mfloat* R) {
+  const uint32 bins = it->nfft / 2 + 1;
+  for (uint32 k = 0; k < bins; k++) {
+    const mfloat s = x[k] * x[k] + y[k] * y[k];
+    const int32 power = s >= kFixPowerLimit ? kFixMaxPower : (s >= 1.0f ? (int32)s : 0);
+    R[k] = (mfloat)L_Sqrt32(power);
   }
 }

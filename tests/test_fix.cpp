@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "FFTnrc.h"
 #include "fix.h"
 
 namespace {
@@ -296,6 +297,27 @@ TEST(FixWidth, WideArgumentsActAsTheirLow32Bits) {
   } else {
     GTEST_SKIP() << "int32 is exactly 32 bits wide";
   }
+}
+
+// Magnitudes through the integer root: the whole part of |X| of the
+// truncated power, every bin of the half spectrum, DC and Nyquist alike.
+TEST(FixMagnitude, IsTheIntegerRootOfTheTruncatedPower) {
+  TFFTnRC fft;
+  FFTnRC_Init(&fft, 256);
+  std::vector<float> x(129, 0.0f), y(129, 0.0f), R(130, -1.0f);
+  const float cases[][3] = {{3, 4, 5}, {0.9f, 0, 0}, {1.5f, 0, 1}, {-10, 0, 10}, {0, 0, 0},
+                            {46340.5f, 0, 46340}, {1e6f, 1e6f, 46340}, {0, -7, 7}};
+  const size_t n = sizeof cases / sizeof cases[0];
+  for (size_t i = 0; i < n; i++) {
+    x[i] = cases[i][0];
+    y[i] = cases[i][1];
+  }
+  x[128] = 12.0f;  // Nyquist with an imaginary part, treated like any bin
+  y[128] = 5.0f;
+  FFTnRC_xy2R_fix(&fft, x.data(), y.data(), R.data());
+  for (size_t i = 0; i < n; i++) EXPECT_EQ(R[i], cases[i][2]) << "bin " << i;
+  EXPECT_EQ(R[128], 13.0f);
+  EXPECT_EQ(R[129], -1.0f);  // exactly 129 values written
 }
 
 }  // namespace
