@@ -131,7 +131,7 @@ TEST_F(Pcmbeam, ReportsRateAndStepThenTheBanner) {
 TEST_F(Pcmbeam, WritesOneStepOfOutputPerCompleteStepOfInput) {
   for (const auto& rate_step : {std::make_pair("8000", 64u), std::make_pair("16000", 128u)}) {
     const size_t S = rate_step.second;
-    for (size_t extra : {0ul, 1ul, 2 * S - 1}) {
+    for (size_t extra : {size_t(0), size_t(1), 2 * S - 1}) {
       WritePcm(input, std::vector<int16_t>(2 * S * 7 + extra, 1000));
       ASSERT_EQ(RunAt(rate_step.first).status, 0);
       EXPECT_EQ(ReadPcm(output).size(), S * 7) << "rate " << rate_step.first << ", extra " << extra;
