@@ -69,8 +69,8 @@ int main(int argc, char** argv) {
     fclose(inp);
     return Fail("Sampling rate for input file must be <= 32 kHz");
   }
-  FILE* out = fopen(argv[8], "wb");
-  if (!out) {
+  THostOutput out;
+  if (!HostOutput_Open(&out, argv[8])) {
     fclose(inp);
     return Fail("Couldn't Write File");
   }
@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
 
   if (!failure) {
     puts("Detection ...");
-    failure = RunSteps(&engine, inp, in, out, ou, inpbuf, outbuf);
+    failure = RunSteps(&engine, inp, in, out.file, ou, inpbuf, outbuf);
   }
   if (!failure) {
     printf("Sampling rate: %d Hz\n", rate);
@@ -96,7 +96,10 @@ int main(int argc, char** argv) {
   free(outbuf);
   fclose(inp);
   // Buffered data reaches the file only on close: a failed close is a lost output.
-  if (fclose(out) != 0 && !failure) failure = "Couldn't Write File";
+  if (failure)
+    HostOutput_Abandon(&out);
+  else if (!HostOutput_Commit(&out))
+    failure = "Couldn't Write File";
   if (failure) return Fail(failure);
 
   puts("It's finished...");
