@@ -3,7 +3,8 @@
 # only where something is missing. Needs root when it has to install.
 set -euo pipefail
 
-packages=(cmake g++ make python3 googletest libgtest-dev libbenchmark-dev libfftw3-dev)
+packages=(cmake g++ make python3 googletest libgtest-dev libbenchmark-dev libfftw3-dev
+          python3-numpy python3-scipy python3-matplotlib espeak-ng)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
