@@ -6,6 +6,8 @@
 
 #include <cmath>
 
+#include "fastmath.h"
+
 #include "fix.h"
 
 namespace {
@@ -37,13 +39,19 @@ inline void Butterfly(mfloat* a, mfloat* b, mfloat tr, mfloat ti) {
   a[1] = a[1] + ti;
 }
 
-// Phase of re + j*im between -pi/2 and 3*pi/2: the arctangent of the
-// single-precision quotient, moved by half a turn for a negative real part.
-mfloat Phase(mfloat re, mfloat im) {
-  if (re == 0.0f) return im > 0.0f ? kHalfPi : -kHalfPi;
-  mfloat f = (mfloat)atan((double)(im / re));
-  if (re < 0.0f) f = f + kPi;
-  return f;
+// Phases of n bins between -pi/2 and 3*pi/2: the arctangent of the
+// single-precision quotient im/re, moved by half a turn for a negative real
+// part; a zero real part gives +-pi/2 (its quotient is not used).
+void Phases(const mfloat* re, const mfloat* im, mfloat* F, uint32 n) {
+  float q[kMaxBins];
+  for (uint32 k = 0; k < n; k++) q[k] = re[k] == 0.0f ? 0.0f : im[k] / re[k];
+  FastMath_atan(q, F, n);
+  for (uint32 k = 0; k < n; k++) {
+    if (re[k] == 0.0f)
+      F[k] = im[k] > 0.0f ? kHalfPi : -kHalfPi;
+    else if (re[k] < 0.0f)
+      F[k] = F[k] + kPi;
+  }
 }
 
 mfloat Magnitude(mfloat re, mfloat im) { return sqrtf(re * re + im * im); }
@@ -207,9 +215,9 @@ void FFTnRC_fftbuf2R(TFFTnRC* it, mfloat* fftbuf, mfloat* R) {
 
 void FFTnRC_fftbuf2F(TFFTnRC* it, mfloat* fftbuf, mfloat* F) {
   const uint32 half = it->nfft / 2;
-  F[0] = Phase(fftbuf[0], 0.0f);
-  for (uint32 k = 1; k < half; k++) F[k] = Phase(fftbuf[2 * k], fftbuf[2 * k + 1]);
-  F[half] = Phase(fftbuf[1], 0.0f);
+  float x[kMaxBins], y[kMaxBins];
+  FFTnRC_fftbuf2xy(it, fftbuf, x, y);
+  Phases(x, y, F, half + 1);
 }
 
 void FFTnRC_fftbuf2RF(TFFTnRC* it, mfloat* fftbuf, mfloat* R, mfloat* F) {
@@ -222,10 +230,7 @@ void FFTnRC_xy2R(TFFTnRC* it, mfloat* x, mfloat* y, mfloat* R) {
   for (uint32 k = 0; k < bins; k++) R[k] = Magnitude(x[k], y[k]);
 }
 
-void FFTnRC_xy2F(TFFTnRC* it, mfloat* x, mfloat* y, mfloat* F) {
-  const uint32 bins = it->nfft / 2 + 1;
-  for (uint32 k = 0; k < bins; k++) F[k] = Phase(x[k], y[k]);
-}
+void FFTnRC_xy2F(TFFTnRC* it, mfloat* x, mfloat* y, mfloat* F) { Phases(x, y, F, it->nfft / 2 + 1); }
 
 void FFTnRC_xy2RF(TFFTnRC* it, mfloat* x, mfloat* y, mfloat* R, mfloat* F) {
   FFTnRC_xy2R(it, x, y, R);
@@ -234,21 +239,19 @@ void FFTnRC_xy2RF(TFFTnRC* it, mfloat* x, mfloat* y, mfloat* R, mfloat* F) {
 
 void FFTnRC_RF2xy(TFFTnRC* it, mfloat* R, mfloat* F, mfloat* x, mfloat* y) {
   const uint32 bins = it->nfft / 2 + 1;
+  float c[kMaxBins], s[kMaxBins];
+  FastMath_sincos(F, c, s, bins);
   for (uint32 k = 0; k < bins; k++) {
-    x[k] = R[k] * (mfloat)cos((double)F[k]);
-    y[k] = R[k] * (mfloat)sin((double)F[k]);
+    x[k] = R[k] * c[k];
+    y[k] = R[k] * s[k];
   }
 }
 
 // DC and Nyquist keep only their real part R*cos(F).
 void FFTnRC_RF2fftbuf(TFFTnRC* it, mfloat* R, mfloat* F, mfloat* fftbuf) {
-  const uint32 half = it->nfft / 2;
-  fftbuf[0] = R[0] * (mfloat)cos((double)F[0]);
-  fftbuf[1] = R[half] * (mfloat)cos((double)F[half]);
-  for (uint32 k = 1; k < half; k++) {
-    fftbuf[2 * k] = R[k] * (mfloat)cos((double)F[k]);
-    fftbuf[2 * k + 1] = R[k] * (mfloat)sin((double)F[k]);
-  }
+  float x[kMaxBins], y[kMaxBins];
+  FFTnRC_RF2xy(it, R, F, x, y);
+  FFTnRC_xy2fftbuf(it, x, y, fftbuf);
 }
 
 // Hann window sampled at half-sample offsets, so neither end is zero and

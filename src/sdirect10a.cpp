@@ -5,6 +5,7 @@
 
 #include <math.h>
 
+#include "fastmath.h"
 #include "uperation.h"
 
 namespace {
@@ -124,9 +125,11 @@ void sDirect10a_Detect(TsDirect10a* it, mfloat* reMics, mfloat* imMics) {
   // sampling rates) has no direction information and gives 0.
   const int32 nBand = (int32)it->upper_fbin - (int32)it->lower_fbin;
   mfloat sDsum2re = 0.0f;
-  for (uint32 k = it->lower_fbin; k < it->upper_fbin; k++) {
-    const mfloat fi = (mfloat)atan2((double)it->imCoherence[k], (double)it->reCoherence[k]);
-    sDsum2re = sDsum2re + (mfloat)cos((double)fi);
+  if (nBand > 0) {
+    float fi[kMaxBins], cosfi[kMaxBins];
+    FastMath_atan2(it->imCoherence + it->lower_fbin, it->reCoherence + it->lower_fbin, fi, (uint32)nBand);
+    FastMath_cos(fi, cosfi, (uint32)nBand);
+    for (int32 k = 0; k < nBand; k++) sDsum2re = sDsum2re + cosfi[k];
   }
   it->sDirect = nBand > 0 ? sDsum2re / (mfloat)nBand : 0.0f;
   it->sDirect2re = it->sDirect;
