@@ -92,7 +92,7 @@ def summary_html(rows):
     header, body = summary_cells(rows)
     head = "<tr>" + "".join(f"<th>{html.escape(c)}</th>" for c in header) + "</tr>"
     rows_html = ("<tr>" + "".join(f"<td>{html.escape(c)}</td>" for c in cells) + "</tr>" for cells in body)
-    return "<table>" + head + "".join(rows_html) + "</table>"
+    return '<table class="summary">' + head + "".join(rows_html) + "</table>"
 
 
 def metrics_html(rows):
@@ -108,7 +108,7 @@ def metrics_html(rows):
             cells += [_cell(r["over_mic0"][m], d), _cell(r["over_beam"][m], d)]
         cells.append(f'<a href="{r["image"]}">spectrograms</a>')
         body.append("<tr>" + "".join(f"<td>{c}</td>" for c in cells) + "</tr>")
-    return ('<table><tr><th rowspan="2">rate (Hz)</th><th rowspan="2">scene</th>'
+    return ('<table class="all"><tr><th rowspan="2">rate (Hz)</th><th rowspan="2">scene</th>'
             '<th rowspan="2">SNR in (dB)</th><th rowspan="2">output lag (samples)</th>'
             f'{metric_head}<th rowspan="2"></th></tr>'
             f"<tr>{sub_head}</tr>" + "\n".join(body) + "</table>")
@@ -116,7 +116,7 @@ def metrics_html(rows):
 
 STYLE = """body{font-family:sans-serif;max-width:1400px;margin:auto;padding:1em}
 table{border-collapse:collapse;font-size:12px}td,th{border:1px solid #ccc;padding:2px 5px;text-align:right}
-th{background:#eee}td:nth-child(2){text-align:left}img{max-width:100%}"""
+th{background:#eee}.summary td:first-child,.all td:nth-child(2){text-align:left}img{max-width:100%}"""
 
 
 def _shown_path(path):
