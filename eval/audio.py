@@ -8,6 +8,7 @@ from scipy.io import wavfile
 SOUND_SPEED = 343.0  # m/s at about 20 degrees Celsius
 FULL_SCALE = 32767.0  # float 1.0 is written as this int16 value
 EPS = 1e-20  # keeps logarithms of silent signals finite
+DELAY_MARGIN = 64  # zeros beyond the delay at each end, to hold the interpolation's ringing
 
 
 def fractional_delay(x, delay):
@@ -18,7 +19,7 @@ def fractional_delay(x, delay):
     length of x.
     """
     n = len(x)
-    pad = int(math.ceil(abs(delay))) + 64
+    pad = int(math.ceil(abs(delay))) + DELAY_MARGIN
     size = fft.next_fast_len(n + 2 * pad, real=True)
     spectrum = fft.rfft(np.concatenate([np.zeros(pad), x, np.zeros(pad)]), size)
     bins = np.arange(len(spectrum))
