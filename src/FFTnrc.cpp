@@ -4,6 +4,8 @@
 // constant tables; nothing is computed with a trigonometric call at run time.
 #include "FFTnrc.h"
 
+#include <emmintrin.h>
+
 #include <cmath>
 
 #include "fastmath.h"
@@ -18,25 +20,123 @@ const mfloat kPi = 3.1415927f;
 const mfloat kHalfPi = 1.5707964f;
 const mfloat kTwoPi = 6.2831855f;
 
-// Where each supported length's segments start in the two tables.
+// Where each supported length's segments start in the tables.
 struct TSegment {
   uint32 nfft;
   int16 offset_cs;
   int16 offset_sw;
+  int16 offset_tw;  // in m_arTwiddle32f
 };
 const TSegment kSegments[] = {
-    {256, 0, 0},
-    {512, 65, 128},
-    {1024, 194, 384},
+    {256, 0, 0, 0},
+    {512, 65, 128, 480},
+    {1024, 194, 384, 1472},
 };
 
-// Radix-2 butterfly on complex points a and b, t being the twiddled b:
-// b becomes a - t, a becomes a + t.
-inline void Butterfly(mfloat* a, mfloat* b, mfloat tr, mfloat ti) {
-  b[0] = a[0] - tr;
-  b[1] = a[1] - ti;
-  a[0] = a[0] + tr;
-  a[1] = a[1] + ti;
+// The transform works on four floats at a time (two complex points, or one
+// part of four bins). GCC's + - * on __m128 act lane by lane with one IEEE
+// rounding each, so every lane computes exactly what the scalar rule does.
+typedef __m128 V4;
+inline V4 Load(const mfloat* p) { return _mm_loadu_ps(p); }
+inline void Store(mfloat* p, V4 v) { _mm_storeu_ps(p, v); }
+inline V4 Splat(mfloat v) { return _mm_set1_ps(v); }
+// Lanes whose sign the mask flips (negation is exact).
+inline V4 Flip(V4 v, V4 mask) { return _mm_xor_ps(v, mask); }
+const V4 kFlip3 = {0.0f, 0.0f, 0.0f, -0.0f};
+const V4 kFlip1 = {0.0f, -0.0f, 0.0f, 0.0f};
+const V4 kFlip2 = {0.0f, 0.0f, -0.0f, 0.0f};
+const V4 kFlip23 = {0.0f, 0.0f, -0.0f, -0.0f};
+const V4 kFlipOdd = {0.0f, -0.0f, 0.0f, -0.0f};
+
+// Radix-2 butterflies on two complex points per vector, t being w*b:
+// b becomes a - t, a becomes a + t. The twiddle vectors at w are
+// C = {c, c, c', c'} and S = {s, -s, s', -s'}, so t = C*b + S*(b.im, b.re)
+// is (c*b.re + s*b.im, c*b.im - s*b.re) per point: adding (-s)*b.re is
+// subtracting s*b.re.
+inline void Butterfly(V4& a, V4& b, const mfloat* w) {
+  const V4 swapped = _mm_shuffle_ps(b, b, _MM_SHUFFLE(2, 3, 0, 1));
+  const V4 t = _mm_load_ps(w) * b + _mm_load_ps(w + 4) * swapped;
+  b = a - t;
+  a = a + t;
+}
+
+// The first three stages on one group of eight complex points z0 ... z7
+// (16 floats). Their weights are 1 and -j (span 4), and 1, h*(1 - j), -j,
+// -h*(1 + j) (span 8): t = -j*b is (b.im, -b.re), and h*(1 - j)*b is
+// (h*(b.re + b.im), h*(b.im - b.re)), computed lane by lane in that form.
+inline void FirstStages(mfloat* z) {
+  // Span 2: (z0, z1) becomes (z0 + z1, z0 - z1), and so on.
+  V4 a = _mm_movelh_ps(Load(z), Load(z + 4)), b = _mm_movehl_ps(Load(z + 4), Load(z));
+  const V4 s02 = a + b, d13 = a - b;  // {z0, z2}, {z1, z3}
+  a = _mm_movelh_ps(Load(z + 8), Load(z + 12));
+  b = _mm_movehl_ps(Load(z + 12), Load(z + 8));
+  const V4 s46 = a + b, d57 = a - b;  // {z4, z6}, {z5, z7}
+  // Span 4: (z0, z2) with weight 1 and (z1, z3) with weight -j.
+  a = _mm_movelh_ps(s02, d13);  // {z0, z1}
+  b = _mm_movehl_ps(d13, s02);  // {z2, z3}
+  b = Flip(_mm_shuffle_ps(b, b, _MM_SHUFFLE(2, 3, 1, 0)), kFlip3);  // {z2, -j*z3}
+  const V4 z01 = a + b, z23 = a - b;
+  a = _mm_movelh_ps(s46, d57);
+  b = _mm_movehl_ps(d57, s46);
+  b = Flip(_mm_shuffle_ps(b, b, _MM_SHUFFLE(2, 3, 1, 0)), kFlip3);
+  const V4 z45 = a + b, z67 = a - b;
+  // Span 8: t for (z0, z4) and (z1, z5) ...
+  const V4 im_re5 = Flip(_mm_shuffle_ps(z45, z45, _MM_SHUFFLE(2, 3, 1, 0)), kFlip3);
+  const V4 h5 = (z45 + im_re5) * Splat(kHalfSqrt2);  // lanes 2, 3: h*(re + im), h*(im - re)
+  const V4 t45 = _mm_shuffle_ps(z45, h5, _MM_SHUFFLE(3, 2, 1, 0));
+  // ... and for (z2, z6) and (z3, z7).
+  const V4 re7 = _mm_shuffle_ps(z67, z67, _MM_SHUFFLE(2, 2, 0, 1));  // z6.im, z6.re, z7.re, z7.re
+  const V4 im7 = Flip(_mm_shuffle_ps(z67, z67, _MM_SHUFFLE(3, 3, 3, 3)), kFlip2);
+  const V4 h7 = Flip((re7 + im7) * Splat(kHalfSqrt2), kFlip23);  // lanes 2, 3: -(h*(re - im)), -(h*(re + im))
+  const V4 t67 = _mm_shuffle_ps(Flip(re7, kFlip1), h7, _MM_SHUFFLE(3, 2, 1, 0));
+  Store(z, z01 + t45);
+  Store(z + 4, z23 + t67);
+  Store(z + 8, z01 - t45);
+  Store(z + 12, z23 - t67);
+}
+
+// One table-driven stage of half span h (complex points) over all groups.
+inline void Stage(mfloat* p, uint32 half, uint32 h, const mfloat* w) {
+  for (uint32 g = 0; g < half; g += 2 * h)
+    for (uint32 j = 0; j < h; j += 2) {
+      mfloat* z = p + 2 * (g + j);
+      V4 a = Load(z), b = Load(z + 2 * h);
+      Butterfly(a, b, w + 4 * j);
+      Store(z, a);
+      Store(z + 2 * h, b);
+    }
+}
+
+// Stages h and 2h in one pass: for positions j, j+1 of a group of 4h points,
+// the points at j, j+h, j+2h and j+3h stay in registers through both.
+inline void StagePair(mfloat* p, uint32 half, uint32 h, const mfloat* wh, const mfloat* w2h) {
+  for (uint32 g = 0; g < half; g += 4 * h)
+    for (uint32 j = 0; j < h; j += 2) {
+      mfloat* z = p + 2 * (g + j);
+      V4 a = Load(z), b = Load(z + 2 * h), c = Load(z + 4 * h), d = Load(z + 6 * h);
+      Butterfly(a, b, wh + 4 * j);
+      Butterfly(c, d, wh + 4 * j);
+      Butterfly(a, c, w2h + 4 * j);
+      Butterfly(b, d, w2h + 4 * (j + h));
+      Store(z, a);
+      Store(z + 2 * h, b);
+      Store(z + 4 * h, c);
+      Store(z + 6 * h, d);
+    }
+}
+
+// Split step of bins k (ak + j*bk) and m = N/2 - k (am + j*bm), with
+// u = s*cos and v = sin of the twiddle, results halved. V is a float or four
+// lanes of bins.
+template <typename V>
+inline void SplitBins(V& ak, V& bk, V& am, V& bm, V u, V v, V s, V half) {
+  const V sr = ak + am, dr = ak - am, si = bk + bm, di = bk - bm;
+  const V t1 = u * si - v * dr;
+  const V t2 = u * dr + v * si;
+  ak = (sr + t1) * half;
+  bk = (s * (di - t2)) * half;
+  am = (sr - t1) * half;
+  bm = (s * (-di - t2)) * half;
 }
 
 // Phases of n bins between -pi/2 and 3*pi/2: the arctangent of the
@@ -75,7 +175,7 @@ void FFTnRC_Destroyed(TFFTnRC* it) { (void)it; }
 static void e_minus_jwt(TFFTnRC* it, mfloat* p) {
   const uint32 n = it->nfft;
   const uint32 half = n / 2;  // complex points
-  const mfloat* cs = m_arCosTable32f + it->offset_cs;
+  const uint32 quarter = n / 4;
   const uint16* swap = m_adwSwapTab + it->offset_sw;
 
   // Bit-reversed order, so that the butterflies work on neighbours.
@@ -92,37 +192,16 @@ static void e_minus_jwt(TFFTnRC* it, mfloat* p) {
 
   // The first three stages have trivial twiddles (1, -j, and the 45 degree
   // multiples), so they are written out without the table.
-  for (mfloat* z = p; z < p + n; z += 4) Butterfly(z, z + 2, z[2], z[3]);
+  for (mfloat* z = p; z < p + n; z += 16) FirstStages(z);
 
-  for (mfloat* z = p; z < p + n; z += 8) {
-    Butterfly(z, z + 4, z[4], z[5]);
-    Butterfly(z + 2, z + 6, z[7], -z[6]);  // weight -j
-  }
-
-  for (mfloat* z = p; z < p + n; z += 16) {
-    Butterfly(z, z + 8, z[8], z[9]);
-    const mfloat* b1 = z + 10;  // weight h*(1 - j)
-    Butterfly(z + 2, z + 10, kHalfSqrt2 * (b1[0] + b1[1]), kHalfSqrt2 * (b1[1] - b1[0]));
-    Butterfly(z + 4, z + 12, z[13], -z[12]);  // weight -j
-    const mfloat* b3 = z + 14;  // weight -h*(1 + j)
-    Butterfly(z + 6, z + 14, -(kHalfSqrt2 * (b3[0] - b3[1])), -(kHalfSqrt2 * (b3[0] + b3[1])));
-  }
-
-  // Table-driven stages, half span h points. The twiddle e^(-j*2*pi*k/N) of
-  // position j is fetched once and applied to every group.
-  const uint32 quarter = n / 4;
-  for (uint32 h = 8; h <= quarter; h *= 2) {
-    for (uint32 j = 0; j < h; j++) {
-      const uint32 k = j * n / (2 * h);
-      const mfloat c = k <= quarter ? cs[k] : -cs[half - k];
-      const mfloat s = k <= quarter ? cs[quarter - k] : cs[k - quarter];
-      for (uint32 g = 0; g < half; g += 2 * h) {
-        mfloat* a = p + 2 * (g + j);
-        mfloat* b = a + 2 * h;
-        Butterfly(a, b, c * b[0] + s * b[1], c * b[1] - s * b[0]);
-      }
-    }
-  }
+  // Table-driven stages, half span h points, two at a time. The butterflies
+  // of one stage are independent, so their order does not matter.
+  const mfloat* tw = m_arTwiddle32f;
+  for (const TSegment& s : kSegments)
+    if (s.nfft == n) tw += s.offset_tw;
+  uint32 h = 8;
+  for (; 2 * h <= quarter; h *= 4) StagePair(p, half, h, tw + 4 * (h - 8), tw + 4 * (2 * h - 8));
+  if (h <= quarter) Stage(p, half, h, tw + 4 * (h - 8));
 }
 
 // Split step and halving shared by both directions. Forward: the half-length
@@ -138,24 +217,36 @@ static void split_halve(TFFTnRC* it, mfloat* p, int isign) {
   const mfloat* cs = m_arCosTable32f + it->offset_cs;
   const mfloat s = (mfloat)isign;
 
-  for (uint32 k = 1; k < quarter; k++) {
+  // Bins k ... k+3 and their mirrors m ... m-3, as four lanes of real and of
+  // imaginary parts.
+  uint32 k = 1;
+  for (; k + 4 <= quarter; k += 4) {
+    mfloat* pk = p + 2 * k;
+    mfloat* pm = p + 2 * (n / 2 - k - 3);
+    V4 ak = _mm_shuffle_ps(Load(pk), Load(pk + 4), _MM_SHUFFLE(2, 0, 2, 0));
+    V4 bk = _mm_shuffle_ps(Load(pk), Load(pk + 4), _MM_SHUFFLE(3, 1, 3, 1));
+    V4 am = _mm_shuffle_ps(Load(pm + 4), Load(pm), _MM_SHUFFLE(0, 2, 0, 2));
+    V4 bm = _mm_shuffle_ps(Load(pm + 4), Load(pm), _MM_SHUFFLE(1, 3, 1, 3));
+    const V4 v = Load(cs + quarter - k - 3);  // sines of k+3 ... k
+    SplitBins(ak, bk, am, bm, Splat(s) * Load(cs + k), _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3)), Splat(s),
+              Splat(0.5f));
+    Store(pk, _mm_unpacklo_ps(ak, bk));
+    Store(pk + 4, _mm_unpackhi_ps(ak, bk));
+    am = _mm_shuffle_ps(am, am, _MM_SHUFFLE(0, 1, 2, 3));  // back to ascending bins
+    bm = _mm_shuffle_ps(bm, bm, _MM_SHUFFLE(0, 1, 2, 3));
+    Store(pm, _mm_unpacklo_ps(am, bm));
+    Store(pm + 4, _mm_unpackhi_ps(am, bm));
+  }
+  for (; k < quarter; k++) {
     const uint32 m = n / 2 - k;
-    const mfloat ak = p[2 * k], bk = p[2 * k + 1];
-    const mfloat am = p[2 * m], bm = p[2 * m + 1];
-    const mfloat sr = ak + am, dr = ak - am, si = bk + bm, di = bk - bm;
-    const mfloat u = s * cs[k], v = cs[quarter - k];
-    const mfloat t1 = u * si - v * dr;
-    const mfloat t2 = u * dr + v * si;
-    p[2 * k] = sr + t1;
-    p[2 * k + 1] = s * (di - t2);
-    p[2 * m] = sr - t1;
-    p[2 * m + 1] = s * (-di - t2);
+    SplitBins(p[2 * k], p[2 * k + 1], p[2 * m], p[2 * m + 1], s * cs[k], cs[quarter - k], s, 0.5f);
   }
 
-  for (uint32 i = 0; i < n; i++) p[i] = p[i] * 0.5f;
-
-  p[n / 2] = p[n / 2] * 2.0f;
-  p[n / 2 + 1] = p[n / 2 + 1] * (-2.0f * s);
+  // The halving of the four values the split leaves alone.
+  p[0] = p[0] * 0.5f;
+  p[1] = p[1] * 0.5f;
+  p[n / 2] = (p[n / 2] * 0.5f) * 2.0f;
+  p[n / 2 + 1] = (p[n / 2 + 1] * 0.5f) * (-2.0f * s);
 }
 
 void FFTnRC_fft(TFFTnRC* it, mfloat* p, int isign) {
@@ -174,11 +265,12 @@ void FFTnRC_fft(TFFTnRC* it, mfloat* p, int isign) {
     p[0] = p0 + p1;
     p[1] = p1 - p0;
     // The inverse kernel e^(+j) through the forward one: conj(FFT(conj Z)),
-    // the input conjugation being folded into the split step's sign.
+    // the input conjugation being folded into the split step's sign. Then
+    // the odd (imaginary) floats are negated and all scaled by 1/N (times 2
+    // for the halving).
     e_minus_jwt(it, p);
-    for (uint32 i = 1; i < n; i += 2) p[i] = -p[i];
-    const mfloat scale = 2.0f / (mfloat)n;  // 1/N, times 2 for the halving
-    for (uint32 i = 0; i < n; i++) p[i] = p[i] * scale;
+    const V4 scale = Splat(2.0f / (mfloat)n);
+    for (uint32 i = 0; i < n; i += 4) Store(p + i, Flip(Load(p + i), kFlipOdd) * scale);
   }
 }
 
