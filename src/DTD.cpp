@@ -3,6 +3,7 @@
 // similarity near 1, frames of different energy a value towards 0.
 #include "DTD.h"
 
+#include <emmintrin.h>
 #include <math.h>
 
 // Basis rows for the frame length, or nullptr when there is no table for it.
@@ -23,19 +24,47 @@ void DTalkDetect_Init(TDTalkDetect* it, uint32 size_dct, uint32 length) {
 
 void DTalkDetect_Destroyed(TDTalkDetect* it) { (void)it; }
 
-void DCT_dct(TDTalkDetect* it, const mfloat* inp, mfloat* output) {
+void DCT_dct(TDTalkDetect* it, const mfloat* inp, mfloat* output) { DCT_dctFrames(it, 1, &inp, &output); }
+
+// Every coefficient is a sum over the frame in index order from 0: the plain
+// sum for coefficient 0, the products with basis row k for coefficient k.
+// Lane k of a frame's accumulator carries coefficient k (lane 0 adds the
+// sample times an exact 1), so the four sums advance side by side, each in
+// its own order; the frames' accumulators are independent as well.
+void DCT_dctFrames(TDTalkDetect* it, uint32 frames, const mfloat* const* inp, mfloat* const* output) {
   const uint32 n = it->length;
   if (it->size_dct == 0) return;
-  // Coefficient 0 of the orthonormal DCT-II: the frame sum over sqrt(N).
-  mfloat sum = 0.0f;
-  for (uint32 i = 0; i < n; i++) sum = sum + inp[i];
-  output[0] = sum / sqrtf((mfloat)n);
   const float* table = DCT_table(n);
-  for (uint32 k = 1; k < it->size_dct; k++) {
-    // A frame length without a basis table yields 0 for the higher rows.
-    mfloat acc = 0.0f;
-    for (uint32 i = 0; table != nullptr && i < n; i++) acc = acc + inp[i] * table[k * n + i];
-    output[k] = acc;
+  __m128 acc[kMaxDctFrames];
+  for (uint32 f = 0; f < frames; f++) acc[f] = _mm_setzero_ps();
+  if (table != nullptr) {
+    for (uint32 i = 0; i < n; i += 4) {
+      // Basis values {1, row 1, row 2, row 3} of samples i ... i+3.
+      __m128 b0 = _mm_set1_ps(1.0f), b1 = _mm_loadu_ps(table + n + i), b2 = _mm_loadu_ps(table + 2 * n + i),
+             b3 = _mm_loadu_ps(table + 3 * n + i);
+      _MM_TRANSPOSE4_PS(b0, b1, b2, b3);
+      for (uint32 f = 0; f < frames; f++) {
+        const __m128 x = _mm_loadu_ps(inp[f] + i);
+        acc[f] = acc[f] + _mm_shuffle_ps(x, x, _MM_SHUFFLE(0, 0, 0, 0)) * b0;
+        acc[f] = acc[f] + _mm_shuffle_ps(x, x, _MM_SHUFFLE(1, 1, 1, 1)) * b1;
+        acc[f] = acc[f] + _mm_shuffle_ps(x, x, _MM_SHUFFLE(2, 2, 2, 2)) * b2;
+        acc[f] = acc[f] + _mm_shuffle_ps(x, x, _MM_SHUFFLE(3, 3, 3, 3)) * b3;
+      }
+    }
+  } else {
+    // A frame length without a basis table: only the sum; 0 for the higher rows.
+    for (uint32 f = 0; f < frames; f++) {
+      mfloat sum = 0.0f;
+      for (uint32 i = 0; i < n; i++) sum = sum + inp[f][i];
+      acc[f] = _mm_set_ss(sum);
+    }
+  }
+  for (uint32 f = 0; f < frames; f++) {
+    float lanes[kMaxDct];
+    _mm_storeu_ps(lanes, acc[f]);
+    // Coefficient 0 of the orthonormal DCT-II: the frame sum over sqrt(N).
+    output[f][0] = lanes[0] / sqrtf((mfloat)n);
+    for (uint32 k = 1; k < it->size_dct; k++) output[f][k] = lanes[k];
   }
 }
 
@@ -54,8 +83,13 @@ static uint8 DTalkDetect_Decide(const TDTalkDetect* it, mfloat num, mfloat den, 
 }
 
 uint8 DTalkDetect_RunMA(TDTalkDetect* it, mfloat pThreshold, const mfloat* x, const mfloat* d, mfloat* rDTD) {
-  DCT_dct(it, x, it->xDCT);
-  DCT_dct(it, d, it->yDCT);
+  const mfloat* frames[] = {x, d};
+  mfloat* coefficients[] = {it->xDCT, it->yDCT};
+  DCT_dctFrames(it, 2, frames, coefficients);
+  return DTalkDetect_DecideMA(it, pThreshold, rDTD);
+}
+
+uint8 DTalkDetect_DecideMA(TDTalkDetect* it, mfloat pThreshold, mfloat* rDTD) {
   const mfloat Px = DTalkDetect_Energy(it, it->xDCT);
   const mfloat Pd = DTalkDetect_Energy(it, it->yDCT);
   return DTalkDetect_Decide(it, Pd * (2.0f * Px), Pd * Pd + Px * Px, pThreshold, rDTD);
@@ -63,9 +97,9 @@ uint8 DTalkDetect_RunMA(TDTalkDetect* it, mfloat pThreshold, const mfloat* x, co
 
 uint8 DTalkDetect_RunMM(TDTalkDetect* it, mfloat pThreshold, const mfloat* x, const mfloat* y, const mfloat* e,
                         mfloat* rDTD) {
-  DCT_dct(it, e, it->eDCT);
-  DCT_dct(it, y, it->yDCT);
-  DCT_dct(it, x, it->xDCT);
+  const mfloat* frames[] = {e, y, x};
+  mfloat* coefficients[] = {it->eDCT, it->yDCT, it->xDCT};
+  DCT_dctFrames(it, 3, frames, coefficients);
   const mfloat Pe = DTalkDetect_Energy(it, it->eDCT);
   const mfloat Py = DTalkDetect_Energy(it, it->yDCT);
   const mfloat Px = DTalkDetect_Energy(it, it->xDCT);

@@ -19,5 +19,11 @@ uint8 DTalkDetect_RunMA(TDTalkDetect* it, mfloat pThreshold, const mfloat* x, co
 uint8 DTalkDetect_RunMM(TDTalkDetect* it, mfloat pThreshold, const mfloat* x, const mfloat* y, const mfloat* e,
                         mfloat* rDTD);
 void DCT_dct(TDTalkDetect* it, const mfloat* inp, mfloat* output);
+// DCT_dct of up to kMaxDctFrames frames of the detector's length in one pass:
+// output[f] receives the coefficients of inp[f].
+enum { kMaxDctFrames = kMaxMics + 1 };
+void DCT_dctFrames(TDTalkDetect* it, uint32 frames, const mfloat* const* inp, mfloat* const* output);
+// RunMA's decision from the coefficients already in xDCT and yDCT.
+uint8 DTalkDetect_DecideMA(TDTalkDetect* it, mfloat pThreshold, mfloat* rDTD);
 
 #endif

@@ -1,5 +1,7 @@
 // The engine: configuration from the sampling rate, lifecycle of the stage
 // records, and the per-step pipeline with all time-domain processing.
+#include <emmintrin.h>
+
 #include "micarray_core.h"
 #include "uperation.h"
 
@@ -34,13 +36,24 @@ const TFrameSize kFrameSizes[] = {
 };
 const uint32 kLastFrameSize = sizeof kFrameSizes / sizeof kFrameSizes[0] - 1;
 
-// A time-frame value as a 16-bit sample: truncated toward zero inside the
-// range, saturated outside it (the inverse transform gives no bound).
-int16 SaturateToInt16(mfloat v) {
-  if (v != v) return 0;  // NaN carries no sample value
-  if (v >= 32767.0f) return 32767;
-  if (v <= -32768.0f) return -32768;
-  return (int16)v;  // truncation toward zero
+inline __m128 Splat(mfloat v) { return _mm_set1_ps(v); }
+
+// Four time-frame values as 16-bit samples (in 32-bit lanes): truncated
+// toward zero inside the range, saturated outside it (the inverse transform
+// gives no bound), and 0 for NaN, which carries no sample value.
+inline __m128i ToSamples(__m128 v) {
+  v = _mm_and_ps(v, _mm_cmpord_ps(v, v));
+  v = _mm_min_ps(_mm_max_ps(v, Splat(-32768.0f)), Splat(32767.0f));
+  return _mm_cvttps_epi32(v);
+}
+
+// Four interleaved stereo pairs as the two microphones' samples in float.
+inline void Samples(const int16* pairs, __m128* mic0, __m128* mic1) {
+  const __m128i v = _mm_loadu_si128((const __m128i*)pairs);
+  const __m128 lo = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16));  // pairs 0, 1
+  const __m128 hi = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16));  // pairs 2, 3
+  *mic0 = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
+  *mic1 = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
 }
 
 uint32 SetFrameSize(micarray_core::TMicArray* it, uint32 SamplingRate) {
@@ -56,42 +69,69 @@ uint32 SetFrameSize(micarray_core::TMicArray* it, uint32 SamplingRate) {
 
 // Steps 1-3: shift each microphone's raw history by one step, append the
 // new samples, pre-emphasise, window and transform; dYb collects the mean of
-// the windowed time frames.
+// the windowed time frames. The histories are interleaved like the input, so
+// the shift and the append are one contiguous copy each, and the time-domain
+// arithmetic runs on four samples of both microphones at a time (lane by
+// lane the operations of one sample).
 void AnalyseFrames(micarray_core::TMicArray* it, const int16* inpbuf) {
+  static_assert(kMaxMics == 2, "the analysis reads interleaved pairs");
   const uint32 N = it->lenght_frame, S = it->lenght_step, F = it->maxFbin, M = it->sizeMic;
   const float* w = winTable32f + it->offset_wn;
-  for (uint32 k = 0; k < N; k++) it->dYb[k] = 0.0f;
-  for (uint32 m = 0; m < M; m++) {
-    int16* hist = it->frameMic + m;
-    CopyMem16i(hist, M, hist + S * M, M, N - S);
-    CopyMem16i(hist + (N - S) * M, M, inpbuf + m, M, S);
-    // The memory is the newest sample of the previous frame, so the first
-    // pre-emphasised value pairs x[0] with a sample three steps later.
-    it->buff[0] = (mfloat)hist[0] + kPreEmphasis * (mfloat)it->pre_emphasis[m];
-    for (uint32 k = 1; k < N; k++) it->buff[k] = (mfloat)hist[k * M] + kPreEmphasis * (mfloat)hist[(k - 1) * M];
-    it->pre_emphasis[m] = hist[(N - 1) * M];
-    for (uint32 k = 0; k < N; k++) {
-      it->buff[k] = it->buff[k] * w[k];
-      it->dYb[k] = it->dYb[k] + it->buff[k];
-    }
-    FFTnRC_fft(&it->FFTnRC, it->buff, 1);
-    FFTnRC_fftbuf2xy(&it->FFTnRC, it->buff, it->reXmic + m * F, it->imXmic + m * F);
+  int16* hist = it->frameMic;
+  CopyMem16i(hist, 1, hist + S * M, 1, (N - S) * M);
+  CopyMem16i(hist + (N - S) * M, 1, inpbuf, 1, S * M);
+  float second[kMaxFrame];
+  mfloat* frames[kMaxMics] = {it->buff, second};
+  // The memory is the newest sample of the previous frame, so the first
+  // pre-emphasised value pairs x[0] with a sample three steps later.
+  const int16 lead[8] = {it->pre_emphasis[0], it->pre_emphasis[1], hist[0], hist[1], hist[2], hist[3], hist[4],
+                         hist[5]};
+  for (uint32 k = 0; k < N; k += 4) {
+    __m128 x0, x1, p0, p1;
+    Samples(hist + k * M, &x0, &x1);
+    Samples(k == 0 ? lead : hist + (k - 1) * M, &p0, &p1);
+    const __m128 b0 = (x0 + Splat(kPreEmphasis) * p0) * _mm_loadu_ps(w + k);
+    const __m128 b1 = (x1 + Splat(kPreEmphasis) * p1) * _mm_loadu_ps(w + k);
+    _mm_storeu_ps(frames[0] + k, b0);
+    _mm_storeu_ps(frames[1] + k, b1);
+    _mm_storeu_ps(it->dYb + k, (Splat(0.0f) + b0) + b1);
   }
+  for (uint32 m = 0; m < M; m++) it->pre_emphasis[m] = hist[(N - 1) * M + m];
   umem_div(it->dYb, (mfloat)M, N);
+  for (uint32 m = 0; m < M; m++) {
+    FFTnRC_fft(&it->FFTnRC, frames[m], 1);
+    FFTnRC_fftbuf2xy(&it->FFTnRC, frames[m], it->reXmic + m * F, it->imXmic + m * F);
+  }
 }
 
 // Step 10: per microphone, remove the coherence-weighted beam adaptively; the
 // double-talk detector compares the error frame with the mean frame and its
-// similarity becomes the filter's step size.
+// similarity becomes the filter's step size. The microphones' filters are
+// independent of each other, so both errors are formed and transformed
+// first, and one pass computes the DCT coefficients of both error frames and
+// of the mean frame, whose coefficients both detectors share.
 void BlockTarget(micarray_core::TMicArray* it, mfloat sdd_norm) {
-  for (uint32 m = 0; m < it->sizeMic; m++) {
+  const uint32 M = it->sizeMic;
+  float second[kMaxFrame];
+  mfloat* errors[kMaxMics] = {it->buff, second};
+  const mfloat* frames[kMaxDctFrames];
+  mfloat* coefficients[kMaxDctFrames];
+  for (uint32 m = 0; m < M; m++) {
     TFDAF12* bm = &it->bm[m];
     FDAF12_Substration(bm, it->reWYb, it->imWYb, it->reXmic + m * it->maxFbin, it->imXmic + m * it->maxFbin,
                        sdd_norm);
-    FFTnRC_xy2fftbuf(&it->FFTnRC, bm->reE, bm->imE, it->buff);
-    FFTnRC_fft(&it->FFTnRC, it->buff, -1);
-    it->dtd_status[m] = DTalkDetect_RunMA(&it->dtd[m], kDtdThreshold, it->buff, it->dYb, &it->dtd_coeff[m]);
-    FDAF12_Adaptation(bm, it->reWYb, it->imWYb, it->dtd_coeff[m]);
+    FFTnRC_xy2fftbuf(&it->FFTnRC, bm->reE, bm->imE, errors[m]);
+    FFTnRC_fft(&it->FFTnRC, errors[m], -1);
+    frames[m] = errors[m];
+    coefficients[m] = it->dtd[m].xDCT;
+  }
+  frames[M] = it->dYb;
+  coefficients[M] = it->dtd[0].yDCT;
+  DCT_dctFrames(&it->dtd[0], M + 1, frames, coefficients);
+  for (uint32 m = 0; m < M; m++) {
+    umem_cpy(it->dtd[m].yDCT, it->dtd[0].yDCT, it->dtd[m].size_dct);
+    it->dtd_status[m] = DTalkDetect_DecideMA(&it->dtd[m], kDtdThreshold, &it->dtd_coeff[m]);
+    FDAF12_Adaptation(&it->bm[m], it->reWYb, it->imWYb, it->dtd_coeff[m]);
   }
 }
 
@@ -100,7 +140,9 @@ void BlockTarget(micarray_core::TMicArray* it, mfloat sdd_norm) {
 // clipped into the caller's buffer.
 void Synthesise(micarray_core::TMicArray* it, int16* outbuf) {
   const uint32 N = it->lenght_frame, S = it->lenght_step;
-  for (uint32 k = 0; k < N; k++) it->dOut_wE[k] = SaturateToInt16(it->buff[k]);
+  for (uint32 k = 0; k < N; k += 8)
+    _mm_storeu_si128((__m128i*)(it->dOut_wE + k),
+                     _mm_packs_epi32(ToSamples(_mm_loadu_ps(it->buff + k)), ToSamples(_mm_loadu_ps(it->buff + k + 4))));
   umem_cpy_div(it->dOut_wE, it->dOut_wE, it->div_step + it->div_step, N);
   umem_add(it->dOut_wE, it->dOutPrev_wE + S, N - S);
   umem_cpy(it->dOutPrev_wE, it->dOut_wE, N);
