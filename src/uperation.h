@@ -4,6 +4,7 @@
 #ifndef MICARRAY_UPERATION_H
 #define MICARRAY_UPERATION_H
 
+#include <emmintrin.h>
 #include <math.h>
 
 #include "com_struct.h"
@@ -52,18 +53,22 @@ static inline void CopyMem16i(int16* r, uint32 strideR, const int16* x, uint32 s
 }
 
 // Mean of nch channel-major spectra (stride n): the sum starts at zero and
-// adds the channels from the last to the first, then divides by nch.
+// adds the channels from the last to the first, then divides by nch. The
+// sums accumulate in the outputs, a channel at a time over all bins, so each
+// bin's sum keeps its order while the bins advance together.
 static inline void umem_complex_scm(mfloat* reR, mfloat* imR, const mfloat* reX, const mfloat* imX,
                                     uint32 n, uint32 nch) {
   const mfloat count = (mfloat)nch;
-  for (uint32 i = 0; i < n; i++) {
-    mfloat sre = 0.0f, sim = 0.0f;
-    for (uint32 m = nch; m-- > 0;) {
-      sre = sre + reX[m * n + i];
-      sim = sim + imX[m * n + i];
+  for (uint32 i = 0; i < n; i++) reR[i] = imR[i] = 0.0f;
+  for (uint32 m = nch; m-- > 0;) {
+    for (uint32 i = 0; i < n; i++) {
+      reR[i] = reR[i] + reX[m * n + i];
+      imR[i] = imR[i] + imX[m * n + i];
     }
-    reR[i] = sre / count;
-    imR[i] = sim / count;
+  }
+  for (uint32 i = 0; i < n; i++) {
+    reR[i] = reR[i] / count;
+    imR[i] = imR[i] / count;
   }
 }
 
@@ -153,20 +158,24 @@ static inline void umem_complex_substration(mfloat* reE, mfloat* imE, const mflo
 }
 
 // E = D - (1/nref) * sum over r of coeff[r] * W_r * X_r, references packed
-// with stride n and summed in reference order.
+// with stride n and summed in reference order. The sums accumulate in E, a
+// reference at a time over all bins, so each bin's sum keeps its order.
 static inline void umem_complex_substration_multi(mfloat* reE, mfloat* imE, const mfloat* reW, const mfloat* imW,
                                                   const mfloat* reX, const mfloat* imX, const mfloat* reD,
                                                   const mfloat* imD, const mfloat* coeff, uint32 n, uint32 nref) {
   const mfloat count = (mfloat)nref;
-  for (uint32 k = 0; k < n; k++) {
-    mfloat sre = 0.0f, sim = 0.0f;
-    for (uint32 r = 0; r < nref; r++) {
+  for (uint32 k = 0; k < n; k++) reE[k] = imE[k] = 0.0f;
+  for (uint32 r = 0; r < nref; r++) {
+    const mfloat c = coeff[r];
+    for (uint32 k = 0; k < n; k++) {
       const uint32 i = r * n + k;
-      sre = sre + (reX[i] * reW[i] - imX[i] * imW[i]) * coeff[r];
-      sim = sim + coeff[r] * (imX[i] * reW[i] + imW[i] * reX[i]);
+      reE[k] = reE[k] + (reX[i] * reW[i] - imX[i] * imW[i]) * c;
+      imE[k] = imE[k] + c * (imX[i] * reW[i] + imW[i] * reX[i]);
     }
-    reE[k] = reD[k] - sre / count;
-    imE[k] = imD[k] - sim / count;
+  }
+  for (uint32 k = 0; k < n; k++) {
+    reE[k] = reD[k] - reE[k] / count;
+    imE[k] = imD[k] - imE[k] / count;
   }
 }
 
@@ -193,11 +202,30 @@ static inline void umem_complex_filter_wiener_adap(mfloat* dNmean, const mfloat*
   for (uint32 i = 0; i < n; i++) dNmean[i] = factor * dNmean[i] + keep * dN[i];
 }
 
+// The Wiener gain rules work on two bins at a time in double precision:
+// every lane does the scalar arithmetic, and a quotient whose denominator
+// rules it out is computed but replaced by 0 (a mask keeps +0.0).
+typedef __m128d umem_pair;
+
+// Bins i and i + 1 of x (i + 1 only when present) in double precision.
+static inline umem_pair umem_load_pair(const mfloat* x, uint32 i, uint32 n) {
+  return _mm_cvtps_pd(i + 1 < n ? _mm_castsi128_ps(_mm_loadl_epi64((const __m128i*)(x + i))) : _mm_load_ss(x + i));
+}
+
+static inline void umem_store_pair(mfloat* r, uint32 i, uint32 n, umem_pair v) {
+  const __m128 f = _mm_cvtpd_ps(v);
+  if (i + 1 < n)
+    _mm_storel_epi64((__m128i*)(r + i), _mm_castps_si128(f));
+  else
+    _mm_store_ss(r + i, f);
+}
+
 // Noise gain sqrt(q / (q + 1)) for a noise-to-signal power ratio q, capped at
-// 1; evaluated in double precision so that no ratio can overflow.
-static inline mfloat umem_wiener_gain(double q) {
-  const double g = sqrt(q / (q + 1.0));
-  return (mfloat)(g < 1.0 ? g : 1.0);
+// 1 (a NaN gain becomes 1, as min takes its second operand then); evaluated
+// in double precision so that no ratio can overflow.
+static inline umem_pair umem_wiener_gain(umem_pair q) {
+  const umem_pair one = _mm_set1_pd(1.0);
+  return _mm_min_pd(_mm_sqrt_pd(_mm_div_pd(q, _mm_add_pd(q, one))), one);
 }
 
 // Mixed gain rule: the ratio of the noise mean to the refreshed signal
@@ -205,24 +233,26 @@ static inline mfloat umem_wiener_gain(double q) {
 // estimate; a zero denominator contributes 0.
 static inline void umem_complex_filter_wiener_subst0(mfloat* Hn, const mfloat* dNmean, const mfloat* dSmean,
                                                      const mfloat* dS, mfloat factor, uint32 n) {
-  const double wRef = (double)factor;
-  const double wNow = (double)(1.0f - factor);
-  for (uint32 i = 0; i < n; i++) {
-    const double n2 = (double)dNmean[i] * (double)dNmean[i];
-    const double m2 = (double)dSmean[i] * (double)dSmean[i];
-    const double s2 = (double)dS[i] * (double)dS[i];
-    const double q = wRef * (m2 > 0.0 ? n2 / m2 : 0.0) + wNow * (s2 != 0.0 ? n2 / s2 : 0.0);
-    Hn[i] = umem_wiener_gain(q);
+  const umem_pair wRef = _mm_set1_pd((double)factor);
+  const umem_pair wNow = _mm_set1_pd((double)(1.0f - factor));
+  const umem_pair zero = _mm_setzero_pd();
+  for (uint32 i = 0; i < n; i += 2) {
+    const umem_pair N = umem_load_pair(dNmean, i, n), M = umem_load_pair(dSmean, i, n), S = umem_load_pair(dS, i, n);
+    const umem_pair n2 = _mm_mul_pd(N, N), m2 = _mm_mul_pd(M, M), s2 = _mm_mul_pd(S, S);
+    const umem_pair byRef = _mm_and_pd(_mm_cmpgt_pd(m2, zero), _mm_div_pd(n2, m2));
+    const umem_pair byNow = _mm_and_pd(_mm_cmpneq_pd(s2, zero), _mm_div_pd(n2, s2));
+    umem_store_pair(Hn, i, n, umem_wiener_gain(_mm_add_pd(_mm_mul_pd(wRef, byRef), _mm_mul_pd(wNow, byNow))));
   }
 }
 
 // Reference-only gain rule; a zero reference gives the gain 0.
 static inline void umem_complex_filter_wiener_subst1(mfloat* Hn, const mfloat* dNmean, const mfloat* dSmean,
                                                      uint32 n) {
-  for (uint32 i = 0; i < n; i++) {
-    const double n2 = (double)dNmean[i] * (double)dNmean[i];
-    const double m2 = (double)dSmean[i] * (double)dSmean[i];
-    Hn[i] = m2 == 0.0 ? 0.0f : umem_wiener_gain(n2 / m2);
+  for (uint32 i = 0; i < n; i += 2) {
+    const umem_pair N = umem_load_pair(dNmean, i, n), M = umem_load_pair(dSmean, i, n);
+    const umem_pair n2 = _mm_mul_pd(N, N), m2 = _mm_mul_pd(M, M);
+    const umem_pair gain = umem_wiener_gain(_mm_div_pd(n2, m2));
+    umem_store_pair(Hn, i, n, _mm_and_pd(_mm_cmpneq_pd(m2, _mm_setzero_pd()), gain));
   }
 }
 
