@@ -60,16 +60,23 @@ inline void Butterfly(V4& a, V4& b, const mfloat* w) {
   a = a + t;
 }
 
-// The first three stages on one group of eight complex points z0 ... z7
-// (16 floats). Their weights are 1 and -j (span 4), and 1, h*(1 - j), -j,
-// -h*(1 + j) (span 8): t = -j*b is (b.im, -b.re), and h*(1 - j)*b is
-// (h*(b.re + b.im), h*(b.im - b.re)), computed lane by lane in that form.
-inline void FirstStages(mfloat* z) {
+// Two complex points (8 bytes each) as one vector.
+inline V4 LoadPoints(const mfloat* a, const mfloat* b) {
+  return _mm_loadh_pi(_mm_castsi128_ps(_mm_loadl_epi64((const __m128i*)a)), (const __m64*)b);
+}
+
+// The first three stages on one group of eight complex points z0 ... z7,
+// gathered from x in bit-reversed order (point j is at x + rev3(j) * stride
+// floats) and stored to z (16 floats). Their weights are 1 and -j (span 4),
+// and 1, h*(1 - j), -j, -h*(1 + j) (span 8): t = -j*b is (b.im, -b.re), and
+// h*(1 - j)*b is (h*(b.re + b.im), h*(b.im - b.re)), computed lane by lane in
+// that form.
+inline void FirstStages(const mfloat* x, uint32 stride, mfloat* z) {
   // Span 2: (z0, z1) becomes (z0 + z1, z0 - z1), and so on.
-  V4 a = _mm_movelh_ps(Load(z), Load(z + 4)), b = _mm_movehl_ps(Load(z + 4), Load(z));
+  V4 a = LoadPoints(x, x + 2 * stride), b = LoadPoints(x + 4 * stride, x + 6 * stride);
   const V4 s02 = a + b, d13 = a - b;  // {z0, z2}, {z1, z3}
-  a = _mm_movelh_ps(Load(z + 8), Load(z + 12));
-  b = _mm_movehl_ps(Load(z + 12), Load(z + 8));
+  a = LoadPoints(x + stride, x + 3 * stride);
+  b = LoadPoints(x + 5 * stride, x + 7 * stride);
   const V4 s46 = a + b, d57 = a - b;  // {z4, z6}, {z5, z7}
   // Span 4: (z0, z2) with weight 1 and (z1, z3) with weight -j.
   a = _mm_movelh_ps(s02, d13);  // {z0, z1}
@@ -95,33 +102,34 @@ inline void FirstStages(mfloat* z) {
   Store(z + 12, z23 - t67);
 }
 
-// One table-driven stage of half span h (complex points) over all groups.
-inline void Stage(mfloat* p, uint32 half, uint32 h, const mfloat* w) {
+// One table-driven stage of half span h (complex points) over all groups,
+// from x to z (which may be the same buffer).
+inline void Stage(const mfloat* x, mfloat* z, uint32 half, uint32 h, const mfloat* w) {
   for (uint32 g = 0; g < half; g += 2 * h)
     for (uint32 j = 0; j < h; j += 2) {
-      mfloat* z = p + 2 * (g + j);
-      V4 a = Load(z), b = Load(z + 2 * h);
+      const uint32 i = 2 * (g + j);
+      V4 a = Load(x + i), b = Load(x + i + 2 * h);
       Butterfly(a, b, w + 4 * j);
-      Store(z, a);
-      Store(z + 2 * h, b);
+      Store(z + i, a);
+      Store(z + i + 2 * h, b);
     }
 }
 
 // Stages h and 2h in one pass: for positions j, j+1 of a group of 4h points,
 // the points at j, j+h, j+2h and j+3h stay in registers through both.
-inline void StagePair(mfloat* p, uint32 half, uint32 h, const mfloat* wh, const mfloat* w2h) {
+inline void StagePair(const mfloat* x, mfloat* z, uint32 half, uint32 h, const mfloat* wh, const mfloat* w2h) {
   for (uint32 g = 0; g < half; g += 4 * h)
     for (uint32 j = 0; j < h; j += 2) {
-      mfloat* z = p + 2 * (g + j);
-      V4 a = Load(z), b = Load(z + 2 * h), c = Load(z + 4 * h), d = Load(z + 6 * h);
+      const uint32 i = 2 * (g + j);
+      V4 a = Load(x + i), b = Load(x + i + 2 * h), c = Load(x + i + 4 * h), d = Load(x + i + 6 * h);
       Butterfly(a, b, wh + 4 * j);
       Butterfly(c, d, wh + 4 * j);
       Butterfly(a, c, w2h + 4 * j);
       Butterfly(b, d, w2h + 4 * (j + h));
-      Store(z, a);
-      Store(z + 2 * h, b);
-      Store(z + 4 * h, c);
-      Store(z + 6 * h, d);
+      Store(z + i, a);
+      Store(z + i + 2 * h, b);
+      Store(z + i + 4 * h, c);
+      Store(z + i + 6 * h, d);
     }
 }
 
@@ -171,28 +179,29 @@ void FFTnRC_Init(TFFTnRC* it, uint32 nfft) {
 void FFTnRC_Destroyed(TFFTnRC* it) { (void)it; }
 
 // Unscaled in-place complex FFT of the N/2 points (p[2n], p[2n+1]), kernel
-// e^(-j*2*pi*n*k/(N/2)), radix-2 decimation in time.
+// e^(-j*2*pi*n*k/(N/2)), radix-2 decimation in time. The first pass reads the
+// points in bit-reversed order straight from p (so the reordering needs no
+// exchanges) into a scratch frame; the last pass writes back into p.
 static void e_minus_jwt(TFFTnRC* it, mfloat* p) {
   const uint32 n = it->nfft;
   const uint32 half = n / 2;  // complex points
   const uint32 quarter = n / 4;
-  const uint16* swap = m_adwSwapTab + it->offset_sw;
-
-  // Bit-reversed order, so that the butterflies work on neighbours.
-  for (uint32 i = 0; i < half; i++) {
-    const uint32 q = swap[i];
-    if (q != 0) {
-      const mfloat re = p[2 * i], im = p[2 * i + 1];
-      p[2 * i] = p[q];
-      p[2 * i + 1] = p[q + 1];
-      p[q] = re;
-      p[q + 1] = im;
-    }
-  }
+  float scratch[kMaxFrame];
 
   // The first three stages have trivial twiddles (1, -j, and the 45 degree
-  // multiples), so they are written out without the table.
-  for (mfloat* z = p; z < p + n; z += 16) FirstStages(z);
+  // multiples), so they are written out without the table. Group g of eight
+  // points gathers points rev(8g + j) = rev3(j) * groups + rev(g); r runs
+  // through rev(g) by adding 1 in reversed bit order.
+  const uint32 groups = half / 8;
+  for (uint32 g = 0, r = 0; g < groups; g++) {
+    FirstStages(p + 2 * r, 2 * groups, scratch + 16 * g);
+    uint32 bit = groups / 2;
+    while (r & bit) {
+      r ^= bit;
+      bit /= 2;
+    }
+    r |= bit;
+  }
 
   // Table-driven stages, half span h points, two at a time. The butterflies
   // of one stage are independent, so their order does not matter.
@@ -200,8 +209,9 @@ static void e_minus_jwt(TFFTnRC* it, mfloat* p) {
   for (const TSegment& s : kSegments)
     if (s.nfft == n) tw += s.offset_tw;
   uint32 h = 8;
-  for (; 2 * h <= quarter; h *= 4) StagePair(p, half, h, tw + 4 * (h - 8), tw + 4 * (2 * h - 8));
-  if (h <= quarter) Stage(p, half, h, tw + 4 * (h - 8));
+  for (; 2 * h <= quarter; h *= 4)
+    StagePair(scratch, 4 * h <= quarter ? scratch : p, half, h, tw + 4 * (h - 8), tw + 4 * (2 * h - 8));
+  if (h <= quarter) Stage(scratch, p, half, h, tw + 4 * (h - 8));
 }
 
 // Split step and halving shared by both directions. Forward: the half-length
