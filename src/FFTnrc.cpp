@@ -42,6 +42,8 @@ inline void Store(mfloat* p, V4 v) { _mm_storeu_ps(p, v); }
 inline V4 Splat(mfloat v) { return _mm_set1_ps(v); }
 // Lanes whose sign the mask flips (negation is exact).
 inline V4 Flip(V4 v, V4 mask) { return _mm_xor_ps(v, mask); }
+// mask ? a : b, lane by lane.
+inline V4 Select(V4 mask, V4 a, V4 b) { return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b)); }
 const V4 kFlip3 = {0.0f, 0.0f, 0.0f, -0.0f};
 const V4 kFlip1 = {0.0f, -0.0f, 0.0f, 0.0f};
 const V4 kFlip2 = {0.0f, 0.0f, -0.0f, 0.0f};
@@ -149,17 +151,27 @@ inline void SplitBins(V& ak, V& bk, V& am, V& bm, V u, V v, V s, V half) {
 
 // Phases of n bins between -pi/2 and 3*pi/2: the arctangent of the
 // single-precision quotient im/re, moved by half a turn for a negative real
-// part; a zero real part gives +-pi/2 (its quotient is not used).
+// part; a zero real part gives +-pi/2 (its quotient is not used). Four bins
+// at a time, on copies padded with zero bins.
 void Phases(const mfloat* re, const mfloat* im, mfloat* F, uint32 n) {
-  float q[kMaxBins];
-  for (uint32 k = 0; k < n; k++) q[k] = re[k] == 0.0f ? 0.0f : im[k] / re[k];
-  FastMath_atan(q, F, n);
+  const uint32 padded = (n + 3) & ~3u;
+  float x[kMaxBins + 3], y[kMaxBins + 3], f[kMaxBins + 3];
+  float q[kMaxBins + 3] = {};  // cleared only so that the compiler sees it written
   for (uint32 k = 0; k < n; k++) {
-    if (re[k] == 0.0f)
-      F[k] = im[k] > 0.0f ? kHalfPi : -kHalfPi;
-    else if (re[k] < 0.0f)
-      F[k] = F[k] + kPi;
+    x[k] = re[k];
+    y[k] = im[k];
   }
+  for (uint32 k = n; k < padded; k++) x[k] = y[k] = 0.0f;
+  for (uint32 k = 0; k < padded; k += 4)  // 0 where re = 0
+    Store(q + k, _mm_andnot_ps(_mm_cmpeq_ps(Load(x + k), _mm_setzero_ps()), Load(y + k) / Load(x + k)));
+  FastMath_atan(q, f, padded);
+  for (uint32 k = 0; k < padded; k += 4) {
+    const V4 xr = Load(x + k), atanq = Load(f + k);
+    const V4 turned = Select(_mm_cmplt_ps(xr, _mm_setzero_ps()), atanq + Splat(kPi), atanq);
+    const V4 axis = Select(_mm_cmpgt_ps(Load(y + k), _mm_setzero_ps()), Splat(kHalfPi), Splat(-kHalfPi));
+    Store(f + k, Select(_mm_cmpeq_ps(xr, _mm_setzero_ps()), axis, turned));
+  }
+  for (uint32 k = 0; k < n; k++) F[k] = f[k];
 }
 
 mfloat Magnitude(mfloat re, mfloat im) { return sqrtf(re * re + im * im); }

@@ -210,10 +210,13 @@ mfloat MicArray_Process(TMicArray* pub, int16* inpbuf, int16* outbuf) {
 
   AnalyseFrames(it, inpbuf);
 
-  // Fixed beam towards the front: the mean of the microphone spectra.
+  // Fixed beam towards the front: the mean of the microphone spectra. Its
+  // phase comes straight from the split spectrum: the imaginary parts of DC
+  // and Nyquist are exact zeros there (means of unpacked zeros), just what
+  // the phase of the packed beam assumes, so the round trip through the
+  // packed form would change nothing.
   umem_complex_scm(it->reYb, it->imYb, it->reXmic, it->imXmic, F, it->sizeMic);
-  FFTnRC_xy2fftbuf(&it->FFTnRC, it->reYb, it->imYb, it->buff);
-  FFTnRC_fftbuf2F(&it->FFTnRC, it->buff, it->PhasaYb);
+  FFTnRC_xy2F(&it->FFTnRC, it->reYb, it->imYb, it->PhasaYb);
 
   sDirect10a_Detect(&it->sDr10a, it->reXmic, it->imXmic);
   const mfloat sdd_prev = it->sdd_old;
