@@ -1,7 +1,8 @@
 // Packed real FFT: a real frame of N samples is transformed as N/2 complex
 // points by a half-length complex FFT, then split into the half spectrum of
-// the real frame. All cosines, sines and bit-reversal exchanges come from the
-// constant tables; nothing is computed with a trigonometric call at run time.
+// the real frame. All cosines and sines come from the constant tables, and
+// the first butterfly pass reads the points in bit-reversed order; nothing
+// is computed with a trigonometric call at run time.
 #include "FFTnrc.h"
 
 #include <emmintrin.h>
@@ -11,6 +12,7 @@
 #include "fastmath.h"
 
 #include "fix.h"
+#include "uperation.h"
 
 namespace {
 
@@ -296,6 +298,7 @@ void FFTnRC_fft(TFFTnRC* it, mfloat* p, int isign) {
   }
 }
 
+MICARRAY_VECTOR_CLONES
 void FFTnRC_fftbuf2xy(TFFTnRC* it, mfloat* fftbuf, mfloat* x, mfloat* y) {
   const uint32 half = it->nfft / 2;
   x[0] = fftbuf[0];
@@ -308,6 +311,7 @@ void FFTnRC_fftbuf2xy(TFFTnRC* it, mfloat* fftbuf, mfloat* x, mfloat* y) {
   y[half] = 0.0f;
 }
 
+MICARRAY_VECTOR_CLONES
 void FFTnRC_xy2fftbuf(TFFTnRC* it, mfloat* x, mfloat* y, mfloat* fftbuf) {
   const uint32 half = it->nfft / 2;
   fftbuf[0] = x[0];
@@ -339,6 +343,7 @@ void FFTnRC_fftbuf2RF(TFFTnRC* it, mfloat* fftbuf, mfloat* R, mfloat* F) {
   FFTnRC_fftbuf2F(it, fftbuf, F);
 }
 
+MICARRAY_VECTOR_CLONES
 void FFTnRC_xy2R(TFFTnRC* it, mfloat* x, mfloat* y, mfloat* R) {
   const uint32 bins = it->nfft / 2 + 1;
   for (uint32 k = 0; k < bins; k++) R[k] = Magnitude(x[k], y[k]);
@@ -351,6 +356,7 @@ void FFTnRC_xy2RF(TFFTnRC* it, mfloat* x, mfloat* y, mfloat* R, mfloat* F) {
   FFTnRC_xy2F(it, x, y, F);
 }
 
+MICARRAY_VECTOR_CLONES
 void FFTnRC_RF2xy(TFFTnRC* it, mfloat* R, mfloat* F, mfloat* x, mfloat* y) {
   const uint32 bins = it->nfft / 2 + 1;
   float c[kMaxBins], s[kMaxBins];

@@ -138,6 +138,7 @@ void BlockTarget(micarray_core::TMicArray* it, mfloat sdd_norm) {
 // Steps 21-27: the inverse-transformed frame in buff is halved (four
 // Hann windows at a hop of N/4 sum to 2), overlap-added, de-emphasised and
 // clipped into the caller's buffer.
+MICARRAY_VECTOR_CLONES
 void Synthesise(micarray_core::TMicArray* it, int16* outbuf) {
   const uint32 N = it->lenght_frame, S = it->lenght_step;
   for (uint32 k = 0; k < N; k += 8)
@@ -204,6 +205,7 @@ void MicArray_Destroyed(TMicArray* pub) {
   FilterWiener_Destroyed(&it->fwiener);
 }
 
+MICARRAY_VECTOR_CLONES
 mfloat MicArray_Process(TMicArray* pub, int16* inpbuf, int16* outbuf) {
   micarray_core::TMicArray* it = Core(pub);
   const uint32 F = it->maxFbin;

@@ -105,6 +105,7 @@ void sDirect10a_SetVectorDirect(TsDirect10a* it, mfloat angelTetta, mfloat Dom) 
   }
 }
 
+MICARRAY_VECTOR_CLONES
 void sDirect10a_Detect(TsDirect10a* it, mfloat* reMics, mfloat* imMics) {
   const uint32 M = it->maxFbin;
   const mfloat alfa = it->alfa;
@@ -138,6 +139,7 @@ void sDirect10a_Detect(TsDirect10a* it, mfloat* reMics, mfloat* imMics) {
   umem_complex_koeff_wiener2(it->reWiener, it->imWiener, it->reCoherMics, it->imCoherMics, pw0, pw1, M);
 }
 
+MICARRAY_VECTOR_CLONES
 void sDirect10a_FilterWiener(TsDirect10a* it, mfloat* reYb, mfloat* imYb, mfloat* reWYb, mfloat* imWYb) {
   umem_complex_cpy(reWYb, imWYb, reYb, imYb, it->reWiener, it->imWiener, it->maxFbin);
 }

@@ -37,6 +37,7 @@ void FilterWiener_Reset(TFilterWiener* it, char kind_subst, mfloat pSdb, mfloat 
   it->pMn = pMn;
 }
 
+MICARRAY_VECTOR_CLONES
 void FilterWiener_Run(TFilterWiener* it, char ActiveSig, char stateVad, mfloat* psdX) {
   const uint32 n = it->maxFbin;
   // Apply the gain of the previous call, then follow the noise.
