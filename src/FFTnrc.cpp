@@ -52,14 +52,25 @@ const V4 kFlip2 = {0.0f, 0.0f, -0.0f, 0.0f};
 const V4 kFlip23 = {0.0f, 0.0f, -0.0f, -0.0f};
 const V4 kFlipOdd = {0.0f, -0.0f, 0.0f, -0.0f};
 
-// Radix-2 butterflies on two complex points per vector, t being w*b:
+// The table-driven stages work on four complex points per vector: GCC's
+// generic vectors of eight floats, one AVX2 register or two SSE2 registers.
+typedef float V8 __attribute__((vector_size(32)));
+typedef int V8i __attribute__((vector_size(32)));
+inline V8 Load8(const mfloat* p) {
+  V8 v;
+  __builtin_memcpy(&v, p, sizeof v);
+  return v;
+}
+inline void Store8(mfloat* p, V8 v) { __builtin_memcpy(p, &v, sizeof v); }
+
+// Radix-2 butterflies on four complex points per vector, t being w*b:
 // b becomes a - t, a becomes a + t. The twiddle vectors at w are
-// C = {c, c, c', c'} and S = {s, -s, s', -s'}, so t = C*b + S*(b.im, b.re)
-// is (c*b.re + s*b.im, c*b.im - s*b.re) per point: adding (-s)*b.re is
-// subtracting s*b.re.
-inline void Butterfly(V4& a, V4& b, const mfloat* w) {
-  const V4 swapped = _mm_shuffle_ps(b, b, _MM_SHUFFLE(2, 3, 0, 1));
-  const V4 t = _mm_load_ps(w) * b + _mm_load_ps(w + 4) * swapped;
+// C = {c, c, c', c', ...} and S = {s, -s, s', -s', ...}, so
+// t = C*b + S*(b.im, b.re) is (c*b.re + s*b.im, c*b.im - s*b.re) per point:
+// adding (-s)*b.re is subtracting s*b.re.
+inline void Butterfly(V8& a, V8& b, const mfloat* w) {
+  const V8 swapped = __builtin_shuffle(b, V8i{1, 0, 3, 2, 5, 4, 7, 6});
+  const V8 t = Load8(w) * b + Load8(w + 8) * swapped;
   b = a - t;
   a = a + t;
 }
@@ -110,30 +121,30 @@ inline void FirstStages(const mfloat* x, uint32 stride, mfloat* z) {
 // from x to z (which may be the same buffer).
 inline void Stage(const mfloat* x, mfloat* z, uint32 half, uint32 h, const mfloat* w) {
   for (uint32 g = 0; g < half; g += 2 * h)
-    for (uint32 j = 0; j < h; j += 2) {
+    for (uint32 j = 0; j < h; j += 4) {
       const uint32 i = 2 * (g + j);
-      V4 a = Load(x + i), b = Load(x + i + 2 * h);
+      V8 a = Load8(x + i), b = Load8(x + i + 2 * h);
       Butterfly(a, b, w + 4 * j);
-      Store(z + i, a);
-      Store(z + i + 2 * h, b);
+      Store8(z + i, a);
+      Store8(z + i + 2 * h, b);
     }
 }
 
-// Stages h and 2h in one pass: for positions j, j+1 of a group of 4h points,
-// the points at j, j+h, j+2h and j+3h stay in registers through both.
+// Stages h and 2h in one pass: for positions j ... j+3 of a group of 4h
+// points, the points at j, j+h, j+2h and j+3h stay in registers through both.
 inline void StagePair(const mfloat* x, mfloat* z, uint32 half, uint32 h, const mfloat* wh, const mfloat* w2h) {
   for (uint32 g = 0; g < half; g += 4 * h)
-    for (uint32 j = 0; j < h; j += 2) {
+    for (uint32 j = 0; j < h; j += 4) {
       const uint32 i = 2 * (g + j);
-      V4 a = Load(x + i), b = Load(x + i + 2 * h), c = Load(x + i + 4 * h), d = Load(x + i + 6 * h);
+      V8 a = Load8(x + i), b = Load8(x + i + 2 * h), c = Load8(x + i + 4 * h), d = Load8(x + i + 6 * h);
       Butterfly(a, b, wh + 4 * j);
       Butterfly(c, d, wh + 4 * j);
       Butterfly(a, c, w2h + 4 * j);
       Butterfly(b, d, w2h + 4 * (j + h));
-      Store(z + i, a);
-      Store(z + i + 2 * h, b);
-      Store(z + i + 4 * h, c);
-      Store(z + i + 6 * h, d);
+      Store8(z + i, a);
+      Store8(z + i + 2 * h, b);
+      Store8(z + i + 4 * h, c);
+      Store8(z + i + 6 * h, d);
     }
 }
 
@@ -196,6 +207,7 @@ void FFTnRC_Destroyed(TFFTnRC* it) { (void)it; }
 // e^(-j*2*pi*n*k/(N/2)), radix-2 decimation in time. The first pass reads the
 // points in bit-reversed order straight from p (so the reordering needs no
 // exchanges) into a scratch frame; the last pass writes back into p.
+MICARRAY_VECTOR_CLONES
 static void e_minus_jwt(TFFTnRC* it, mfloat* p) {
   const uint32 n = it->nfft;
   const uint32 half = n / 2;  // complex points

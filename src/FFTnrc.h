@@ -13,12 +13,13 @@
 extern const float m_arCosTable32f[451];
 // Bit-reversal exchanges of the half-length complex FFT, one segment per length.
 extern const uint16 m_adwSwapTab[896];
-// Twiddles of the table-driven butterfly stages laid out for two positions
+// Twiddles of the table-driven butterfly stages laid out for four positions
 // per vector: per length (256 at 0, 512 at 480, 1024 at 1472) and half span
-// h = 8 ... N/4 (at 4*(h - 8) within the length's segment), for every even
-// position j the cosines {c_j, c_j, c_j+1, c_j+1}, then the sines
-// {s_j, -s_j, s_j+1, -s_j+1}, each the value m_arCosTable32f gives.
-alignas(16) extern const float m_arTwiddle32f[3488];
+// h = 8 ... N/4 (at 4*(h - 8) within the length's segment), for every
+// position j divisible by 4 the cosines {c_j, c_j, ..., c_j+3, c_j+3}, then
+// the sines {s_j, -s_j, ..., s_j+3, -s_j+3}, each the value m_arCosTable32f
+// gives.
+alignas(32) extern const float m_arTwiddle32f[3488];
 
 void FFTnRC_Init(TFFTnRC* it, uint32 nfft);
 void FFTnRC_Destroyed(TFFTnRC* it);

@@ -11,16 +11,22 @@
 // still so small that the library is called for a tiny share of arguments.
 //
 // Both evaluations start from a table point c = i/32 near the argument, so
-// that short polynomials suffice, and use SSE2 on two doubles at a time
-// (float division for the table index, four at a time).
+// that short polynomials suffice. They work on four elements at a time in
+// GCC's generic vectors: four doubles are two SSE2 registers, or one AVX2
+// register in the functions' AVX2 versions (see MICARRAY_VECTOR_CLONES).
 #include "fastmath.h"
 
 #include <emmintrin.h>
 #include <math.h>
 
+#include "uperation.h"
+
 namespace {
 
-typedef __m128d Pair;  // two double lanes
+typedef double V4d __attribute__((vector_size(32)));     // four double lanes
+typedef long long V4l __attribute__((vector_size(32)));  // their lane masks
+typedef float V4f __attribute__((vector_size(16)));      // four float lanes
+typedef int V4i __attribute__((vector_size(16)));        // their lane masks
 
 // Arc tangent: atan(a/b) for 0 <= a <= b is atan(c) + atan(t) with
 // t = (a - c*b) / (b + c*a). Both a and b are floats and c*b, c*a have at
@@ -48,111 +54,85 @@ const double kCosSinLimit = (double)(kFastMathCosSinPoints - 1) / kFastMathGrid;
 const double kCos2 = -1.0 / 2.0, kCos4 = 1.0 / 24.0, kCos6 = -1.0 / 720.0;
 const double kSin3 = -1.0 / 6.0, kSin5 = 1.0 / 120.0;
 
-inline Pair Splat(double v) { return _mm_set1_pd(v); }
-inline Pair SignBit() { return _mm_set1_pd(-0.0); }
-// mask ? a : b, lane by lane (mask lanes all ones or all zeros)
-inline Pair Select(Pair mask, Pair a, Pair b) { return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b)); }
+inline V4d Splat(double v) { return V4d{v, v, v, v}; }
+inline V4f Splat(float v) { return V4f{v, v, v, v}; }
+inline V4d Abs(V4d v) { return (V4d)((V4l)v & ~(V4l)Splat(-0.0)); }
+inline V4f Abs(V4f v) { return (V4f)((V4i)v & ~(V4i)Splat(-0.0f)); }
+inline V4d SignOf(V4d v) { return (V4d)((V4l)v & (V4l)Splat(-0.0)); }
+inline V4d FlipSign(V4d v, V4d sign) { return (V4d)((V4l)v ^ (V4l)sign); }
+// min and max with SSE semantics: the second operand when either is NaN.
+inline V4f Min(V4f a, V4f b) { return a < b ? a : b; }
+inline V4f Max(V4f a, V4f b) { return a > b ? a : b; }
+inline V4d ToDouble(V4f v) { return __builtin_convertvector(v, V4d); }
+// Lanes whose mask is set, as a bit mask.
+inline int Lanes(V4i mask) { return _mm_movemask_ps((__m128)mask); }
 
 // Four floats of x from index i; a short tail is filled with zeros, which
 // every function here evaluates without the library.
-inline __m128 Load4(const mfloat* x, uint32 i, uint32 n) {
-  if (i + 4 <= n) return _mm_loadu_ps(x + i);
-  float tail[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-  for (uint32 k = 0; i + k < n; k++) tail[k] = x[i + k];
-  return _mm_loadu_ps(tail);
+inline V4f Load4(const mfloat* x, uint32 i, uint32 n) {
+  V4f v = {0.0f, 0.0f, 0.0f, 0.0f};
+  for (uint32 k = 0; k < 4 && i + k < n; k++) v[k] = x[i + k];
+  return v;
 }
 
-inline void Store4(mfloat* y, uint32 i, uint32 n, __m128 v) {
-  if (i + 4 <= n) {
-    _mm_storeu_ps(y + i, v);
-    return;
-  }
-  float tail[4];
-  _mm_storeu_ps(tail, v);
-  for (uint32 k = 0; i + k < n; k++) y[i + k] = tail[k];
+inline void Store4(mfloat* y, uint32 i, uint32 n, V4f v) {
+  for (uint32 k = 0; k < 4 && i + k < n; k++) y[i + k] = v[k];
 }
 
-// The lanes of four floats as two pairs of doubles (exact).
-inline Pair Low(__m128 v) { return _mm_cvtps_pd(v); }
-inline Pair High(__m128 v) { return _mm_cvtps_pd(_mm_movehl_ps(v, v)); }
-
-// Rounds the fast results of two pairs to four floats; bit k of *unsure is
-// set where A - E and A + E round differently (or A is NaN).
-inline __m128 Round(Pair a0, Pair e0, Pair a1, Pair e1, int* unsure) {
-  const __m128 lo = _mm_movelh_ps(_mm_cvtpd_ps(_mm_sub_pd(a0, e0)), _mm_cvtpd_ps(_mm_sub_pd(a1, e1)));
-  const __m128 hi = _mm_movelh_ps(_mm_cvtpd_ps(_mm_add_pd(a0, e0)), _mm_cvtpd_ps(_mm_add_pd(a1, e1)));
-  *unsure = _mm_movemask_ps(_mm_cmpneq_ps(lo, hi));
-  return _mm_movelh_ps(_mm_cvtpd_ps(a0), _mm_cvtpd_ps(a1));
+// Rounds the fast results to floats; bit k of *unsure is set where A - E and
+// A + E round differently (or A is NaN).
+inline V4f Round(V4d a, V4d e, int* unsure) {
+  *unsure = Lanes(__builtin_convertvector(a - e, V4f) != __builtin_convertvector(a + e, V4f));
+  return __builtin_convertvector(a, V4f);
 }
 
-// Table indices round(32 * a/b), clamped to 0 .. 32 (a 0/0 gives 0), for
-// four lanes with 0 <= a <= b.
-inline void AtanIndex(__m128 a, __m128 b, int idx[4]) {
-  __m128 ratio = _mm_max_ps(_mm_div_ps(a, b), _mm_setzero_ps());  // NaN becomes 0
-  ratio = _mm_min_ps(ratio, _mm_set1_ps(1.0f));
-  _mm_storeu_si128((__m128i*)idx, _mm_cvtps_epi32(_mm_mul_ps(ratio, _mm_set1_ps((float)kFastMathGrid))));
-}
+// Lanes that are infinite or NaN, as a bit mask.
+inline int NotFinite(V4f v) { return Lanes(!(Abs(v) <= Splat(3.40282347e+38f))); }
 
-// atan(a/b) for two lanes with 0 <= a <= b (0 for a = b = 0), table indices i0, i1.
-inline Pair AtanRatio(Pair a, Pair b, int i0, int i1) {
-  const Pair c = _mm_mul_pd(_mm_set_pd((double)i1, (double)i0), Splat(1.0 / kFastMathGrid));
-  const Pair atanc = _mm_set_pd(m_arAtanTable64f[i1], m_arAtanTable64f[i0]);
-  const Pair num = _mm_sub_pd(a, _mm_mul_pd(c, b));
-  Pair den = _mm_add_pd(b, _mm_mul_pd(c, a));
-  den = Select(_mm_cmpeq_pd(den, _mm_setzero_pd()), Splat(1.0), den);  // 0/0: t = 0
-  const Pair t = _mm_div_pd(num, den);
-  const Pair z = _mm_mul_pd(t, t);
-  Pair p = _mm_add_pd(Splat(kAtan5), _mm_mul_pd(z, Splat(kAtan7)));
-  p = _mm_add_pd(Splat(kAtan3), _mm_mul_pd(z, p));
-  p = _mm_add_pd(t, _mm_mul_pd(t, _mm_mul_pd(z, p)));
-  return _mm_add_pd(atanc, p);
+// atan(a/b) for 0 <= a <= b (0 for a = b = 0): the table point nearest a/b
+// (the float quotient, rounded half up; 0/0 gives 0), then atan(c) + atan(t).
+inline V4d AtanRatio(V4f af, V4f bf) {
+  const V4f ratio = Min(Max(af / bf, Splat(0.0f)), Splat(1.0f));  // a NaN quotient becomes 0
+  const V4i i = __builtin_convertvector(ratio * Splat((float)kFastMathGrid) + Splat(0.5f), V4i);
+  const V4d c = __builtin_convertvector(i, V4d) * Splat(1.0 / kFastMathGrid);
+  const V4d atanc = {m_arAtanTable64f[i[0]], m_arAtanTable64f[i[1]], m_arAtanTable64f[i[2]], m_arAtanTable64f[i[3]]};
+  const V4d a = ToDouble(af), b = ToDouble(bf);
+  const V4d num = a - c * b;
+  V4d den = b + c * a;
+  den = den == Splat(0.0) ? Splat(1.0) : den;  // 0/0: t = 0
+  const V4d t = num / den;
+  const V4d z = t * t;
+  const V4d p = t + t * (z * (Splat(kAtan3) + z * (Splat(kAtan5) + z * Splat(kAtan7))));
+  return atanc + p;
 }
 
 // The angle of the point (x, y) from r = atan(min/max) of |x|, |y|: mirrored
 // at pi/4 when |y| > |x| (swap), at pi/2 when x is negative (xneg), and
 // given y's sign.
-inline Pair Octant(Pair r, Pair swap, Pair xneg, Pair ysign) {
-  r = Select(swap, _mm_sub_pd(Splat(kHalfPi), r), r);
-  r = Select(xneg, _mm_sub_pd(Splat(kPi), r), r);
-  return _mm_xor_pd(r, ysign);
+inline V4d Octant(V4d r, V4l swap, V4l xneg, V4d ysign) {
+  r = swap ? Splat(kHalfPi) - r : r;
+  r = xneg ? Splat(kPi) - r : r;
+  return FlipSign(r, ysign);
 }
 
-inline Pair AtanMargin(Pair r) { return _mm_mul_pd(_mm_andnot_pd(SignBit(), r), Splat(kAtanMargin)); }
-
-// cos and sin of |x| for two lanes within the table, table indices i0, i1.
-inline void CosSinAbs(Pair ax, int i0, int i1, Pair* cosx, Pair* sinx) {
-  const Pair c0 = _mm_loadu_pd(m_arCosSinTable64f[i0]);  // cos, sin of lane 0's grid point
-  const Pair c1 = _mm_loadu_pd(m_arCosSinTable64f[i1]);
-  const Pair C = _mm_unpacklo_pd(c0, c1), S = _mm_unpackhi_pd(c0, c1);
-  const Pair r = _mm_sub_pd(ax, _mm_mul_pd(_mm_set_pd((double)i1, (double)i0), Splat(1.0 / kFastMathGrid)));
-  const Pair z = _mm_mul_pd(r, r);
-  Pair cm = _mm_add_pd(Splat(kCos4), _mm_mul_pd(z, Splat(kCos6)));
-  cm = _mm_mul_pd(z, _mm_add_pd(Splat(kCos2), _mm_mul_pd(z, cm)));  // cos r - 1
-  Pair sr = _mm_add_pd(Splat(kSin3), _mm_mul_pd(z, Splat(kSin5)));
-  sr = _mm_add_pd(r, _mm_mul_pd(r, _mm_mul_pd(z, sr)));  // sin r
-  *cosx = _mm_add_pd(C, _mm_sub_pd(_mm_mul_pd(C, cm), _mm_mul_pd(S, sr)));
-  *sinx = _mm_add_pd(S, _mm_add_pd(_mm_mul_pd(S, cm), _mm_mul_pd(C, sr)));
+// cos and sin of |x| for |x| within the table (NaN and larger values are
+// clamped to the limit); *outside flags the lanes beyond the table.
+inline void CosSinAbs(V4f x, V4d* cosx, V4d* sinx, int* outside) {
+  const V4f ax = Abs(x), limit = Splat((float)kCosSinLimit);
+  *outside = Lanes(!(ax <= limit));
+  const V4f clamped = Min(ax, limit);
+  const V4i i = __builtin_convertvector(clamped * Splat((float)kFastMathGrid) + Splat(0.5f), V4i);
+  const V4d C = {m_arCosSinTable64f[i[0]][0], m_arCosSinTable64f[i[1]][0], m_arCosSinTable64f[i[2]][0],
+                 m_arCosSinTable64f[i[3]][0]};
+  const V4d S = {m_arCosSinTable64f[i[0]][1], m_arCosSinTable64f[i[1]][1], m_arCosSinTable64f[i[2]][1],
+                 m_arCosSinTable64f[i[3]][1]};
+  const V4d r = ToDouble(clamped) - __builtin_convertvector(i, V4d) * Splat(1.0 / kFastMathGrid);
+  const V4d z = r * r;
+  const V4d cm = z * (Splat(kCos2) + z * (Splat(kCos4) + z * Splat(kCos6)));  // cos r - 1
+  const V4d sr = r + r * (z * (Splat(kSin3) + z * Splat(kSin5)));               // sin r
+  *cosx = C + (C * cm - S * sr);
+  *sinx = S + (S * cm + C * sr);
 }
-
-// |x| clamped into the table (NaN becomes the limit) and the table indices
-// of four lanes; *outside flags the lanes beyond the table.
-inline __m128 CosSinReduce(__m128 x, int idx[4], int* outside) {
-  const __m128 ax = _mm_andnot_ps(_mm_set1_ps(-0.0f), x);
-  const __m128 limit = _mm_set1_ps((float)kCosSinLimit);
-  *outside = _mm_movemask_ps(_mm_cmpnle_ps(ax, limit));
-  const __m128 clamped = _mm_min_ps(ax, limit);
-  _mm_storeu_si128((__m128i*)idx, _mm_cvtps_epi32(_mm_mul_ps(clamped, _mm_set1_ps((float)kFastMathGrid))));
-  return clamped;
-}
-
-// Lanes of four floats that are infinite or NaN, as a bit mask.
-inline int NotFinite(__m128 v) {
-  return _mm_movemask_ps(_mm_cmpnle_ps(_mm_andnot_ps(_mm_set1_ps(-0.0f), v), _mm_set1_ps(3.40282347e+38f)));
-}
-
-// Lane masks of four floats as two pairs of double lane masks.
-inline Pair MaskLow(__m128 m) { return _mm_castps_pd(_mm_unpacklo_ps(m, m)); }
-inline Pair MaskHigh(__m128 m) { return _mm_castps_pd(_mm_unpackhi_ps(m, m)); }
 
 // The elements of a group of four whose rounding the fast evaluation left
 // open (bit k for element i + k), from the C library.
@@ -164,74 +144,58 @@ inline void Settle(int unsure, uint32 i, uint32 n, Library library) {
 
 }  // namespace
 
+MICARRAY_VECTOR_CLONES
 void FastMath_atan(const mfloat* x, mfloat* y, uint32 n) {
-  const __m128 one = _mm_set1_ps(1.0f);
   for (uint32 i = 0; i < n; i += 4) {
-    const __m128 q = Load4(x, i, n);
+    const V4f q = Load4(x, i, n);
     // atan|q| from atan(min/max) of |q| and 1, mirrored when |q| > 1.
-    const __m128 aq = _mm_andnot_ps(_mm_set1_ps(-0.0f), q);
-    const __m128 a = _mm_min_ps(aq, one), b = _mm_max_ps(aq, one), swap = _mm_cmpgt_ps(aq, one);
-    int idx[4];
-    AtanIndex(a, b, idx);
-    const Pair r0 = Octant(AtanRatio(Low(a), Low(b), idx[0], idx[1]), MaskLow(swap), _mm_setzero_pd(),
-                           _mm_and_pd(Low(q), SignBit()));
-    const Pair r1 = Octant(AtanRatio(High(a), High(b), idx[2], idx[3]), MaskHigh(swap), _mm_setzero_pd(),
-                           _mm_and_pd(High(q), SignBit()));
+    const V4f aq = Abs(q);
+    const V4l swap = __builtin_convertvector(aq > Splat(1.0f), V4l);
+    const V4d r = Octant(AtanRatio(Min(aq, Splat(1.0f)), Max(aq, Splat(1.0f))), swap, V4l{0, 0, 0, 0},
+                         SignOf(ToDouble(q)));
     int unsure;
-    Store4(y, i, n, Round(r0, AtanMargin(r0), r1, AtanMargin(r1), &unsure));
+    Store4(y, i, n, Round(r, Abs(r) * Splat(kAtanMargin), &unsure));
     Settle(unsure | NotFinite(q), i, n, [&](uint32 j) { y[j] = (mfloat)atan((double)x[j]); });
   }
 }
 
+MICARRAY_VECTOR_CLONES
 void FastMath_atan2(const mfloat* y, const mfloat* x, mfloat* r, uint32 n) {
   for (uint32 i = 0; i < n; i += 4) {
-    const __m128 yv = Load4(y, i, n), xv = Load4(x, i, n);
-    const __m128 ay = _mm_andnot_ps(_mm_set1_ps(-0.0f), yv), ax = _mm_andnot_ps(_mm_set1_ps(-0.0f), xv);
-    const __m128 a = _mm_min_ps(ay, ax), b = _mm_max_ps(ay, ax), swap = _mm_cmpgt_ps(ay, ax);
+    const V4f yv = Load4(y, i, n), xv = Load4(x, i, n);
+    const V4f ay = Abs(yv), ax = Abs(xv);
+    const V4l swap = __builtin_convertvector(ay > ax, V4l);
     // Negative x, -0 included: the sign bit spread over the lane.
-    const __m128 xneg = _mm_castsi128_ps(_mm_srai_epi32(_mm_castps_si128(xv), 31));
-    int idx[4];
-    AtanIndex(a, b, idx);
-    const Pair r0 = Octant(AtanRatio(Low(a), Low(b), idx[0], idx[1]), MaskLow(swap), MaskLow(xneg),
-                           _mm_and_pd(Low(yv), SignBit()));
-    const Pair r1 = Octant(AtanRatio(High(a), High(b), idx[2], idx[3]), MaskHigh(swap), MaskHigh(xneg),
-                           _mm_and_pd(High(yv), SignBit()));
+    const V4l xneg = __builtin_convertvector((V4i)xv >> 31, V4l);
+    const V4d a = Octant(AtanRatio(Min(ay, ax), Max(ay, ax)), swap, xneg, SignOf(ToDouble(yv)));
     int unsure;
-    Store4(r, i, n, Round(r0, AtanMargin(r0), r1, AtanMargin(r1), &unsure));
+    Store4(r, i, n, Round(a, Abs(a) * Splat(kAtanMargin), &unsure));
     Settle(unsure | NotFinite(yv) | NotFinite(xv), i, n,
            [&](uint32 j) { r[j] = (mfloat)atan2((double)y[j], (double)x[j]); });
   }
 }
 
+MICARRAY_VECTOR_CLONES
 void FastMath_cos(const mfloat* x, mfloat* c, uint32 n) {
-  const Pair e = Splat(kCosSinMargin);
   for (uint32 i = 0; i < n; i += 4) {
-    int idx[4], outside;
-    const __m128 ax = CosSinReduce(Load4(x, i, n), idx, &outside);
-    Pair c0, s0, c1, s1;
-    CosSinAbs(Low(ax), idx[0], idx[1], &c0, &s0);
-    CosSinAbs(High(ax), idx[2], idx[3], &c1, &s1);
-    int unsure;
-    Store4(c, i, n, Round(c0, e, c1, e, &unsure));
+    V4d cosx, sinx;
+    int outside, unsure;
+    CosSinAbs(Load4(x, i, n), &cosx, &sinx, &outside);
+    Store4(c, i, n, Round(cosx, Splat(kCosSinMargin), &unsure));
     Settle(unsure | outside, i, n, [&](uint32 j) { c[j] = (mfloat)cos((double)x[j]); });
   }
 }
 
+MICARRAY_VECTOR_CLONES
 void FastMath_sincos(const mfloat* x, mfloat* c, mfloat* s, uint32 n) {
-  const Pair e = Splat(kCosSinMargin);
   for (uint32 i = 0; i < n; i += 4) {
-    const __m128 xv = Load4(x, i, n);
-    int idx[4], outside;
-    const __m128 ax = CosSinReduce(xv, idx, &outside);
-    Pair c0, s0, c1, s1;
-    CosSinAbs(Low(ax), idx[0], idx[1], &c0, &s0);
-    CosSinAbs(High(ax), idx[2], idx[3], &c1, &s1);
-    // sin is odd, cos even.
-    s0 = _mm_xor_pd(s0, _mm_and_pd(Low(xv), SignBit()));
-    s1 = _mm_xor_pd(s1, _mm_and_pd(High(xv), SignBit()));
-    int unsure_c, unsure_s;
-    Store4(c, i, n, Round(c0, e, c1, e, &unsure_c));
-    Store4(s, i, n, Round(s0, e, s1, e, &unsure_s));
+    const V4f xv = Load4(x, i, n);
+    V4d cosx, sinx;
+    int outside, unsure_c, unsure_s;
+    CosSinAbs(xv, &cosx, &sinx, &outside);
+    sinx = FlipSign(sinx, SignOf(ToDouble(xv)));  // sin is odd, cos even
+    Store4(c, i, n, Round(cosx, Splat(kCosSinMargin), &unsure_c));
+    Store4(s, i, n, Round(sinx, Splat(kCosSinMargin), &unsure_s));
     Settle(unsure_c | outside, i, n, [&](uint32 j) { c[j] = (mfloat)cos((double)x[j]); });
     Settle(unsure_s | outside, i, n, [&](uint32 j) { s[j] = (mfloat)sin((double)x[j]); });
   }

@@ -67,14 +67,15 @@ def fft():
             swap_vals.append(2 * r if r > i else 0)
     return (float_table('const float m_arCosTable32f[451]', cos_vals) +
             int_table('const uint16 m_adwSwapTab[896]', swap_vals) +
-            float_table('alignas(16) const float m_arTwiddle32f[3488]', twiddles(cos_vals)))
+            float_table('alignas(32) const float m_arTwiddle32f[3488]', twiddles(cos_vals)))
 
 
 def twiddles(cos_vals):
-    # The table-driven butterfly stages two positions at a time: for each
-    # length, each half span h = 8 ... N/4 and each even position j, the
-    # cosines {c_j, c_j, c_j+1, c_j+1} and sines {s_j, -s_j, s_j+1, -s_j+1}
-    # of the twiddles, taken from the cosine table as the scalar rule does.
+    # The table-driven butterfly stages four positions at a time: for each
+    # length, each half span h = 8 ... N/4 and each position j divisible by 4,
+    # the cosines {c_j, c_j, ..., c_j+3, c_j+3} and sines
+    # {s_j, -s_j, ..., s_j+3, -s_j+3} of the twiddles, taken from the cosine
+    # table as the scalar rule does.
     vals = []
     start = 0
     for n_fft in FRAMES:
@@ -88,9 +89,10 @@ def twiddles(cos_vals):
                 if k <= quarter:
                     return cs[k], cs[quarter - k]
                 return -cs[half - k], cs[k - quarter]
-            for j in range(0, h, 2):
-                (c0, s0), (c1, s1) = cos_sin(j), cos_sin(j + 1)
-                vals += [c0, c0, c1, c1, s0, -s0, s1, -s1]
+            for j in range(0, h, 4):
+                quad = [cos_sin(j + i) for i in range(4)]
+                vals += [c for c, _ in quad for _ in range(2)]
+                vals += [v for _, s in quad for v in (s, -s)]
             h *= 2
     return vals
 

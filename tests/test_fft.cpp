@@ -86,10 +86,11 @@ TEST_P(FftTest, CosineSegmentIsAQuarterWave) {
   for (uint32 k = 0; k < n / 4; k++) EXPECT_EQ(cs[k], (float)cos(2.0 * kPi * k / n)) << k;
 }
 
-// Per even position j of each table-driven stage (half span h = 8 ... N/4):
-// {c_j, c_j, c_j+1, c_j+1} and {s_j, -s_j, s_j+1, -s_j+1}, the cosine and sine
-// of twiddle index k = j*N/(2h) taken from the cosine table (negated entry
-// N/2 - k, entry k - N/4 beyond the quarter), signs of zeros included.
+// Per four positions j of each table-driven stage (half span h = 8 ... N/4):
+// {c_j, c_j, ..., c_j+3, c_j+3} and {s_j, -s_j, ..., s_j+3, -s_j+3}, the
+// cosine and sine of twiddle index k = j*N/(2h) taken from the cosine table
+// (negated entry N/2 - k, entry k - N/4 beyond the quarter), signs of zeros
+// included.
 TEST_P(FftTest, TwiddleVectorsFollowTheCosineTable) {
   const float* cs = m_arCosTable32f + fft.offset_cs;
   const float* tw = m_arTwiddle32f + (n == 256 ? 0 : n == 512 ? 480 : 1472);
@@ -100,9 +101,9 @@ TEST_P(FftTest, TwiddleVectorsFollowTheCosineTable) {
       const uint32 k = j * n / (2 * h);
       const float c = k <= quarter ? cs[k] : -cs[half - k];
       const float s = k <= quarter ? cs[quarter - k] : cs[k - quarter];
-      const float* v = tw + 4 * (h - 8) + 8 * (j / 2) + 2 * (j % 2);
+      const float* v = tw + 4 * (h - 8) + 16 * (j / 4) + 2 * (j % 4);
       EXPECT_TRUE(same(v[0], c) && same(v[1], c)) << "h " << h << " j " << j;
-      EXPECT_TRUE(same(v[4], s) && same(v[5], -s)) << "h " << h << " j " << j;
+      EXPECT_TRUE(same(v[8], s) && same(v[9], -s)) << "h " << h << " j " << j;
     }
   }
 }
