@@ -71,12 +71,18 @@ inline int Lanes(V4i mask) { return _mm_movemask_ps((__m128)mask); }
 // every function here evaluates without the library.
 inline V4f Load4(const mfloat* x, uint32 i, uint32 n) {
   V4f v = {0.0f, 0.0f, 0.0f, 0.0f};
-  for (uint32 k = 0; k < 4 && i + k < n; k++) v[k] = x[i + k];
+  if (i + 4 <= n)
+    __builtin_memcpy(&v, x + i, sizeof v);
+  else
+    for (uint32 k = 0; i + k < n; k++) v[k] = x[i + k];
   return v;
 }
 
 inline void Store4(mfloat* y, uint32 i, uint32 n, V4f v) {
-  for (uint32 k = 0; k < 4 && i + k < n; k++) y[i + k] = v[k];
+  if (i + 4 <= n)
+    __builtin_memcpy(y + i, &v, sizeof v);
+  else
+    for (uint32 k = 0; i + k < n; k++) y[i + k] = v[k];
 }
 
 // Rounds the fast results to floats; bit k of *unsure is set where A - E and
