@@ -247,31 +247,32 @@ static void e_minus_jwt(TFFTnRC* it, mfloat* p) {
 // two, hence the halving). Inverse (s = -1): the same identity run backwards
 // rebuilds Z from the packed spectrum. Bin N/4 pairs with itself and only
 // needs conjugating; DC and Nyquist are left to the caller.
+MICARRAY_VECTOR_CLONES
 static void split_halve(TFFTnRC* it, mfloat* p, int isign) {
   const uint32 n = it->nfft;
   const uint32 quarter = n / 4;
   const mfloat* cs = m_arCosTable32f + it->offset_cs;
   const mfloat s = (mfloat)isign;
 
-  // Bins k ... k+3 and their mirrors m ... m-3, as four lanes of real and of
-  // imaginary parts.
+  // Bins k ... k+7 and their mirrors m ... m-7, as eight lanes of real and
+  // of imaginary parts.
   uint32 k = 1;
-  for (; k + 4 <= quarter; k += 4) {
+  for (; k + 8 <= quarter; k += 8) {
     mfloat* pk = p + 2 * k;
-    mfloat* pm = p + 2 * (n / 2 - k - 3);
-    V4 ak = _mm_shuffle_ps(Load(pk), Load(pk + 4), _MM_SHUFFLE(2, 0, 2, 0));
-    V4 bk = _mm_shuffle_ps(Load(pk), Load(pk + 4), _MM_SHUFFLE(3, 1, 3, 1));
-    V4 am = _mm_shuffle_ps(Load(pm + 4), Load(pm), _MM_SHUFFLE(0, 2, 0, 2));
-    V4 bm = _mm_shuffle_ps(Load(pm + 4), Load(pm), _MM_SHUFFLE(1, 3, 1, 3));
-    const V4 v = Load(cs + quarter - k - 3);  // sines of k+3 ... k
-    SplitBins(ak, bk, am, bm, Splat(s) * Load(cs + k), _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3)), Splat(s),
-              Splat(0.5f));
-    Store(pk, _mm_unpacklo_ps(ak, bk));
-    Store(pk + 4, _mm_unpackhi_ps(ak, bk));
-    am = _mm_shuffle_ps(am, am, _MM_SHUFFLE(0, 1, 2, 3));  // back to ascending bins
-    bm = _mm_shuffle_ps(bm, bm, _MM_SHUFFLE(0, 1, 2, 3));
-    Store(pm, _mm_unpacklo_ps(am, bm));
-    Store(pm + 4, _mm_unpackhi_ps(am, bm));
+    mfloat* pm = p + 2 * (n / 2 - k - 7);
+    const V8 lo = Load8(pk), hi = Load8(pk + 8), mlo = Load8(pm), mhi = Load8(pm + 8);
+    V8 ak = __builtin_shuffle(lo, hi, V8i{0, 2, 4, 6, 8, 10, 12, 14});
+    V8 bk = __builtin_shuffle(lo, hi, V8i{1, 3, 5, 7, 9, 11, 13, 15});
+    V8 am = __builtin_shuffle(mlo, mhi, V8i{14, 12, 10, 8, 6, 4, 2, 0});
+    V8 bm = __builtin_shuffle(mlo, mhi, V8i{15, 13, 11, 9, 7, 5, 3, 1});
+    const V8 v = __builtin_shuffle(Load8(cs + quarter - k - 7), V8i{7, 6, 5, 4, 3, 2, 1, 0});  // sines of k ... k+7
+    const V8 s8 = {s, s, s, s, s, s, s, s};
+    const V8 half8 = {0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f};
+    SplitBins(ak, bk, am, bm, s8 * Load8(cs + k), v, s8, half8);
+    Store8(pk, __builtin_shuffle(ak, bk, V8i{0, 8, 1, 9, 2, 10, 3, 11}));
+    Store8(pk + 8, __builtin_shuffle(ak, bk, V8i{4, 12, 5, 13, 6, 14, 7, 15}));
+    Store8(pm, __builtin_shuffle(am, bm, V8i{7, 15, 6, 14, 5, 13, 4, 12}));  // back to ascending bins
+    Store8(pm + 8, __builtin_shuffle(am, bm, V8i{3, 11, 2, 10, 1, 9, 0, 8}));
   }
   for (; k < quarter; k++) {
     const uint32 m = n / 2 - k;
