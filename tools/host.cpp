@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "micarray.hpp"
+
 namespace {
 
 // A temporary output is the final name plus this suffix, made unique by mkstemp.
@@ -13,20 +15,9 @@ const char kTempSuffix[] = ".partial-XXXXXX";
 const mode_t kNewFileMode = 0666;
 const mode_t kPermissionBits = 07777;
 
-// Text that is not a number reads as 0, which every range below refuses or
-// accepts as a value like any other.
+// Text that is not a number reads as 0, which the ranges refuse or accept
+// like any other value.
 mfloat ParseReal(const char* text) { return (mfloat)strtod(text, nullptr); }
-
-bool Refuse(const char* message) {
-  puts(message);
-  return false;
-}
-
-bool RefuseWithValue(const char* message, mfloat value) {
-  puts(message);
-  printf("Current value: %f\n", value);
-  return false;
-}
 
 // Opens outName itself for writing, truncating it.
 bool OpenDirect(THostOutput* it, const char* outName) {
@@ -43,22 +34,19 @@ mode_t CurrentUmask() {
 }  // namespace
 
 bool HostTuning_Parse(THostTuning* it, char* const* args) {
-  // Bounds are single-precision values, so "0.6" (0.60000002f) is accepted.
-  // Each test states what is accepted, so "nan" (never in range) is refused.
-  it->Distance = ParseReal(args[0]);
-  if (!(it->Distance > 0.0f && it->Distance <= 10.0f))
-    return RefuseWithValue("Distance between sensors [meter] must be (0.0, 10.0]", it->Distance);
-  it->speedAlpha = ParseReal(args[1]);
-  if (!(it->speedAlpha > 0.0f && it->speedAlpha <= 1.0f))
-    return RefuseWithValue("Speed adaptation must be (0.0, 1.0]", it->speedAlpha);
-  it->pSdb = ParseReal(args[2]);
-  if (!(it->pSdb <= 0.0f && it->pSdb >= -80.0f)) return Refuse("pSdb: [-80.0, 0.0] dB, default: -15.0 ");
-  // The messages say 0.999; every value below 1.0 is accepted.
-  it->pNn = ParseReal(args[3]);
-  if (!(it->pNn >= 0.6f && it->pNn < 1.0f)) return Refuse("pNn: [0.6, 0.999], default: 0.90 ");
-  it->pMn = ParseReal(args[4]);
-  if (!(it->pMn >= 0.6f && it->pMn < 1.0f)) return Refuse("pMn: [0.6, 0.999], default: 0.98 ");
-  return true;
+  // The ranges and messages are the engine interface's, shared by every
+  // program; a refusal after the first leaves later values unexamined.
+  micarray::Tuning t;
+  t.distance = it->Distance = ParseReal(args[0]);
+  t.speed = it->speedAlpha = ParseReal(args[1]);
+  t.suppression = it->pSdb = ParseReal(args[2]);
+  t.noise_rate = it->pNn = ParseReal(args[3]);
+  t.musical = it->pMn = ParseReal(args[4]);
+  const micarray::TuningRange* refused = micarray::TuningRefusal(t);
+  if (!refused) return true;
+  puts(refused->message);
+  if (refused->valueShown) printf("Current value: %f\n", t.*refused->field);
+  return false;
 }
 
 void Host_PrintTuningUsage() {

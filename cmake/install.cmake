@@ -1,0 +1,33 @@
+# Installs the engine for programs that link it: the static library, the
+# public headers (C interface, scalar types, C++ interface), a CMake package
+# (find_package(micarray) gives micarray::micarray) and a pkg-config file.
+# Component micarray_dev; the programs install as component micarray_bin.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(MICARRAY_INCLUDE_SUBDIR ${CMAKE_INSTALL_INCLUDEDIR}/micarray)
+set(MICARRAY_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/micarray)
+
+install(TARGETS micarray EXPORT micarrayTargets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT micarray_dev
+  INCLUDES DESTINATION ${MICARRAY_INCLUDE_SUBDIR})
+install(FILES
+  ${PROJECT_SOURCE_DIR}/src/micarray.h
+  ${PROJECT_SOURCE_DIR}/src/fixed.h
+  ${PROJECT_SOURCE_DIR}/src/micarray.hpp
+  DESTINATION ${MICARRAY_INCLUDE_SUBDIR} COMPONENT micarray_dev)
+install(EXPORT micarrayTargets NAMESPACE micarray:: DESTINATION ${MICARRAY_CMAKE_DIR} COMPONENT micarray_dev)
+
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/micarrayConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/micarrayConfig.cmake INSTALL_DESTINATION ${MICARRAY_CMAKE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/micarrayConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/micarrayConfig.cmake ${PROJECT_BINARY_DIR}/micarrayConfigVersion.cmake
+  DESTINATION ${MICARRAY_CMAKE_DIR} COMPONENT micarray_dev)
+
+# The prefix is found from the file's own place (pkg-config's pcfiledir), so
+# the file stays valid wherever the prefix is chosen at install time.
+file(RELATIVE_PATH MICARRAY_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/micarray.pc.in ${PROJECT_BINARY_DIR}/micarray.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/micarray.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT micarray_dev)
