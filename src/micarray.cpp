@@ -47,13 +47,16 @@ inline __m128i ToSamples(__m128 v) {
   return _mm_cvttps_epi32(v);
 }
 
-// Four interleaved stereo pairs as the two microphones' samples in float.
-inline void Samples(const int16* pairs, __m128* mic0, __m128* mic1) {
-  const __m128i v = _mm_loadu_si128((const __m128i*)pairs);
-  const __m128 lo = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16));  // pairs 0, 1
-  const __m128 hi = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16));  // pairs 2, 3
-  *mic0 = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
-  *mic1 = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
+// Eight samples (or stereo pairs) per vector.
+typedef float V8f __attribute__((vector_size(32)));
+typedef short V16s __attribute__((vector_size(32)));
+
+// Eight interleaved stereo pairs as the two microphones' samples in float.
+inline void Samples(const int16* pairs, V8f* mic0, V8f* mic1) {
+  V16s v;
+  __builtin_memcpy(&v, pairs, sizeof v);
+  *mic0 = __builtin_convertvector(__builtin_shufflevector(v, v, 0, 2, 4, 6, 8, 10, 12, 14), V8f);
+  *mic1 = __builtin_convertvector(__builtin_shufflevector(v, v, 1, 3, 5, 7, 9, 11, 13, 15), V8f);
 }
 
 uint32 SetFrameSize(micarray_core::TMicArray* it, uint32 SamplingRate) {
@@ -71,8 +74,9 @@ uint32 SetFrameSize(micarray_core::TMicArray* it, uint32 SamplingRate) {
 // new samples, pre-emphasise, window and transform; dYb collects the mean of
 // the windowed time frames. The histories are interleaved like the input, so
 // the shift and the append are one contiguous copy each, and the time-domain
-// arithmetic runs on four samples of both microphones at a time (lane by
+// arithmetic runs on eight samples of both microphones at a time (lane by
 // lane the operations of one sample).
+MICARRAY_VECTOR_CLONES
 void AnalyseFrames(micarray_core::TMicArray* it, const int16* inpbuf) {
   static_assert(kMaxMics == 2, "the analysis reads interleaved pairs");
   const uint32 N = it->lenght_frame, S = it->lenght_step, F = it->maxFbin, M = it->sizeMic;
@@ -84,17 +88,21 @@ void AnalyseFrames(micarray_core::TMicArray* it, const int16* inpbuf) {
   mfloat* frames[kMaxMics] = {it->buff, second};
   // The memory is the newest sample of the previous frame, so the first
   // pre-emphasised value pairs x[0] with a sample three steps later.
-  const int16 lead[8] = {it->pre_emphasis[0], it->pre_emphasis[1], hist[0], hist[1], hist[2], hist[3], hist[4],
-                         hist[5]};
-  for (uint32 k = 0; k < N; k += 4) {
-    __m128 x0, x1, p0, p1;
+  int16 lead[16] = {it->pre_emphasis[0], it->pre_emphasis[1]};
+  for (uint32 k = 2; k < 16; k++) lead[k] = hist[k - 2];
+  const V8f emphasis = {kPreEmphasis, kPreEmphasis, kPreEmphasis, kPreEmphasis,
+                        kPreEmphasis, kPreEmphasis, kPreEmphasis, kPreEmphasis};
+  for (uint32 k = 0; k < N; k += 8) {
+    V8f x0, x1, p0, p1, wk;
     Samples(hist + k * M, &x0, &x1);
     Samples(k == 0 ? lead : hist + (k - 1) * M, &p0, &p1);
-    const __m128 b0 = (x0 + Splat(kPreEmphasis) * p0) * _mm_loadu_ps(w + k);
-    const __m128 b1 = (x1 + Splat(kPreEmphasis) * p1) * _mm_loadu_ps(w + k);
-    _mm_storeu_ps(frames[0] + k, b0);
-    _mm_storeu_ps(frames[1] + k, b1);
-    _mm_storeu_ps(it->dYb + k, (Splat(0.0f) + b0) + b1);
+    __builtin_memcpy(&wk, w + k, sizeof wk);
+    const V8f b0 = (x0 + emphasis * p0) * wk;
+    const V8f b1 = (x1 + emphasis * p1) * wk;
+    const V8f mean = (V8f{} + b0) + b1;  // the sum starts at +0
+    __builtin_memcpy(frames[0] + k, &b0, sizeof b0);
+    __builtin_memcpy(frames[1] + k, &b1, sizeof b1);
+    __builtin_memcpy(it->dYb + k, &mean, sizeof mean);
   }
   for (uint32 m = 0; m < M; m++) it->pre_emphasis[m] = hist[(N - 1) * M + m];
   umem_div(it->dYb, (mfloat)M, N);
