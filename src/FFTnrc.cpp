@@ -44,13 +44,10 @@ inline void Store(mfloat* p, V4 v) { _mm_storeu_ps(p, v); }
 inline V4 Splat(mfloat v) { return _mm_set1_ps(v); }
 // Lanes whose sign the mask flips (negation is exact).
 inline V4 Flip(V4 v, V4 mask) { return _mm_xor_ps(v, mask); }
-// mask ? a : b, lane by lane.
-inline V4 Select(V4 mask, V4 a, V4 b) { return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b)); }
 const V4 kFlip3 = {0.0f, 0.0f, 0.0f, -0.0f};
 const V4 kFlip1 = {0.0f, -0.0f, 0.0f, 0.0f};
 const V4 kFlip2 = {0.0f, 0.0f, -0.0f, 0.0f};
 const V4 kFlip23 = {0.0f, 0.0f, -0.0f, -0.0f};
-const V4 kFlipOdd = {0.0f, -0.0f, 0.0f, -0.0f};
 
 // The table-driven stages work on four complex points per vector: GCC's
 // generic vectors of eight floats, one AVX2 register or two SSE2 registers.
@@ -164,25 +161,29 @@ inline void SplitBins(V& ak, V& bk, V& am, V& bm, V u, V v, V s, V half) {
 
 // Phases of n bins between -pi/2 and 3*pi/2: the arctangent of the
 // single-precision quotient im/re, moved by half a turn for a negative real
-// part; a zero real part gives +-pi/2 (its quotient is not used). Four bins
+// part; a zero real part gives +-pi/2 (its quotient is not used). Eight bins
 // at a time, on copies padded with zero bins.
+MICARRAY_VECTOR_CLONES
 void Phases(const mfloat* re, const mfloat* im, mfloat* F, uint32 n) {
-  const uint32 padded = (n + 3) & ~3u;
-  float x[kMaxBins + 3], y[kMaxBins + 3], f[kMaxBins + 3];
-  float q[kMaxBins + 3] = {};  // cleared only so that the compiler sees it written
+  const uint32 padded = (n + 7) & ~7u;
+  float x[kMaxBins + 7], y[kMaxBins + 7], f[kMaxBins + 7];
+  float q[kMaxBins + 7] = {};  // cleared only so that the compiler sees it written
   for (uint32 k = 0; k < n; k++) {
     x[k] = re[k];
     y[k] = im[k];
   }
   for (uint32 k = n; k < padded; k++) x[k] = y[k] = 0.0f;
-  for (uint32 k = 0; k < padded; k += 4)  // 0 where re = 0
-    Store(q + k, _mm_andnot_ps(_mm_cmpeq_ps(Load(x + k), _mm_setzero_ps()), Load(y + k) / Load(x + k)));
+  const V8 zero = {}, pi = zero + kPi, halfPi = zero + kHalfPi;
+  for (uint32 k = 0; k < padded; k += 8) {  // 0 where re = 0
+    const V8 xr = Load8(x + k);
+    Store8(q + k, (V8)((V8i)(xr != zero) & (V8i)(Load8(y + k) / xr)));
+  }
   FastMath_atan(q, f, padded);
-  for (uint32 k = 0; k < padded; k += 4) {
-    const V4 xr = Load(x + k), atanq = Load(f + k);
-    const V4 turned = Select(_mm_cmplt_ps(xr, _mm_setzero_ps()), atanq + Splat(kPi), atanq);
-    const V4 axis = Select(_mm_cmpgt_ps(Load(y + k), _mm_setzero_ps()), Splat(kHalfPi), Splat(-kHalfPi));
-    Store(f + k, Select(_mm_cmpeq_ps(xr, _mm_setzero_ps()), axis, turned));
+  for (uint32 k = 0; k < padded; k += 8) {
+    const V8 xr = Load8(x + k), atanq = Load8(f + k);
+    const V8 turned = xr < zero ? atanq + pi : atanq;
+    const V8 axis = Load8(y + k) > zero ? halfPi : -halfPi;
+    Store8(f + k, xr == zero ? axis : turned);
   }
   for (uint32 k = 0; k < n; k++) F[k] = f[k];
 }
@@ -286,6 +287,7 @@ static void split_halve(TFFTnRC* it, mfloat* p, int isign) {
   p[n / 2 + 1] = (p[n / 2 + 1] * 0.5f) * (-2.0f * s);
 }
 
+MICARRAY_VECTOR_CLONES
 void FFTnRC_fft(TFFTnRC* it, mfloat* p, int isign) {
   const uint32 n = it->nfft;
   if (isign == 1) {
@@ -306,8 +308,10 @@ void FFTnRC_fft(TFFTnRC* it, mfloat* p, int isign) {
     // the odd (imaginary) floats are negated and all scaled by 1/N (times 2
     // for the halving).
     e_minus_jwt(it, p);
-    const V4 scale = Splat(2.0f / (mfloat)n);
-    for (uint32 i = 0; i < n; i += 4) Store(p + i, Flip(Load(p + i), kFlipOdd) * scale);
+    const mfloat scale = 2.0f / (mfloat)n;
+    const V8i odd = (V8i)(V8{0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f});  // sign bits
+    const V8 scale8 = {scale, scale, scale, scale, scale, scale, scale, scale};
+    for (uint32 i = 0; i < n; i += 8) Store8(p + i, (V8)((V8i)Load8(p + i) ^ odd) * scale8);
   }
 }
 
