@@ -5,12 +5,9 @@
 // is computed with a trigonometric call at run time.
 #include "FFTnrc.h"
 
-#include <emmintrin.h>
-
 #include <cmath>
 
 #include "fastmath.h"
-
 #include "fix.h"
 #include "uperation.h"
 
@@ -35,22 +32,10 @@ const TSegment kSegments[] = {
     {1024, 194, 384, 1472},
 };
 
-// The transform works on four floats at a time (two complex points, or one
-// part of four bins). GCC's + - * on __m128 act lane by lane with one IEEE
-// rounding each, so every lane computes exactly what the scalar rule does.
-typedef __m128 V4;
-inline V4 Load(const mfloat* p) { return _mm_loadu_ps(p); }
-inline void Store(mfloat* p, V4 v) { _mm_storeu_ps(p, v); }
-inline V4 Splat(mfloat v) { return _mm_set1_ps(v); }
-// Lanes whose sign the mask flips (negation is exact).
-inline V4 Flip(V4 v, V4 mask) { return _mm_xor_ps(v, mask); }
-const V4 kFlip3 = {0.0f, 0.0f, 0.0f, -0.0f};
-const V4 kFlip1 = {0.0f, -0.0f, 0.0f, 0.0f};
-const V4 kFlip2 = {0.0f, 0.0f, -0.0f, 0.0f};
-const V4 kFlip23 = {0.0f, 0.0f, -0.0f, -0.0f};
-
-// The table-driven stages work on four complex points per vector: GCC's
-// generic vectors of eight floats, one AVX2 register or two SSE2 registers.
+// The transform works on eight floats at a time (four complex points, or one
+// part of eight bins): GCC's generic vectors, one AVX2 register or two SSE2
+// registers. Their + - * act lane by lane with one IEEE rounding each, so
+// every lane computes exactly what the scalar rule does.
 typedef float V8 __attribute__((vector_size(32)));
 typedef int V8i __attribute__((vector_size(32)));
 inline V8 Load8(const mfloat* p) {
@@ -59,6 +44,14 @@ inline V8 Load8(const mfloat* p) {
   return v;
 }
 inline void Store8(mfloat* p, V8 v) { __builtin_memcpy(p, &v, sizeof v); }
+// Complex values of a vector as four 64-bit lanes, for moving them whole.
+typedef long long V4q __attribute__((vector_size(32)));
+const V8i kSwapReIm = {1, 0, 3, 2, 5, 4, 7, 6};
+// Sign bits of the imaginary (odd) and of the real (even) floats.
+const V8i kOddSigns = (V8i)(V8{0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f});
+const V8i kEvenSigns = (V8i)(V8{-0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f});
+// Negation is exact: flipping sign bits.
+inline V8 FlipSigns(V8 v, V8i signs) { return (V8)((V8i)v ^ signs); }
 
 // Radix-2 butterflies on four complex points per vector, t being w*b:
 // b becomes a - t, a becomes a + t. The twiddle vectors at w are
@@ -66,52 +59,51 @@ inline void Store8(mfloat* p, V8 v) { __builtin_memcpy(p, &v, sizeof v); }
 // t = C*b + S*(b.im, b.re) is (c*b.re + s*b.im, c*b.im - s*b.re) per point:
 // adding (-s)*b.re is subtracting s*b.re.
 inline void Butterfly(V8& a, V8& b, const mfloat* w) {
-  const V8 swapped = __builtin_shuffle(b, V8i{1, 0, 3, 2, 5, 4, 7, 6});
+  const V8 swapped = __builtin_shuffle(b, kSwapReIm);
   const V8 t = Load8(w) * b + Load8(w + 8) * swapped;
   b = a - t;
   a = a + t;
 }
 
-// Two complex points (8 bytes each) as one vector.
-inline V4 LoadPoints(const mfloat* a, const mfloat* b) {
-  return _mm_loadh_pi(_mm_castsi128_ps(_mm_loadl_epi64((const __m128i*)a)), (const __m64*)b);
-}
 
-// The first three stages on one group of eight complex points z0 ... z7,
-// gathered from x in bit-reversed order (point j is at x + rev3(j) * stride
-// floats) and stored to z (16 floats). Their weights are 1 and -j (span 4),
-// and 1, h*(1 - j), -j, -h*(1 + j) (span 8): t = -j*b is (b.im, -b.re), and
-// h*(1 - j)*b is (h*(b.re + b.im), h*(b.im - b.re)), computed lane by lane in
-// that form.
-inline void FirstStages(const mfloat* x, uint32 stride, mfloat* z) {
+// -j*b = (b.im, -b.re) for every complex value.
+inline V8 MinusJ(V8 b) { return FlipSigns(__builtin_shuffle(b, kSwapReIm), kOddSigns); }
+
+// The first three stages on four groups of eight complex points at once.
+// Point j of the four groups is one vector (group L at floats 2L, 2L+1),
+// read from x + rev3(j) * stride (the bit-reversed order), so every butterfly
+// acts lane by lane; each group's eight points are then transposed out to
+// z[L] (16 floats). The weights are 1 and -j (span 4), and 1, h*(1 - j), -j,
+// -h*(1 + j) (span 8), where h*(1 - j)*b is (h*(b.re + b.im), h*(b.im - b.re))
+// and -h*(1 + j)*b is (-(h*(b.re - b.im)), -(h*(b.re + b.im))), computed in
+// that form (x + (-y) is x - y, and the sum b.im + b.re is b.re + b.im).
+inline void FirstStages(const mfloat* x, uint32 stride, mfloat* const z[4]) {
+  const V8 p0 = Load8(x), p1 = Load8(x + 4 * stride), p2 = Load8(x + 2 * stride), p3 = Load8(x + 6 * stride);
+  const V8 p4 = Load8(x + stride), p5 = Load8(x + 5 * stride), p6 = Load8(x + 3 * stride), p7 = Load8(x + 7 * stride);
   // Span 2: (z0, z1) becomes (z0 + z1, z0 - z1), and so on.
-  V4 a = LoadPoints(x, x + 2 * stride), b = LoadPoints(x + 4 * stride, x + 6 * stride);
-  const V4 s02 = a + b, d13 = a - b;  // {z0, z2}, {z1, z3}
-  a = LoadPoints(x + stride, x + 3 * stride);
-  b = LoadPoints(x + 5 * stride, x + 7 * stride);
-  const V4 s46 = a + b, d57 = a - b;  // {z4, z6}, {z5, z7}
-  // Span 4: (z0, z2) with weight 1 and (z1, z3) with weight -j.
-  a = _mm_movelh_ps(s02, d13);  // {z0, z1}
-  b = _mm_movehl_ps(d13, s02);  // {z2, z3}
-  b = Flip(_mm_shuffle_ps(b, b, _MM_SHUFFLE(2, 3, 1, 0)), kFlip3);  // {z2, -j*z3}
-  const V4 z01 = a + b, z23 = a - b;
-  a = _mm_movelh_ps(s46, d57);
-  b = _mm_movehl_ps(d57, s46);
-  b = Flip(_mm_shuffle_ps(b, b, _MM_SHUFFLE(2, 3, 1, 0)), kFlip3);
-  const V4 z45 = a + b, z67 = a - b;
-  // Span 8: t for (z0, z4) and (z1, z5) ...
-  const V4 im_re5 = Flip(_mm_shuffle_ps(z45, z45, _MM_SHUFFLE(2, 3, 1, 0)), kFlip3);
-  const V4 h5 = (z45 + im_re5) * Splat(kHalfSqrt2);  // lanes 2, 3: h*(re + im), h*(im - re)
-  const V4 t45 = _mm_shuffle_ps(z45, h5, _MM_SHUFFLE(3, 2, 1, 0));
-  // ... and for (z2, z6) and (z3, z7).
-  const V4 re7 = _mm_shuffle_ps(z67, z67, _MM_SHUFFLE(2, 2, 0, 1));  // z6.im, z6.re, z7.re, z7.re
-  const V4 im7 = Flip(_mm_shuffle_ps(z67, z67, _MM_SHUFFLE(3, 3, 3, 3)), kFlip2);
-  const V4 h7 = Flip((re7 + im7) * Splat(kHalfSqrt2), kFlip23);  // lanes 2, 3: -(h*(re - im)), -(h*(re + im))
-  const V4 t67 = _mm_shuffle_ps(Flip(re7, kFlip1), h7, _MM_SHUFFLE(3, 2, 1, 0));
-  Store(z, z01 + t45);
-  Store(z + 4, z23 + t67);
-  Store(z + 8, z01 - t45);
-  Store(z + 12, z23 - t67);
+  const V8 a0 = p0 + p1, a1 = p0 - p1, a2 = p2 + p3, a3 = p2 - p3;
+  const V8 a4 = p4 + p5, a5 = p4 - p5, a6 = p6 + p7, a7 = p6 - p7;
+  // Span 4: weights 1 and -j.
+  const V8 t3 = MinusJ(a3), t7 = MinusJ(a7);
+  const V8 b0 = a0 + a2, b2 = a0 - a2, b1 = a1 + t3, b3 = a1 - t3;
+  const V8 b4 = a4 + a6, b6 = a4 - a6, b5 = a5 + t7, b7 = a5 - t7;
+  // Span 8: weights 1, h*(1 - j), -j, -h*(1 + j).
+  const V8 h = V8{} + kHalfSqrt2;
+  const V8 t5 = (b5 + FlipSigns(__builtin_shuffle(b5, kSwapReIm), kOddSigns)) * h;
+  const V8 t6 = MinusJ(b6);
+  const V8 t7b = FlipSigns((b7 + FlipSigns(__builtin_shuffle(b7, kSwapReIm), kEvenSigns)) * h, kOddSigns | kEvenSigns);
+  const V4q c[8] = {(V4q)(b0 + b4), (V4q)(b1 + t5), (V4q)(b2 + t6), (V4q)(b3 + t7b),
+                    (V4q)(b0 - b4), (V4q)(b1 - t5), (V4q)(b2 - t6), (V4q)(b3 - t7b)};
+  // Transpose: row L of points 0-3 and of points 4-7 is group L.
+  for (int half = 0; half < 2; half++) {
+    const V4q* q = c + 4 * half;
+    const V4q t0 = __builtin_shuffle(q[0], q[1], V4q{0, 4, 2, 6}), t1 = __builtin_shuffle(q[0], q[1], V4q{1, 5, 3, 7});
+    const V4q t2 = __builtin_shuffle(q[2], q[3], V4q{0, 4, 2, 6}), t3b = __builtin_shuffle(q[2], q[3], V4q{1, 5, 3, 7});
+    Store8(z[0] + 8 * half, (V8)__builtin_shuffle(t0, t2, V4q{0, 1, 4, 5}));
+    Store8(z[1] + 8 * half, (V8)__builtin_shuffle(t1, t3b, V4q{0, 1, 4, 5}));
+    Store8(z[2] + 8 * half, (V8)__builtin_shuffle(t0, t2, V4q{2, 3, 6, 7}));
+    Store8(z[3] + 8 * half, (V8)__builtin_shuffle(t1, t3b, V4q{2, 3, 6, 7}));
+  }
 }
 
 // One table-driven stage of half span h (complex points) over all groups,
@@ -217,17 +209,21 @@ static void e_minus_jwt(TFFTnRC* it, mfloat* p) {
 
   // The first three stages have trivial twiddles (1, -j, and the 45 degree
   // multiples), so they are written out without the table. Group g of eight
-  // points gathers points rev(8g + j) = rev3(j) * groups + rev(g); r runs
-  // through rev(g) by adding 1 in reversed bit order.
-  const uint32 groups = half / 8;
-  for (uint32 g = 0, r = 0; g < groups; g++) {
-    FirstStages(p + 2 * r, 2 * groups, scratch + 16 * g);
-    uint32 bit = groups / 2;
-    while (r & bit) {
-      r ^= bit;
+  // points gathers points rev(8g + j) = rev3(j) * groups + rev(g). The four
+  // groups rev(r) ... rev(r+3) of r divisible by 4 gather consecutive points;
+  // they are R + rev2(L) * groups/4 with R = rev(r), and R runs through its
+  // values by adding 1 in reversed bit order.
+  const uint32 groups = half / 8, quarterGroups = groups / 4;
+  for (uint32 r = 0, R = 0; r < groups; r += 4) {
+    mfloat* const z[4] = {scratch + 16 * R, scratch + 16 * (R + 2 * quarterGroups),
+                          scratch + 16 * (R + quarterGroups), scratch + 16 * (R + 3 * quarterGroups)};
+    FirstStages(p + 2 * r, 2 * groups, z);
+    uint32 bit = quarterGroups / 2;
+    while (R & bit) {
+      R ^= bit;
       bit /= 2;
     }
-    r |= bit;
+    R |= bit;
   }
 
   // Table-driven stages, half span h points, two at a time. The butterflies
@@ -309,9 +305,8 @@ void FFTnRC_fft(TFFTnRC* it, mfloat* p, int isign) {
     // for the halving).
     e_minus_jwt(it, p);
     const mfloat scale = 2.0f / (mfloat)n;
-    const V8i odd = (V8i)(V8{0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f});  // sign bits
-    const V8 scale8 = {scale, scale, scale, scale, scale, scale, scale, scale};
-    for (uint32 i = 0; i < n; i += 8) Store8(p + i, (V8)((V8i)Load8(p + i) ^ odd) * scale8);
+    const V8 scale8 = V8{} + scale;
+    for (uint32 i = 0; i < n; i += 8) Store8(p + i, FlipSigns(Load8(p + i), kOddSigns) * scale8);
   }
 }
 
