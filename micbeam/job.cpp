@@ -1,0 +1,163 @@
+#include "job.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "resampler.h"
+#include "sink.h"
+#include "source.h"
+
+namespace {
+
+const size_t kBlockFrames = 8192;  // frames read at a time
+const double kMicrosPerSecond = 1e6;
+const int kFullScale16 = 32767;    // the largest 16-bit magnitude both signs reach
+
+// The stages of one file and the buffers between them.
+struct TPipeline {
+  TSource source;
+  TSink sink;
+  std::unique_ptr<micarray::Stream> stream;
+  std::unique_ptr<TResampler> toEngine;    // null when the engine runs at the input's rate
+  std::unique_ptr<TResampler> fromEngine;  // null when the output stays at the engine's rate
+  bool exact;                              // the output gets exactly the input's length
+  std::vector<double> atEngine;            // input converted to the engine's rate
+  std::vector<int16_t> pcm;                // engine input
+  std::vector<int16_t> mono;               // engine output
+  std::vector<double> wide;                // engine output on its way back to the input's rate
+  std::vector<double> back;                // output converted back to the input's rate
+  std::vector<int16_t> held;               // output not yet written
+  TJobResult* result;
+  std::string error;
+};
+
+bool Open(TPipeline* p, const TJob* job, const TJobSettings* settings) {
+  TJobResult* r = p->result;
+  if (!Source_Open(&p->source, job->input, settings->rawRate, settings->mics, &p->error)) return false;
+  r->rate = (unsigned)p->source.info.samplerate;
+  r->engineRate = Job_EngineRate(r->rate);
+  const bool converted = r->engineRate != r->rate;
+  r->outputRate = converted && !settings->engineRate ? r->rate : r->engineRate;
+  p->exact = settings->align && r->outputRate == r->rate;
+  if (converted) {
+    p->toEngine.reset(new TResampler);
+    if (!Resampler_Init(p->toEngine.get(), r->rate, r->engineRate, 2, &p->error)) return false;
+  }
+  if (r->outputRate != r->engineRate) {
+    p->fromEngine.reset(new TResampler);
+    if (!Resampler_Init(p->fromEngine.get(), r->engineRate, r->outputRate, 1, &p->error)) return false;
+  }
+  p->stream.reset(new micarray::Stream(r->engineRate, settings->tuning, settings->align));
+  return Sink_Open(&p->sink, job->output, job->format, r->outputRate, &p->error);
+}
+
+// Writes output samples, never more than `limit` in all when the output
+// must be exactly as long as the input; the rest waits in `held`.
+bool Write(TPipeline* p, const int16_t* samples, size_t count, uint64_t limit) {
+  TJobResult* r = p->result;
+  p->held.insert(p->held.end(), samples, samples + count);
+  size_t give = p->held.size();
+  if (p->exact) give = (size_t)std::min<uint64_t>(give, limit - r->outputFrames);
+  for (size_t k = 0; k < give; k++) {
+    const int magnitude = std::abs((int)p->held[k]);
+    r->peak = std::max(r->peak, magnitude / micarray::kFullScale);
+    if (magnitude >= kFullScale16) r->clipped++;
+  }
+  if (!Sink_Write(&p->sink, p->held.data(), give, &p->error)) return false;
+  p->held.erase(p->held.begin(), p->held.begin() + (std::ptrdiff_t)give);
+  r->outputFrames += give;
+  return true;
+}
+
+// Engine output to the file, through the conversion back when there is
+// one; `last` ends the conversion's input.
+bool Emit(TPipeline* p, const std::vector<int16_t>& mono, bool last) {
+  if (!p->fromEngine) return Write(p, mono.data(), mono.size(), p->result->inputFrames);
+  p->wide.resize(mono.size());
+  for (size_t k = 0; k < mono.size(); k++) p->wide[k] = micarray::FromInt16<double>(mono[k]);
+  p->back.clear();
+  if (!Resampler_Process(p->fromEngine.get(), p->wide.data(), mono.size(), &p->back, &p->error)) return false;
+  if (last && !Resampler_Process(p->fromEngine.get(), nullptr, 0, &p->back, &p->error)) return false;
+  std::vector<int16_t>& out = p->pcm;  // free again once the engine has run
+  out.resize(p->back.size());
+  for (size_t k = 0; k < out.size(); k++) out[k] = micarray::ToInt16(p->back[k]);
+  return Write(p, out.data(), out.size(), p->result->inputFrames);
+}
+
+// Input at the file's rate into the engine; stereo == nullptr ends the input
+// of the conversion to the engine's rate.
+bool Feed(TPipeline* p, const double* stereo, size_t frames) {
+  if (p->toEngine) {
+    p->atEngine.clear();
+    if (!Resampler_Process(p->toEngine.get(), stereo, frames, &p->atEngine, &p->error)) return false;
+    stereo = p->atEngine.data();
+    frames = p->atEngine.size() / 2;
+  }
+  p->pcm.resize(2 * frames);
+  for (size_t k = 0; k < p->pcm.size(); k++) {
+    if (std::fabs(std::round(stereo[k] * micarray::kFullScale)) > kFullScale16) p->result->inputClipped++;
+    p->pcm[k] = micarray::ToInt16(stereo[k]);
+  }
+  p->mono.clear();
+  p->stream->process(p->pcm, p->mono);
+  return Emit(p, p->mono, false);
+}
+
+bool Run(TPipeline* p, std::atomic<uint64_t>* audioMicros) {
+  TJobResult* r = p->result;
+  std::vector<double> stereo;
+  uint64_t reported = 0;
+  for (;;) {
+    if (!Source_Read(&p->source, kBlockFrames, &stereo, &p->error)) return false;
+    if (stereo.empty()) break;
+    r->inputFrames += stereo.size() / 2;
+    const uint64_t micros = (uint64_t)((double)r->inputFrames * kMicrosPerSecond / r->rate);
+    audioMicros->fetch_add(micros - reported);
+    reported = micros;
+    if (!Feed(p, stereo.data(), stereo.size() / 2)) return false;
+  }
+  // What the conversions and the engine still hold, then silence up to the
+  // input's length where that is the promise.
+  if (p->toEngine && !Feed(p, nullptr, 0)) return false;
+  p->mono.clear();
+  p->stream->flush(p->mono);
+  if (!Emit(p, p->mono, true)) return false;
+  if (p->exact) {
+    const std::vector<int16_t> silence((size_t)(r->inputFrames - r->outputFrames), 0);
+    if (!Write(p, silence.data(), silence.size(), r->inputFrames)) return false;
+  }
+  return Sink_Commit(&p->sink, &p->error);
+}
+
+}  // namespace
+
+unsigned Job_EngineRate(unsigned rate) { return std::min(std::max(rate, micarray::kMinRate), micarray::kMaxRate); }
+
+void Job_Run(const TJob* job, const TJobSettings* settings, TJobResult* result, std::atomic<uint64_t>* audioMicros) {
+  const auto start = std::chrono::steady_clock::now();
+  *result = TJobResult();
+  TPipeline p;
+  p.result = result;
+  p.sink.file = nullptr;
+  p.sink.output = THostOutput{nullptr, "", ""};
+  p.sink.toStdout = false;
+  p.source.file = nullptr;
+  p.source.fd = -1;
+  try {
+    result->ok = Open(&p, job, settings) && Run(&p, audioMicros);
+  } catch (const std::exception& e) {
+    p.error = e.what();
+    result->ok = false;
+  }
+  if (!result->ok) {
+    Sink_Abandon(&p.sink);
+    result->error = p.error;
+  }
+  Source_Close(&p.source);
+  result->seconds = result->rate ? (double)result->inputFrames / result->rate : 0.0;
+  result->processing = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
