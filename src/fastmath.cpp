@@ -63,6 +63,8 @@ inline V4d FlipSign(V4d v, V4d sign) { return (V4d)((V4l)v ^ (V4l)sign); }
 // min and max with SSE semantics: the second operand when either is NaN.
 inline V4f Min(V4f a, V4f b) { return a < b ? a : b; }
 inline V4f Max(V4f a, V4f b) { return a > b ? a : b; }
+inline V4d Min(V4d a, V4d b) { return a < b ? a : b; }
+inline V4d Max(V4d a, V4d b) { return a > b ? a : b; }
 inline V4d ToDouble(V4f v) { return __builtin_convertvector(v, V4d); }
 // Lanes whose mask is set, as a bit mask.
 inline int Lanes(V4i mask) { return _mm_movemask_ps((__m128)mask); }
@@ -95,14 +97,14 @@ inline V4f Round(V4d a, V4d e, int* unsure) {
 // Lanes that are infinite or NaN, as a bit mask.
 inline int NotFinite(V4f v) { return Lanes(!(Abs(v) <= Splat(3.40282347e+38f))); }
 
-// atan(a/b) for 0 <= a <= b (0 for a = b = 0): the table point nearest a/b
-// (the float quotient, rounded half up; 0/0 gives 0), then atan(c) + atan(t).
-inline V4d AtanRatio(V4f af, V4f bf) {
+// atan(a/b) for 0 <= a <= b (0 for a = b = 0), given as floats (af, bf) and
+// the same values in double (a, b): the table point nearest a/b (from the
+// float quotient, rounded half up; 0/0 gives 0), then atan(c) + atan(t).
+inline V4d AtanRatio(V4f af, V4f bf, V4d a, V4d b) {
   const V4f ratio = Min(Max(af / bf, Splat(0.0f)), Splat(1.0f));  // a NaN quotient becomes 0
   const V4i i = __builtin_convertvector(ratio * Splat((float)kFastMathGrid) + Splat(0.5f), V4i);
   const V4d c = __builtin_convertvector(i, V4d) * Splat(1.0 / kFastMathGrid);
   const V4d atanc = {m_arAtanTable64f[i[0]], m_arAtanTable64f[i[1]], m_arAtanTable64f[i[2]], m_arAtanTable64f[i[3]]};
-  const V4d a = ToDouble(af), b = ToDouble(bf);
   const V4d num = a - c * b;
   V4d den = b + c * a;
   den = den == Splat(0.0) ? Splat(1.0) : den;  // 0/0: t = 0
@@ -153,12 +155,11 @@ inline void Settle(int unsure, uint32 i, uint32 n, Library library) {
 MICARRAY_VECTOR_CLONES
 void FastMath_atan(const mfloat* x, mfloat* y, uint32 n) {
   for (uint32 i = 0; i < n; i += 4) {
-    const V4f q = Load4(x, i, n);
+    const V4f q = Load4(x, i, n), aq = Abs(q);
+    const V4d qd = ToDouble(q), aqd = Abs(qd);
     // atan|q| from atan(min/max) of |q| and 1, mirrored when |q| > 1.
-    const V4f aq = Abs(q);
-    const V4l swap = __builtin_convertvector(aq > Splat(1.0f), V4l);
-    const V4d r = Octant(AtanRatio(Min(aq, Splat(1.0f)), Max(aq, Splat(1.0f))), swap, V4l{0, 0, 0, 0},
-                         SignOf(ToDouble(q)));
+    const V4d ratio = AtanRatio(Min(aq, Splat(1.0f)), Max(aq, Splat(1.0f)), Min(aqd, Splat(1.0)), Max(aqd, Splat(1.0)));
+    const V4d r = Octant(ratio, aqd > Splat(1.0), V4l{0, 0, 0, 0}, SignOf(qd));
     int unsure;
     Store4(y, i, n, Round(r, Abs(r) * Splat(kAtanMargin), &unsure));
     Settle(unsure | NotFinite(q), i, n, [&](uint32 j) { y[j] = (mfloat)atan((double)x[j]); });
@@ -170,10 +171,11 @@ void FastMath_atan2(const mfloat* y, const mfloat* x, mfloat* r, uint32 n) {
   for (uint32 i = 0; i < n; i += 4) {
     const V4f yv = Load4(y, i, n), xv = Load4(x, i, n);
     const V4f ay = Abs(yv), ax = Abs(xv);
-    const V4l swap = __builtin_convertvector(ay > ax, V4l);
-    // Negative x, -0 included: the sign bit spread over the lane.
-    const V4l xneg = __builtin_convertvector((V4i)xv >> 31, V4l);
-    const V4d a = Octant(AtanRatio(Min(ay, ax), Max(ay, ax)), swap, xneg, SignOf(ToDouble(yv)));
+    const V4d yd = ToDouble(yv), xd = ToDouble(xv), ayd = Abs(yd), axd = Abs(xd);
+    // Negative x, -0 included: the sign bit, read as a negative integer.
+    const V4l xneg = (V4l)xd < V4l{0, 0, 0, 0};
+    const V4d ratio = AtanRatio(Min(ay, ax), Max(ay, ax), Min(ayd, axd), Max(ayd, axd));
+    const V4d a = Octant(ratio, ayd > axd, xneg, SignOf(yd));
     int unsure;
     Store4(r, i, n, Round(a, Abs(a) * Splat(kAtanMargin), &unsure));
     Settle(unsure | NotFinite(yv) | NotFinite(xv), i, n,
