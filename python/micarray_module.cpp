@@ -1,0 +1,154 @@
+// Python module `micarray`: the two-microphone engine over numpy arrays.
+// Samples are int16, or floats where 1.0 is full scale (rounded and
+// saturated to 16 bits on the way in, scaled back on the way out). The
+// engine runs with the interpreter lock released.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "micarray.hpp"
+
+namespace py = pybind11;
+
+namespace {
+
+// The sample types an array may hold.
+enum TSampleKind { kInt16, kFloat32, kFloat64 };
+
+TSampleKind KindOf(const py::dtype& d) {
+  if (d.is(py::dtype::of<int16_t>())) return kInt16;
+  if (d.is(py::dtype::of<float>())) return kFloat32;
+  if (d.is(py::dtype::of<double>())) return kFloat64;
+  throw py::type_error("samples must be int16, float32 or float64, not " + py::str(static_cast<const py::handle&>(d)).cast<std::string>());
+}
+
+// An (n, 2) array of microphone pairs as interleaved 16-bit samples.
+std::vector<int16_t> StereoSamples(const py::array& a, TSampleKind kind) {
+  if (a.ndim() != 2 || a.shape(1) != 2)
+    throw py::value_error("samples must have shape (n, 2): one column per microphone");
+  std::vector<int16_t> out((size_t)a.size());
+  if (kind == kInt16) {
+    const auto in = py::array_t<int16_t, py::array::c_style | py::array::forcecast>::ensure(a);
+    std::copy(in.data(), in.data() + in.size(), out.begin());
+  } else {
+    const auto in = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(a);
+    for (size_t i = 0; i < out.size(); i++) out[i] = micarray::ToInt16(in.data()[i]);
+  }
+  return out;
+}
+
+// Mono 16-bit samples as an array of the input's kind.
+py::array MonoArray(const std::vector<int16_t>& mono, TSampleKind kind) {
+  if (kind == kInt16) return py::array_t<int16_t>((py::ssize_t)mono.size(), mono.data());
+  py::array_t<double> wide((py::ssize_t)mono.size());
+  for (size_t i = 0; i < mono.size(); i++) wide.mutable_data()[i] = micarray::FromInt16<double>(mono[i]);
+  if (kind == kFloat64) return std::move(wide);
+  return wide.attr("astype")("float32");
+}
+
+micarray::Tuning MakeTuning(float distance, float speed, float suppression, float noise_rate, float musical) {
+  micarray::Tuning t;
+  t.distance = distance;
+  t.speed = speed;
+  t.suppression = suppression;
+  t.noise_rate = noise_rate;
+  t.musical = musical;
+  return t;
+}
+
+// A stream whose blocks may come from several Python threads: one block at
+// a time, taken with the interpreter lock released.
+class PyStream {
+ public:
+  PyStream(unsigned rate, const micarray::Tuning& tuning, bool align)
+      : stream_(rate, tuning, align), kind_(kInt16) {}
+
+  py::array Process(const py::array& block) {
+    const TSampleKind kind = KindOf(block.dtype());
+    kind_ = kind;
+    const std::vector<int16_t> stereo = StereoSamples(block, kind);
+    std::vector<int16_t> mono;
+    {
+      py::gil_scoped_release unlocked;
+      std::lock_guard<std::mutex> guard(lock_);
+      stream_.process(stereo, mono);
+    }
+    return MonoArray(mono, kind);
+  }
+
+  py::array Flush() {
+    const TSampleKind kind = kind_;
+    std::vector<int16_t> mono;
+    {
+      py::gil_scoped_release unlocked;
+      std::lock_guard<std::mutex> guard(lock_);
+      stream_.flush(mono);
+    }
+    return MonoArray(mono, kind);
+  }
+
+  const micarray::Stream& stream() const { return stream_; }
+
+ private:
+  micarray::Stream stream_;
+  TSampleKind kind_;  // of the last block: the rest comes as the same type
+  std::mutex lock_;
+};
+
+py::array Enhance(const py::array& samples, unsigned rate, float distance, float speed, float suppression,
+                  float noise_rate, float musical, bool align) {
+  const TSampleKind kind = KindOf(samples.dtype());
+  const std::vector<int16_t> stereo = StereoSamples(samples, kind);
+  micarray::Stream stream(rate, MakeTuning(distance, speed, suppression, noise_rate, musical), align);
+  std::vector<int16_t> mono;
+  {
+    py::gil_scoped_release unlocked;
+    stream.process(stereo, mono);
+    stream.flush(mono);
+  }
+  return MonoArray(mono, kind);
+}
+
+const micarray::Tuning kDefaults;
+
+}  // namespace
+
+PYBIND11_MODULE(micarray, m) {
+  m.doc() =
+      "Two-microphone speech enhancement: keeps the talker straight in front of the array.\n"
+      "Input arrays have shape (n, 2), one column per microphone, int16 or float (1.0 is full\n"
+      "scale; floats are rounded and saturated to 16 bits). Rates from 8000 to 48000 Hz.";
+  m.attr("version") = MicArray_Info.product_version;
+  m.attr("MIN_RATE") = micarray::kMinRate;
+  m.attr("MAX_RATE") = micarray::kMaxRate;
+
+  m.def("enhance", &Enhance, py::arg("samples"), py::arg("rate"), py::kw_only(),
+        py::arg("distance") = kDefaults.distance, py::arg("speed") = kDefaults.speed,
+        py::arg("suppression") = kDefaults.suppression, py::arg("noise_rate") = kDefaults.noise_rate,
+        py::arg("musical") = kDefaults.musical, py::arg("align") = true,
+        "Enhances a whole recording; returns the mono result with the input's sample type.\n"
+        "align=True: sample n belongs to input sample n and the length is the input's.\n"
+        "align=False: the engine's own stream, three steps late, whole steps only.");
+
+  py::class_<PyStream>(m, "Stream", "Enhancement of a recording that arrives in blocks of any length.")
+      .def(py::init([](unsigned rate, float distance, float speed, float suppression, float noise_rate,
+                       float musical, bool align) {
+             return new PyStream(rate, MakeTuning(distance, speed, suppression, noise_rate, musical), align);
+           }),
+           py::arg("rate"), py::kw_only(), py::arg("distance") = kDefaults.distance,
+           py::arg("speed") = kDefaults.speed, py::arg("suppression") = kDefaults.suppression,
+           py::arg("noise_rate") = kDefaults.noise_rate, py::arg("musical") = kDefaults.musical,
+           py::arg("align") = true)
+      .def("process", &PyStream::Process, py::arg("block"),
+           "Takes an (n, 2) block; returns the enhanced samples ready so far.")
+      .def("flush", &PyStream::Flush,
+           "Ends the recording and returns the rest (aligned: up to the input's length), with\n"
+           "the sample type of the last block; the next block starts a new recording.")
+      .def_property_readonly("rate", [](const PyStream& s) { return s.stream().engine().rate(); })
+      .def_property_readonly("step", [](const PyStream& s) { return s.stream().engine().step(); })
+      .def_property_readonly("delay", [](const PyStream& s) { return s.stream().engine().delay(); })
+      .def_property_readonly("aligned", [](const PyStream& s) { return s.stream().aligned(); });
+}

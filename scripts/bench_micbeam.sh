@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Batch throughput of micbeam: hours of audio enhanced per wall-clock minute
+# with 1 and with 2 worker threads, over a batch of synthetic two-microphone
+# recordings (a talker and an interferer, made by the demo generator).
+#   scripts/bench_micbeam.sh [FILES] [SECONDS_PER_FILE] [RATE]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+files=${1:-8}
+seconds=${2:-120}
+rate=${3:-16000}
+build=${BUILD_DIR:-build}
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j2 --target micbeam makedemo >/dev/null
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/in"
+for i in $(seq 1 "$files"); do
+  "$build/demo/makedemo" "$work/in/rec$i" "$rate" "$seconds" >/dev/null
+done
+
+echo "micbeam batch: $files files of $seconds s at $rate Hz ($(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg))"
+TIMEFORMAT='%R %U %S'
+for workers in 1 2; do
+  # Wall-clock, user and system seconds of the whole run.
+  times=$({ time "$build/micbeam/micbeam" -q -j "$workers" "$work"/in/*.wav -o "$work/out$workers"; } 2>&1)
+  awk -v w="$workers" -v n="$files" -v s="$seconds" -v t="$times" 'BEGIN {
+    split(t, f, " "); wall = f[1]; cpu = f[2] + f[3]; hours = n * s / 3600
+    printf "%d worker%s: %.2f s wall, %.2f s CPU, %.1f audio hours per minute (%.0fx real time)\n",
+           w, (w > 1 ? "s" : ""), wall, cpu, hours / (wall / 60), n * s / wall }'
+done
