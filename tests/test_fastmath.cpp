@@ -206,8 +206,13 @@ struct HardArgument {
 };
 
 const HardArgument kHardest[] = {
-    {Atan, LibAtan, 0x1.120b18p+0f}, {Atan, LibAtan, 0x1.51f5bp+0f},
-    {Atan, LibAtan, 0x1.6727bap+0f}, {Atan, LibAtan, 0x1.7619d4p+0f},
+    // atan(0x1.1ad646p-4) lies exactly on a boundary: the tie goes to even.
+    {Atan, LibAtan, 0x1.1ad646p-4f},     {Atan, LibAtan, -0x1.1ad646p-4f},   {Atan, LibAtan, 0x1.f83792p-9f},
+    {Atan, LibAtan, 0x1.ac6ff4p-10f},    {Atan, LibAtan, 0x1.e00a3p+25f},    {Atan, LibAtan, 0x1.120b18p+0f},
+    {Cos, LibCos, 0x1p-12f},             {Cos, LibCos, 0x1.20ffccp-7f},      {Cos, LibCos, 0x1.a8872ap-11f},
+    {Cos, LibCos, -0x1.1e377ap-11f},     {CosOfSinCos, LibCos, 0x1p-12f},    {CosOfSinCos, LibCos, 0x1.20ffccp-7f},
+    {SinOfSinCos, LibSin, 0x1.e7061ep-2f}, {SinOfSinCos, LibSin, 0x1.9eab2ep-4f}, {SinOfSinCos, LibSin, 0x1.e64002p-2f},
+    {SinOfSinCos, LibSin, -0x1.41f49cp+0f},
 };
 
 TEST(HardestArguments, LieNextToABoundaryAndComeOutAsTheLibrarys) {
