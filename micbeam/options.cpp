@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <thread>
 
 namespace {
