@@ -14,7 +14,13 @@
 // processor has it. The loops apply one IEEE operation per element either way
 // (AVX2 brings no fused multiply-add), so both versions give the same bits;
 // the AVX2 version handles twice as many elements per instruction.
+// clang before 15 gives the dispatcher a name of its own, so calls from other
+// files would find no definition: such builds keep the baseline code alone.
+#if defined(__clang__) && __clang_major__ < 15
+#define MICARRAY_VECTOR_CLONES
+#else
 #define MICARRAY_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
 
 // Regulariser of every power normalisation (the float nearest 1e-20).
 static const mfloat kTinyPower = 1e-20f;
