@@ -20,8 +20,16 @@ install(EXPORT micarrayTargets NAMESPACE micarray:: DESTINATION ${MICARRAY_CMAKE
 
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/micarrayConfig.cmake.in
   ${PROJECT_BINARY_DIR}/micarrayConfig.cmake INSTALL_DESTINATION ${MICARRAY_CMAKE_DIR})
-write_basic_package_version_file(${PROJECT_BINARY_DIR}/micarrayConfigVersion.cmake
-  COMPATIBILITY SameMajorVersion)
+# The version file accepts consumers of the library's pointer size only; the
+# 32-bit build gets -m32 from compile options, after CMake probed the compiler.
+function(micarray_write_version_file)
+  if(MICARRAY_M32)
+    set(CMAKE_SIZEOF_VOID_P 4)
+  endif()
+  write_basic_package_version_file(${PROJECT_BINARY_DIR}/micarrayConfigVersion.cmake
+    COMPATIBILITY SameMajorVersion)
+endfunction()
+micarray_write_version_file()
 install(FILES ${PROJECT_BINARY_DIR}/micarrayConfig.cmake ${PROJECT_BINARY_DIR}/micarrayConfigVersion.cmake
   DESTINATION ${MICARRAY_CMAKE_DIR} COMPONENT micarray_dev)
 
