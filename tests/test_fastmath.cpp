@@ -269,6 +269,15 @@ TEST(Atan2, MatchesTheLibraryOnSpecialValues) {
   EXPECT_EQ(CheckAtan2(y, x), 0u);
 }
 
+// The hardest pairs the exhaustive tool met among its random pairs: the first
+// two lie exactly on a rounding boundary.
+TEST(Atan2, HardestPairsComeOutAsTheLibrarys) {
+  const std::vector<float> y = {-0x1.570aeap-1f, 0x1.307918p-3f, 0x1.ab72dap-4f, 0x1.9cfa7p-4f};
+  const std::vector<float> x = {-0x1.e276eap-1f, -0x1.ddd3b2p-3f, -0x1.8c095ep-1f, -0x1.65c49cp-1f};
+  for (size_t i = 0; i < y.size(); i++) EXPECT_TRUE(NearBoundary(atan2((double)y[i], (double)x[i]), 0x1p-45));
+  EXPECT_EQ(CheckAtan2(y, x), 0u);
+}
+
 // Ratios around the diagonal (where the octant changes) and around the grid
 // midpoints (where the table point changes), in all four quadrants.
 TEST(Atan2, MatchesTheLibraryAroundHardRatios) {
