@@ -136,8 +136,8 @@ void BlockTarget(micarray_core::TMicArray* it, mfloat sdd_norm) {
   frames[M] = it->dYb;
   coefficients[M] = it->dtd[0].yDCT;
   DCT_dctFrames(&it->dtd[0], M + 1, frames, coefficients);
+  for (uint32 m = 1; m < M; m++) umem_cpy(it->dtd[m].yDCT, it->dtd[0].yDCT, it->dtd[m].size_dct);
   for (uint32 m = 0; m < M; m++) {
-    umem_cpy(it->dtd[m].yDCT, it->dtd[0].yDCT, it->dtd[m].size_dct);
     it->dtd_status[m] = DTalkDetect_DecideMA(&it->dtd[m], kDtdThreshold, &it->dtd_coeff[m]);
     FDAF12_Adaptation(&it->bm[m], it->reWYb, it->imWYb, it->dtd_coeff[m]);
   }
