@@ -81,19 +81,20 @@ bool Emit(TPipeline* p, const std::vector<int16_t>& mono, bool last) {
   for (size_t k = 0; k < mono.size(); k++) p->wide[k] = micarray::FromInt16<double>(mono[k]);
   p->back.clear();
   if (!Resampler_Process(p->fromEngine.get(), p->wide.data(), mono.size(), &p->back, &p->error)) return false;
-  if (last && !Resampler_Process(p->fromEngine.get(), nullptr, 0, &p->back, &p->error)) return false;
+  if (last && !Resampler_Flush(p->fromEngine.get(), &p->back, &p->error)) return false;
   std::vector<int16_t>& out = p->pcm;  // free again once the engine has run
   out.resize(p->back.size());
   for (size_t k = 0; k < out.size(); k++) out[k] = micarray::ToInt16(p->back[k]);
   return Write(p, out.data(), out.size(), p->result->inputFrames);
 }
 
-// Input at the file's rate into the engine; stereo == nullptr ends the input
-// of the conversion to the engine's rate.
-bool Feed(TPipeline* p, const double* stereo, size_t frames) {
+// Input at the file's rate into the engine; `last` ends the input of the
+// conversion to the engine's rate.
+bool Feed(TPipeline* p, const double* stereo, size_t frames, bool last) {
   if (p->toEngine) {
     p->atEngine.clear();
     if (!Resampler_Process(p->toEngine.get(), stereo, frames, &p->atEngine, &p->error)) return false;
+    if (last && !Resampler_Flush(p->toEngine.get(), &p->atEngine, &p->error)) return false;
     stereo = p->atEngine.data();
     frames = p->atEngine.size() / 2;
   }
@@ -118,11 +119,11 @@ bool Run(TPipeline* p, std::atomic<uint64_t>* audioMicros) {
     const uint64_t micros = (uint64_t)((double)r->inputFrames * kMicrosPerSecond / r->rate);
     audioMicros->fetch_add(micros - reported);
     reported = micros;
-    if (!Feed(p, stereo.data(), stereo.size() / 2)) return false;
+    if (!Feed(p, stereo.data(), stereo.size() / 2, false)) return false;
   }
   // What the conversions and the engine still hold, then silence up to the
   // input's length where that is the promise.
-  if (p->toEngine && !Feed(p, nullptr, 0)) return false;
+  if (p->toEngine && !Feed(p, nullptr, 0, true)) return false;
   p->mono.clear();
   p->stream->flush(p->mono);
   if (!Emit(p, p->mono, true)) return false;

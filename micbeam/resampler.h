@@ -20,9 +20,10 @@ typedef struct _TResampler {
 } TResampler;
 
 bool Resampler_Init(TResampler* it, double inRate, double outRate, unsigned channels, std::string* error);
-// Appends to *out what `frames` more input frames give; in == nullptr ends
-// the input and appends what the converter still holds.
+// Appends to *out what `frames` more input frames give.
 bool Resampler_Process(TResampler* it, const double* in, size_t frames, std::vector<double>* out,
                        std::string* error);
+// Ends the input and appends to *out what the converter still holds.
+bool Resampler_Flush(TResampler* it, std::vector<double>* out, std::string* error);
 
 #endif

@@ -166,6 +166,29 @@ INSTANTIATE_TEST_SUITE_P(Micbeam, Rate,
                                            RateCase{192000, 48000}),
                          [](const ::testing::TestParamInfo<RateCase>& p) { return std::to_string(p.param.rate); });
 
+struct ShortCase {
+  int rate;
+  size_t frames;
+};
+
+class ShortInput : public ::testing::TestWithParam<ShortCase> {};
+
+// Inputs shorter than a step, or than the converters' filters, still give
+// an output of exactly their length.
+TEST_P(ShortInput, KeepsItsLength) {
+  const std::string dir = TempDir();
+  WriteAudio(dir + "/in.wav", kWav16, GetParam().rate, 2, std::vector<int16_t>(2 * GetParam().frames, 1000));
+  const Ran r = RunMicbeam(dir, {dir + "/in.wav", "-o", dir + "/out.wav"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Audio out = ReadAudio(dir + "/out.wav");
+  EXPECT_EQ(out.rate, GetParam().rate);
+  EXPECT_EQ(out.frames(), GetParam().frames);
+}
+
+INSTANTIATE_TEST_SUITE_P(Micbeam, ShortInput,
+                         ::testing::Values(ShortCase{16000, 0}, ShortCase{16000, 1}, ShortCase{96000, 0},
+                                           ShortCase{96000, 1}, ShortCase{4000, 7}, ShortCase{44100, 300}));
+
 TEST(Micbeam, EngineRateKeepsTheConvertedRate) {
   const std::string dir = TempDir();
   const std::vector<int16_t> in = Scene(96000, 1.0);
