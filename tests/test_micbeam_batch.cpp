@@ -267,6 +267,26 @@ TEST(MicbeamBatch, SilentWhenStandardErrorIsNotATerminal) {
 
 namespace {
 
+// What a terminal shows of a run: micbeam under a pseudo-terminal.
+std::string OnATerminal(const std::string& dir, const std::vector<std::string>& args) {
+  std::string cmd = ShellQuote(MICBEAM_EXE);
+  for (const std::string& a : args) cmd += " " + ShellQuote(a);
+  const std::string screen = dir + "/.screen";
+  const int st = system(("script -qec " + ShellQuote(cmd) + " /dev/null </dev/null >" + ShellQuote(screen)).c_str());
+  EXPECT_TRUE(st != -1 && WIFEXITED(st) && WEXITSTATUS(st) == 0);
+  return ReadFile(screen);
+}
+
+TEST(MicbeamBatch, ProgressBarOnATerminalUnlessQuiet) {
+  const std::string dir = TempDir();
+  WriteAudio(dir + "/a.wav", kWav16, 16000, 2, Scene(16000, 0.5));
+  WriteAudio(dir + "/b.wav", kWav16, 16000, 2, Scene(16000, 1.5));
+  const std::string shown = OnATerminal(dir, {dir + "/a.wav", dir + "/b.wav", "-o", dir + "/out"});
+  EXPECT_NE(shown.find("] 2/2 files  0:02.0 of audio  "), std::string::npos) << shown;
+  EXPECT_NE(shown.find("x real time"), std::string::npos) << shown;
+  EXPECT_EQ(OnATerminal(dir, {"-q", dir + "/a.wav", dir + "/b.wav", "-o", dir + "/out"}), "");
+}
+
 TEST(MicbeamBatch, ProgressLineCountsFilesAudioAndSpeed) {
   TProgress progress;
   Progress_Start(&progress, 4, true);
