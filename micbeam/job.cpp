@@ -16,6 +16,8 @@ namespace {
 const size_t kBlockFrames = 8192;  // frames read at a time
 const double kMicrosPerSecond = 1e6;
 const int kFullScale16 = 32767;    // the largest 16-bit magnitude both signs reach
+const unsigned kMicrophones = 2;   // channels into the engine
+const unsigned kOutputChannels = 1;
 
 // The stages of one file and the buffers between them.
 struct TPipeline {
@@ -45,23 +47,23 @@ bool Open(TPipeline* p, const TJob* job, const TJobSettings* settings) {
   p->exact = settings->align && r->outputRate == r->rate;
   if (converted) {
     p->toEngine.reset(new TResampler);
-    if (!Resampler_Init(p->toEngine.get(), r->rate, r->engineRate, 2, &p->error)) return false;
+    if (!Resampler_Init(p->toEngine.get(), r->rate, r->engineRate, kMicrophones, &p->error)) return false;
   }
   if (r->outputRate != r->engineRate) {
     p->fromEngine.reset(new TResampler);
-    if (!Resampler_Init(p->fromEngine.get(), r->engineRate, r->outputRate, 1, &p->error)) return false;
+    if (!Resampler_Init(p->fromEngine.get(), r->engineRate, r->outputRate, kOutputChannels, &p->error)) return false;
   }
   p->stream.reset(new micarray::Stream(r->engineRate, settings->tuning, settings->align));
   return Sink_Open(&p->sink, job->output, job->format, r->outputRate, &p->error);
 }
 
-// Writes output samples, never more than `limit` in all when the output
-// must be exactly as long as the input; the rest waits in `held`.
-bool Write(TPipeline* p, const int16_t* samples, size_t count, uint64_t limit) {
+// Writes output samples, when the output must be exactly as long as the
+// input never more than the input read so far; the rest waits in `held`.
+bool Write(TPipeline* p, const int16_t* samples, size_t count) {
   TJobResult* r = p->result;
   p->held.insert(p->held.end(), samples, samples + count);
   size_t give = p->held.size();
-  if (p->exact) give = (size_t)std::min<uint64_t>(give, limit - r->outputFrames);
+  if (p->exact) give = (size_t)std::min<uint64_t>(give, r->inputFrames - r->outputFrames);
   for (size_t k = 0; k < give; k++) {
     const int magnitude = std::abs((int)p->held[k]);
     r->peak = std::max(r->peak, magnitude / micarray::kFullScale);
@@ -76,7 +78,7 @@ bool Write(TPipeline* p, const int16_t* samples, size_t count, uint64_t limit) {
 // Engine output to the file, through the conversion back when there is
 // one; `last` ends the conversion's input.
 bool Emit(TPipeline* p, const std::vector<int16_t>& mono, bool last) {
-  if (!p->fromEngine) return Write(p, mono.data(), mono.size(), p->result->inputFrames);
+  if (!p->fromEngine) return Write(p, mono.data(), mono.size());
   p->wide.resize(mono.size());
   for (size_t k = 0; k < mono.size(); k++) p->wide[k] = micarray::FromInt16<double>(mono[k]);
   p->back.clear();
@@ -85,7 +87,7 @@ bool Emit(TPipeline* p, const std::vector<int16_t>& mono, bool last) {
   std::vector<int16_t>& out = p->pcm;  // free again once the engine has run
   out.resize(p->back.size());
   for (size_t k = 0; k < out.size(); k++) out[k] = micarray::ToInt16(p->back[k]);
-  return Write(p, out.data(), out.size(), p->result->inputFrames);
+  return Write(p, out.data(), out.size());
 }
 
 // Input at the file's rate into the engine; `last` ends the input of the
@@ -96,9 +98,9 @@ bool Feed(TPipeline* p, const double* stereo, size_t frames, bool last) {
     if (!Resampler_Process(p->toEngine.get(), stereo, frames, &p->atEngine, &p->error)) return false;
     if (last && !Resampler_Flush(p->toEngine.get(), &p->atEngine, &p->error)) return false;
     stereo = p->atEngine.data();
-    frames = p->atEngine.size() / 2;
+    frames = p->atEngine.size() / kMicrophones;
   }
-  p->pcm.resize(2 * frames);
+  p->pcm.resize(kMicrophones * frames);
   for (size_t k = 0; k < p->pcm.size(); k++) {
     if (std::fabs(std::round(stereo[k] * micarray::kFullScale)) > kFullScale16) p->result->inputClipped++;
     p->pcm[k] = micarray::ToInt16(stereo[k]);
@@ -115,11 +117,11 @@ bool Run(TPipeline* p, std::atomic<uint64_t>* audioMicros) {
   for (;;) {
     if (!Source_Read(&p->source, kBlockFrames, &stereo, &p->error)) return false;
     if (stereo.empty()) break;
-    r->inputFrames += stereo.size() / 2;
+    r->inputFrames += stereo.size() / kMicrophones;
     const uint64_t micros = (uint64_t)((double)r->inputFrames * kMicrosPerSecond / r->rate);
     audioMicros->fetch_add(micros - reported);
     reported = micros;
-    if (!Feed(p, stereo.data(), stereo.size() / 2, false)) return false;
+    if (!Feed(p, stereo.data(), stereo.size() / kMicrophones, false)) return false;
   }
   // What the conversions and the engine still hold, then silence up to the
   // input's length where that is the promise.
@@ -129,7 +131,7 @@ bool Run(TPipeline* p, std::atomic<uint64_t>* audioMicros) {
   if (!Emit(p, p->mono, true)) return false;
   if (p->exact) {
     const std::vector<int16_t> silence((size_t)(r->inputFrames - r->outputFrames), 0);
-    if (!Write(p, silence.data(), silence.size(), r->inputFrames)) return false;
+    if (!Write(p, silence.data(), silence.size())) return false;
   }
   return Sink_Commit(&p->sink, &p->error);
 }
