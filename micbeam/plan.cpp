@@ -80,12 +80,6 @@ bool DirectoryJobs(const TMicbeamOptions* o, std::vector<TJob>* jobs, std::strin
   }
   TOutputFormat format;
   if (!BatchFormat(o, &format, error)) return false;
-  std::error_code ec;
-  fs::create_directories(o->output, ec);
-  if (ec || !IsDirectory(o->output)) {
-    *error = "cannot make the output directory " + o->output + (ec ? ": " + ec.message() : "");
-    return false;
-  }
   std::map<std::string, std::string> writer;  // output path -> the input writing it
   for (const std::string& in : inputs) {
     const std::string out = (fs::path(o->output) / fs::path(in).stem()).string() + format.extension;
@@ -95,6 +89,12 @@ bool DirectoryJobs(const TMicbeamOptions* o, std::vector<TJob>* jobs, std::strin
       return false;
     }
     jobs->push_back(TJob{in, out, format});
+  }
+  std::error_code ec;
+  fs::create_directories(o->output, ec);
+  if (ec || !IsDirectory(o->output)) {
+    *error = "cannot make the output directory " + o->output + (ec ? ": " + ec.message() : "");
+    return false;
   }
   return true;
 }

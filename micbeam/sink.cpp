@@ -1,13 +1,13 @@
 #include "sink.h"
 
-#include "micarray.hpp"
-
 #include <stdio.h>
 
 #include <cerrno>
 #include <mutex>
 #include <system_error>
 #include <vector>
+
+#include "micarray.hpp"
 
 namespace {
 

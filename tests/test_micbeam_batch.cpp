@@ -150,6 +150,7 @@ TEST(MicbeamBatch, CollidingOutputsAreRefused) {
   const Ran r = RunMicbeam(dir, {dir + "/in", "-o", dir + "/out"});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("would both be written to " + dir + "/out/a.wav"), std::string::npos) << r.err;
+  EXPECT_FALSE(FileExists(dir + "/out"));
 }
 
 // A failed run leaves the file of the output's name as it was, and nothing
