@@ -46,12 +46,13 @@ inline V8 Load8(const mfloat* p) {
 inline void Store8(mfloat* p, V8 v) { __builtin_memcpy(p, &v, sizeof v); }
 // Complex values of a vector as four 64-bit lanes, for moving them whole.
 typedef long long V4q __attribute__((vector_size(32)));
-const V8i kSwapReIm = {1, 0, 3, 2, 5, 4, 7, 6};
 // Sign bits of the imaginary (odd) and of the real (even) floats.
 const V8i kOddSigns = (V8i)(V8{0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f});
 const V8i kEvenSigns = (V8i)(V8{-0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f});
 // Negation is exact: flipping sign bits.
 inline V8 FlipSigns(V8 v, V8i signs) { return (V8)((V8i)v ^ signs); }
+// (im, re) of every complex value.
+inline V8 SwapReIm(V8 v) { return __builtin_shufflevector(v, v, 1, 0, 3, 2, 5, 4, 7, 6); }
 
 // Radix-2 butterflies on four complex points per vector, t being w*b:
 // b becomes a - t, a becomes a + t. The twiddle vectors at w are
@@ -59,7 +60,7 @@ inline V8 FlipSigns(V8 v, V8i signs) { return (V8)((V8i)v ^ signs); }
 // t = C*b + S*(b.im, b.re) is (c*b.re + s*b.im, c*b.im - s*b.re) per point:
 // adding (-s)*b.re is subtracting s*b.re.
 inline void Butterfly(V8& a, V8& b, const mfloat* w) {
-  const V8 swapped = __builtin_shuffle(b, kSwapReIm);
+  const V8 swapped = SwapReIm(b);
   const V8 t = Load8(w) * b + Load8(w + 8) * swapped;
   b = a - t;
   a = a + t;
@@ -67,7 +68,7 @@ inline void Butterfly(V8& a, V8& b, const mfloat* w) {
 
 
 // -j*b = (b.im, -b.re) for every complex value.
-inline V8 MinusJ(V8 b) { return FlipSigns(__builtin_shuffle(b, kSwapReIm), kOddSigns); }
+inline V8 MinusJ(V8 b) { return FlipSigns(SwapReIm(b), kOddSigns); }
 
 // The first three stages on four groups of eight complex points at once.
 // Point j of the four groups is one vector (group L at floats 2L, 2L+1),
@@ -89,20 +90,22 @@ inline void FirstStages(const mfloat* x, uint32 stride, mfloat* const z[4]) {
   const V8 b4 = a4 + a6, b6 = a4 - a6, b5 = a5 + t7, b7 = a5 - t7;
   // Span 8: weights 1, h*(1 - j), -j, -h*(1 + j).
   const V8 h = V8{} + kHalfSqrt2;
-  const V8 t5 = (b5 + FlipSigns(__builtin_shuffle(b5, kSwapReIm), kOddSigns)) * h;
+  const V8 t5 = (b5 + FlipSigns(SwapReIm(b5), kOddSigns)) * h;
   const V8 t6 = MinusJ(b6);
-  const V8 t7b = FlipSigns((b7 + FlipSigns(__builtin_shuffle(b7, kSwapReIm), kEvenSigns)) * h, kOddSigns | kEvenSigns);
+  const V8 t7b = FlipSigns((b7 + FlipSigns(SwapReIm(b7), kEvenSigns)) * h, kOddSigns | kEvenSigns);
   const V4q c[8] = {(V4q)(b0 + b4), (V4q)(b1 + t5), (V4q)(b2 + t6), (V4q)(b3 + t7b),
                     (V4q)(b0 - b4), (V4q)(b1 - t5), (V4q)(b2 - t6), (V4q)(b3 - t7b)};
   // Transpose: row L of points 0-3 and of points 4-7 is group L.
   for (int half = 0; half < 2; half++) {
     const V4q* q = c + 4 * half;
-    const V4q t0 = __builtin_shuffle(q[0], q[1], V4q{0, 4, 2, 6}), t1 = __builtin_shuffle(q[0], q[1], V4q{1, 5, 3, 7});
-    const V4q t2 = __builtin_shuffle(q[2], q[3], V4q{0, 4, 2, 6}), t3b = __builtin_shuffle(q[2], q[3], V4q{1, 5, 3, 7});
-    Store8(z[0] + 8 * half, (V8)__builtin_shuffle(t0, t2, V4q{0, 1, 4, 5}));
-    Store8(z[1] + 8 * half, (V8)__builtin_shuffle(t1, t3b, V4q{0, 1, 4, 5}));
-    Store8(z[2] + 8 * half, (V8)__builtin_shuffle(t0, t2, V4q{2, 3, 6, 7}));
-    Store8(z[3] + 8 * half, (V8)__builtin_shuffle(t1, t3b, V4q{2, 3, 6, 7}));
+    const V4q even01 = __builtin_shufflevector(q[0], q[1], 0, 4, 2, 6);  // {q0[0], q1[0], q0[2], q1[2]}
+    const V4q odd01 = __builtin_shufflevector(q[0], q[1], 1, 5, 3, 7);
+    const V4q even23 = __builtin_shufflevector(q[2], q[3], 0, 4, 2, 6);
+    const V4q odd23 = __builtin_shufflevector(q[2], q[3], 1, 5, 3, 7);
+    Store8(z[0] + 8 * half, (V8)__builtin_shufflevector(even01, even23, 0, 1, 4, 5));
+    Store8(z[1] + 8 * half, (V8)__builtin_shufflevector(odd01, odd23, 0, 1, 4, 5));
+    Store8(z[2] + 8 * half, (V8)__builtin_shufflevector(even01, even23, 2, 3, 6, 7));
+    Store8(z[3] + 8 * half, (V8)__builtin_shufflevector(odd01, odd23, 2, 3, 6, 7));
   }
 }
 
@@ -258,18 +261,19 @@ static void split_halve(TFFTnRC* it, mfloat* p, int isign) {
     mfloat* pk = p + 2 * k;
     mfloat* pm = p + 2 * (n / 2 - k - 7);
     const V8 lo = Load8(pk), hi = Load8(pk + 8), mlo = Load8(pm), mhi = Load8(pm + 8);
-    V8 ak = __builtin_shuffle(lo, hi, V8i{0, 2, 4, 6, 8, 10, 12, 14});
-    V8 bk = __builtin_shuffle(lo, hi, V8i{1, 3, 5, 7, 9, 11, 13, 15});
-    V8 am = __builtin_shuffle(mlo, mhi, V8i{14, 12, 10, 8, 6, 4, 2, 0});
-    V8 bm = __builtin_shuffle(mlo, mhi, V8i{15, 13, 11, 9, 7, 5, 3, 1});
-    const V8 v = __builtin_shuffle(Load8(cs + quarter - k - 7), V8i{7, 6, 5, 4, 3, 2, 1, 0});  // sines of k ... k+7
+    V8 ak = __builtin_shufflevector(lo, hi, 0, 2, 4, 6, 8, 10, 12, 14);
+    V8 bk = __builtin_shufflevector(lo, hi, 1, 3, 5, 7, 9, 11, 13, 15);
+    V8 am = __builtin_shufflevector(mlo, mhi, 14, 12, 10, 8, 6, 4, 2, 0);
+    V8 bm = __builtin_shufflevector(mlo, mhi, 15, 13, 11, 9, 7, 5, 3, 1);
+    const V8 vr = Load8(cs + quarter - k - 7);  // sines of k+7 ... k
+    const V8 v = __builtin_shufflevector(vr, vr, 7, 6, 5, 4, 3, 2, 1, 0);
     const V8 s8 = {s, s, s, s, s, s, s, s};
     const V8 half8 = {0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f};
     SplitBins(ak, bk, am, bm, s8 * Load8(cs + k), v, s8, half8);
-    Store8(pk, __builtin_shuffle(ak, bk, V8i{0, 8, 1, 9, 2, 10, 3, 11}));
-    Store8(pk + 8, __builtin_shuffle(ak, bk, V8i{4, 12, 5, 13, 6, 14, 7, 15}));
-    Store8(pm, __builtin_shuffle(am, bm, V8i{7, 15, 6, 14, 5, 13, 4, 12}));  // back to ascending bins
-    Store8(pm + 8, __builtin_shuffle(am, bm, V8i{3, 11, 2, 10, 1, 9, 0, 8}));
+    Store8(pk, __builtin_shufflevector(ak, bk, 0, 8, 1, 9, 2, 10, 3, 11));
+    Store8(pk + 8, __builtin_shufflevector(ak, bk, 4, 12, 5, 13, 6, 14, 7, 15));
+    Store8(pm, __builtin_shufflevector(am, bm, 7, 15, 6, 14, 5, 13, 4, 12));  // back to ascending bins
+    Store8(pm + 8, __builtin_shufflevector(am, bm, 3, 11, 2, 10, 1, 9, 0, 8));
   }
   for (; k < quarter; k++) {
     const uint32 m = n / 2 - k;
