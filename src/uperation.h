@@ -215,30 +215,49 @@ static inline void umem_complex_filter_wiener_adap(mfloat* dNmean, const mfloat*
   for (uint32 i = 0; i < n; i++) dNmean[i] = factor * dNmean[i] + keep * dN[i];
 }
 
-// The Wiener gain rules work on two bins at a time in double precision:
-// every lane does the scalar arithmetic, and a quotient whose denominator
-// rules it out is computed but replaced by 0 (a mask keeps +0.0).
-typedef __m128d umem_pair;
+// The Wiener gain rules work on four bins at a time in double precision
+// (GCC's generic vectors): every lane does the scalar arithmetic, and a
+// quotient whose denominator rules it out is computed but replaced by 0 (a
+// mask keeps +0.0).
+typedef double umem_v4d __attribute__((vector_size(32)));
+typedef long long umem_v4l __attribute__((vector_size(32)));
+typedef float umem_v4f __attribute__((vector_size(16)));
 
-// Bins i and i + 1 of x (i + 1 only when present) in double precision.
-static inline umem_pair umem_load_pair(const mfloat* x, uint32 i, uint32 n) {
-  return _mm_cvtps_pd(i + 1 < n ? _mm_castsi128_ps(_mm_loadl_epi64((const __m128i*)(x + i))) : _mm_load_ss(x + i));
-}
-
-static inline void umem_store_pair(mfloat* r, uint32 i, uint32 n, umem_pair v) {
-  const __m128 f = _mm_cvtpd_ps(v);
-  if (i + 1 < n)
-    _mm_storel_epi64((__m128i*)(r + i), _mm_castps_si128(f));
+// Bins i ... i+3 of x in double precision; bins from n on read as 0.
+static inline umem_v4d umem_load4(const mfloat* x, uint32 i, uint32 n) {
+  umem_v4f v = {0.0f, 0.0f, 0.0f, 0.0f};
+  if (i + 4 <= n)
+    __builtin_memcpy(&v, x + i, sizeof v);
   else
-    _mm_store_ss(r + i, f);
+    for (uint32 k = 0; i + k < n; k++) v[k] = x[i + k];
+  return __builtin_convertvector(v, umem_v4d);
 }
+
+static inline void umem_store4(mfloat* r, uint32 i, uint32 n, umem_v4d v) {
+  const umem_v4f f = __builtin_convertvector(v, umem_v4f);
+  if (i + 4 <= n)
+    __builtin_memcpy(r + i, &f, sizeof f);
+  else
+    for (uint32 k = 0; i + k < n; k++) r[i + k] = f[k];
+}
+
+// mask ? v : +0.0, lane by lane.
+static inline umem_v4d umem_keep(umem_v4l mask, umem_v4d v) { return (umem_v4d)(mask & (umem_v4l)v); }
 
 // Noise gain sqrt(q / (q + 1)) for a noise-to-signal power ratio q, capped at
-// 1 (a NaN gain becomes 1, as min takes its second operand then); evaluated
-// in double precision so that no ratio can overflow.
-static inline umem_pair umem_wiener_gain(umem_pair q) {
-  const umem_pair one = _mm_set1_pd(1.0);
-  return _mm_min_pd(_mm_sqrt_pd(_mm_div_pd(q, _mm_add_pd(q, one))), one);
+// 1 (g < 1 ? g : 1, so a NaN gain becomes 1); evaluated in double precision
+// so that no ratio can overflow. The square roots are taken two lanes at a
+// time.
+static inline umem_v4d umem_wiener_gain(umem_v4d q) {
+  const umem_v4d one = {1.0, 1.0, 1.0, 1.0};
+  const umem_v4d ratio = q / (q + one);
+  __m128d half[2];
+  __builtin_memcpy(half, &ratio, sizeof ratio);
+  half[0] = _mm_sqrt_pd(half[0]);
+  half[1] = _mm_sqrt_pd(half[1]);
+  umem_v4d g;
+  __builtin_memcpy(&g, half, sizeof g);
+  return g < one ? g : one;
 }
 
 // Mixed gain rule: the ratio of the noise mean to the refreshed signal
@@ -246,26 +265,22 @@ static inline umem_pair umem_wiener_gain(umem_pair q) {
 // estimate; a zero denominator contributes 0.
 static inline void umem_complex_filter_wiener_subst0(mfloat* Hn, const mfloat* dNmean, const mfloat* dSmean,
                                                      const mfloat* dS, mfloat factor, uint32 n) {
-  const umem_pair wRef = _mm_set1_pd((double)factor);
-  const umem_pair wNow = _mm_set1_pd((double)(1.0f - factor));
-  const umem_pair zero = _mm_setzero_pd();
-  for (uint32 i = 0; i < n; i += 2) {
-    const umem_pair N = umem_load_pair(dNmean, i, n), M = umem_load_pair(dSmean, i, n), S = umem_load_pair(dS, i, n);
-    const umem_pair n2 = _mm_mul_pd(N, N), m2 = _mm_mul_pd(M, M), s2 = _mm_mul_pd(S, S);
-    const umem_pair byRef = _mm_and_pd(_mm_cmpgt_pd(m2, zero), _mm_div_pd(n2, m2));
-    const umem_pair byNow = _mm_and_pd(_mm_cmpneq_pd(s2, zero), _mm_div_pd(n2, s2));
-    umem_store_pair(Hn, i, n, umem_wiener_gain(_mm_add_pd(_mm_mul_pd(wRef, byRef), _mm_mul_pd(wNow, byNow))));
+  const umem_v4d zero = {}, wRef = zero + (double)factor, wNow = zero + (double)(1.0f - factor);
+  for (uint32 i = 0; i < n; i += 4) {
+    const umem_v4d N = umem_load4(dNmean, i, n), M = umem_load4(dSmean, i, n), S = umem_load4(dS, i, n);
+    const umem_v4d n2 = N * N, m2 = M * M, s2 = S * S;
+    const umem_v4d byRef = umem_keep(m2 > zero, n2 / m2), byNow = umem_keep(s2 != zero, n2 / s2);
+    umem_store4(Hn, i, n, umem_wiener_gain(wRef * byRef + wNow * byNow));
   }
 }
 
 // Reference-only gain rule; a zero reference gives the gain 0.
 static inline void umem_complex_filter_wiener_subst1(mfloat* Hn, const mfloat* dNmean, const mfloat* dSmean,
                                                      uint32 n) {
-  for (uint32 i = 0; i < n; i += 2) {
-    const umem_pair N = umem_load_pair(dNmean, i, n), M = umem_load_pair(dSmean, i, n);
-    const umem_pair n2 = _mm_mul_pd(N, N), m2 = _mm_mul_pd(M, M);
-    const umem_pair gain = umem_wiener_gain(_mm_div_pd(n2, m2));
-    umem_store_pair(Hn, i, n, _mm_and_pd(_mm_cmpneq_pd(m2, _mm_setzero_pd()), gain));
+  for (uint32 i = 0; i < n; i += 4) {
+    const umem_v4d N = umem_load4(dNmean, i, n), M = umem_load4(dSmean, i, n);
+    const umem_v4d n2 = N * N, m2 = M * M;
+    umem_store4(Hn, i, n, umem_keep(m2 != umem_v4d{}, umem_wiener_gain(n2 / m2)));
   }
 }
 
