@@ -74,6 +74,8 @@ bool HostOutput_Open(THostOutput* it, const char* outName) {
   } else if (!S_ISREG(st.st_mode)) {
     return OpenDirect(it, outName);
   } else {
+    // A file the user may not write stays as it is, as opening it would.
+    if (access(outName, W_OK) != 0) return false;
     // The file a symbolic link points to is replaced, not the link.
     char* target = realpath(outName, nullptr);
     if (target) it->finalName = target;
