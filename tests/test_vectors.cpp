@@ -10,6 +10,7 @@
 #include "micarray_core.h"
 #include "scene.h"
 #include "support.h"
+#include "wavfile.h"
 
 namespace {
 
@@ -99,7 +100,8 @@ uint64_t Fingerprint(const std::string& bytes) {
 
 struct GoldenCase {
   uint32_t rate;
-  uint64_t fingerprint;  // of pcmbeam's output for three seconds of the default scene
+  uint64_t fingerprint;     // of pcmbeam's output for three seconds of the default scene
+  uint64_t wavFingerprint;  // of wavbeam's output file for the same samples as a WAV file
 };
 
 class Golden : public ::testing::TestWithParam<GoldenCase> {};
@@ -118,9 +120,22 @@ TEST_P(Golden, PcmbeamOutputMatchesTheRecordedFingerprint) {
                                                                              << Fingerprint(ReadFile(dir + "/out.pcm"));
 }
 
+// The same for wavbeam: header and samples, every byte of the output file.
+TEST_P(Golden, WavbeamOutputMatchesTheRecordedFingerprint) {
+  const std::string dir = TempDir();
+  const TScene scene = Scene_Default(GetParam().rate, 3.0);
+  WavFormat format;
+  format.rate = GetParam().rate;
+  WriteFile(dir + "/in.wav", WavFile(format, PcmBytes(Scene_Render(&scene, kSceneBoth))));
+  ASSERT_EQ(::Run(WAVBEAM_EXE, {"0.05", "0.07", "-15", "0.9", "0.98", dir + "/in.wav", dir + "/out.wav"}).status, 0);
+  const uint64_t got = Fingerprint(ReadFile(dir + "/out.wav"));
+  EXPECT_EQ(got, GetParam().wavFingerprint) << std::hex << "0x" << got;
+}
+
 INSTANTIATE_TEST_SUITE_P(Rates, Golden,
-                         ::testing::Values(GoldenCase{8000, 0x2a71322d22bc98fcull}, GoldenCase{16000, 0xb9e0aad86d62c066ull},
-                                           GoldenCase{32000, 0x60b9f9147730bb01ull}),
+                         ::testing::Values(GoldenCase{8000, 0x2a71322d22bc98fcull, 0x68b41a099aadc9e6ull},
+                                           GoldenCase{16000, 0xb9e0aad86d62c066ull, 0x17254c9070bd39b6ull},
+                                           GoldenCase{32000, 0x60b9f9147730bb01ull, 0x2b40bb44525522c1ull}),
                          [](const ::testing::TestParamInfo<GoldenCase>& p) { return std::to_string(p.param.rate); });
 
 }  // namespace
