@@ -1,6 +1,7 @@
 #include "sink.h"
 
 #include <stdio.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <mutex>
@@ -66,7 +67,10 @@ bool Sink_Open(TSink* it, const std::string& path, const TOutputFormat& format, 
   info.samplerate = (int)rate;
   info.channels = 1;
   info.format = format.sfFormat;
-  it->file = sf_open_fd(fileno(it->output.file), SFM_WRITE, &info, SF_FALSE);
+  // libsndfile gets a descriptor of its own: it closes the one it was given
+  // when it cannot open the file, even when told not to, and the stream's
+  // descriptor must stay open until the stream is closed.
+  it->file = sf_open_fd(dup(fileno(it->output.file)), SFM_WRITE, &info, SF_TRUE);
   if (!it->file) {
     *error = "cannot write " + path + ": " + sf_strerror(nullptr);
     Sink_Abandon(it);

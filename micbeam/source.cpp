@@ -33,6 +33,9 @@ bool Source_Open(TSource* it, const std::string& path, unsigned rawRate, const u
   it->file = sf_open_fd(it->fd < 0 ? STDIN_FILENO : it->fd, SFM_READ, &it->info, SF_FALSE);
   if (!it->file) {
     *error = std::string("not a readable audio file (") + sf_strerror(nullptr) + ")";
+    // libsndfile closes the descriptor of a file it cannot open, even when
+    // told not to; closing it again could close another worker's file.
+    it->fd = -1;
     Source_Close(it);
     return false;
   }
