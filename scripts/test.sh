@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything and runs the whole test suite.
+# Builds everything and runs the whole test suite in each configuration
+# (64-bit, 32-bit x86, sanitizers), then a short run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -8,3 +9,23 @@ jobs=$(nproc)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+
+# The same suite for 32-bit x86. The kernel may not run i386 programs, so
+# the tests, and the programs they start, run under qemu-i386.
+cmake -S . -B build32 -DCMAKE_BUILD_TYPE=Release -DMICARRAY_M32=ON \
+  "-DCMAKE_CROSSCOMPILING_EMULATOR=qemu-i386;-L;/" >/dev/null
+cmake --build build32 -j"$jobs"
+ctest --test-dir build32 --output-on-failure -j"$jobs"
+
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer (the
+# Python module stays out: the interpreter does not load the ASan runtime).
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Release -DMICARRAY_SANITIZE=ON -DMICARRAY_BENCH=OFF \
+  -DMICARRAY_PYTHON=OFF >/dev/null
+cmake --build build-asan -j"$jobs"
+ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+# Every fuzz target for about 30 seconds.
+CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Release -DMICARRAY_FUZZ=ON \
+  -DMICARRAY_TESTS=OFF -DMICARRAY_BENCH=OFF -DMICARRAY_MICBEAM=OFF -DMICARRAY_PYTHON=OFF >/dev/null
+cmake --build build-fuzz -j"$jobs" --target fuzz_wav_header fuzz_wavbeam fuzz_engine
+scripts/fuzz.sh 30

@@ -1,0 +1,81 @@
+// wavbeam's whole run on an arbitrary input file: status 0 with a complete,
+// self-consistent output WAV file, or status 1 with no output at all, and
+// nothing left behind under a temporary name.
+#include <dirent.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <cstdint>
+#include <string>
+
+#include "wavrun.h"
+
+namespace {
+
+const THostTuning kTuning = {0.05f, 0.07f, -15.0f, 0.90f, 0.98f};
+const size_t kHeaderBytes = 56;  // written header with a 16-byte `fmt ` body
+const unsigned long kFmtFieldsSize = 16;
+
+std::string gDir;  // the run's files: in.wav and out.wav
+
+uint32_t LeU32(const std::string& s, size_t at) {
+  const unsigned char* p = (const unsigned char*)s.data() + at;
+  return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::string bytes;
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return bytes;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
+  fclose(f);
+  return bytes;
+}
+
+size_t Entries(const std::string& dir) {
+  DIR* d = opendir(dir.c_str());
+  if (!d) abort();
+  size_t n = 0;
+  while (const dirent* e = readdir(d)) n += e->d_name[0] != '.';
+  closedir(d);
+  return n;
+}
+
+// Sizes in the header agree with the file: RIFF size, `fmt ` size, data size
+// of whole mono samples.
+void CheckOutput(const std::string& out) {
+  if (out.size() < kHeaderBytes || out.compare(0, 4, "RIFF") != 0) abort();
+  const unsigned long fmtSize = LeU32(out, 16);
+  const size_t header = kHeaderBytes + (fmtSize > kFmtFieldsSize ? fmtSize - kFmtFieldsSize : 0);
+  if (out.size() < header || LeU32(out, 4) != (uint32_t)(out.size() - 8)) abort();
+  if (out.compare(header - 8, 4, "data") != 0 || LeU32(out, header - 4) != out.size() - header) abort();
+  if ((out.size() - header) % 2 != 0) abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  const char* base = getenv("TMPDIR");
+  std::string tmpl = std::string(base ? base : "/tmp") + "/fuzz-wavbeam-XXXXXX";
+  if (!mkdtemp(&tmpl[0])) abort();
+  gDir = tmpl;
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string in = gDir + "/in.wav", out = gDir + "/out.wav";
+  FILE* f = fopen(in.c_str(), "wb");
+  if (!f || fwrite(data, 1, size, f) != size || fclose(f) != 0) abort();
+  remove(out.c_str());
+
+  const int status = WavRun_Process(&kTuning, in.c_str(), out.c_str());
+  if (status == 0) {
+    CheckOutput(ReadAll(out));
+    if (Entries(gDir) != 2) abort();
+  } else {
+    if (status != 1 || Entries(gDir) != 1) abort();
+  }
+  return 0;
+}
