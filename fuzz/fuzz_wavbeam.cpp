@@ -54,6 +54,10 @@ void CheckOutput(const std::string& out) {
   if ((out.size() - header) % 2 != 0) abort();
 }
 
+void RemoveRunFiles() {
+  for (const char* name : {"/in.wav", "/out.wav", ""}) remove((gDir + name).c_str());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -61,6 +65,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::string tmpl = std::string(base ? base : "/tmp") + "/fuzz-wavbeam-XXXXXX";
   if (!mkdtemp(&tmpl[0])) abort();
   gDir = tmpl;
+  atexit(RemoveRunFiles);
   return 0;
 }
 
