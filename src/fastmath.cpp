@@ -11,9 +11,11 @@
 // still so small that the library is called for a tiny share of arguments.
 //
 // Both evaluations start from a table point c = i/32 near the argument, so
-// that short polynomials suffice. They work on four elements at a time in
-// GCC's generic vectors: four doubles are two SSE2 registers, or one AVX2
-// register in the functions' AVX2 versions (see MICARRAY_VECTOR_CLONES).
+// that short polynomials suffice. They work on groups of elements in GCC's
+// generic vectors, one lane per element: eight lanes (one AVX-512 register of
+// doubles) on processors with AVX-512, four lanes (one AVX2 register, or two
+// SSE2 registers) elsewhere. Every lane does the same IEEE operations in the
+// same order whatever the group size, so all versions give the same floats.
 #include "fastmath.h"
 
 #include <emmintrin.h>
@@ -23,10 +25,10 @@
 
 namespace {
 
-typedef double V4d __attribute__((vector_size(32)));     // four double lanes
-typedef long long V4l __attribute__((vector_size(32)));  // their lane masks
-typedef float V4f __attribute__((vector_size(16)));      // four float lanes
-typedef int V4i __attribute__((vector_size(16)));        // their lane masks
+// Every helper is inlined into each version of the functions below, so that
+// it runs with that version's instructions (an out-of-line copy would be the
+// baseline code, and would pass vectors in another convention).
+#define FASTMATH_INLINE inline __attribute__((always_inline))
 
 // Arc tangent: atan(a/b) for 0 <= a <= b is atan(c) + atan(t) with
 // t = (a - c*b) / (b + c*a). Both a and b are floats and c*b, c*a have at
@@ -54,157 +56,254 @@ const double kCosSinLimit = (double)(kFastMathCosSinPoints - 1) / kFastMathGrid;
 const double kCos2 = -1.0 / 2.0, kCos4 = 1.0 / 24.0, kCos6 = -1.0 / 720.0;
 const double kSin3 = -1.0 / 6.0, kSin5 = 1.0 / 120.0;
 
-inline V4d Splat(double v) { return V4d{v, v, v, v}; }
-inline V4f Splat(float v) { return V4f{v, v, v, v}; }
-inline V4d Abs(V4d v) { return (V4d)((V4l)v & ~(V4l)Splat(-0.0)); }
-inline V4f Abs(V4f v) { return (V4f)((V4i)v & ~(V4i)Splat(-0.0f)); }
-inline V4d SignOf(V4d v) { return (V4d)((V4l)v & (V4l)Splat(-0.0)); }
-inline V4d FlipSign(V4d v, V4d sign) { return (V4d)((V4l)v ^ (V4l)sign); }
-// min and max with SSE semantics: the second operand when either is NaN.
-inline V4f Min(V4f a, V4f b) { return a < b ? a : b; }
-inline V4f Max(V4f a, V4f b) { return a > b ? a : b; }
-inline V4d Min(V4d a, V4d b) { return a < b ? a : b; }
-inline V4d Max(V4d a, V4d b) { return a > b ? a : b; }
-inline V4d ToDouble(V4f v) { return __builtin_convertvector(v, V4d); }
-// Lanes whose mask is set, as a bit mask.
-inline int Lanes(V4i mask) { return _mm_movemask_ps((__m128)mask); }
+// Sign bits of a double and of a float.
+const long long kSign64 = (long long)(1ull << 63);
+const int kSign32 = (int)(1u << 31);
 
-// Four floats of x from index i; a short tail is filled with zeros, which
-// every function here evaluates without the library.
-inline V4f Load4(const mfloat* x, uint32 i, uint32 n) {
-  V4f v = {0.0f, 0.0f, 0.0f, 0.0f};
-  if (i + 4 <= n)
-    __builtin_memcpy(&v, x + i, sizeof v);
-  else
-    for (uint32 k = 0; i + k < n; k++) v[k] = x[i + k];
-  return v;
+// Vectors of groups of four and of eight elements: doubles (D) and floats
+// (F), and their lane masks (L, I).
+template <uint32 kLanes>
+struct TLanes;
+template <>
+struct TLanes<4> {
+  typedef double D __attribute__((vector_size(32)));
+  typedef long long L __attribute__((vector_size(32)));
+  typedef float F __attribute__((vector_size(16)));
+  typedef int I __attribute__((vector_size(16)));
+};
+template <>
+struct TLanes<8> {
+  typedef double D __attribute__((vector_size(64)));
+  typedef long long L __attribute__((vector_size(64)));
+  typedef float F __attribute__((vector_size(32)));
+  typedef int I __attribute__((vector_size(32)));
+};
+
+// The functions on groups of kLanes elements.
+template <uint32 kLanes>
+struct TGroup {
+  typedef typename TLanes<kLanes>::D D;
+  typedef typename TLanes<kLanes>::L L;
+  typedef typename TLanes<kLanes>::F F;
+  typedef typename TLanes<kLanes>::I I;
+
+  // v in every lane. (The sum 0 + v gives each lane a plain broadcast; only
+  // -0.0 would lose its sign, and the sign masks below are integers.)
+  static FASTMATH_INLINE D Splat(double v) { return D{} + v; }
+  static FASTMATH_INLINE F Splat(float v) { return F{} + v; }
+  static FASTMATH_INLINE D Abs(D v) { return (D)((L)v & ~(L{} + kSign64)); }
+  static FASTMATH_INLINE F Abs(F v) { return (F)((I)v & ~(I{} + kSign32)); }
+  static FASTMATH_INLINE D SignOf(D v) { return (D)((L)v & (L{} + kSign64)); }
+  static FASTMATH_INLINE D FlipSign(D v, D sign) { return (D)((L)v ^ (L)sign); }
+  // min and max with SSE semantics: the second operand when either is NaN.
+  static FASTMATH_INLINE F Min(F a, F b) { return a < b ? a : b; }
+  static FASTMATH_INLINE F Max(F a, F b) { return a > b ? a : b; }
+  static FASTMATH_INLINE D Min(D a, D b) { return a < b ? a : b; }
+  static FASTMATH_INLINE D Max(D a, D b) { return a > b ? a : b; }
+  static FASTMATH_INLINE D ToDouble(F v) { return __builtin_convertvector(v, D); }
+
+  // Lanes whose mask is set, as a bit mask (four lanes per SSE2 register).
+  static FASTMATH_INLINE int Lanes(I mask) {
+    __m128 quarter[kLanes / 4];
+    __builtin_memcpy(quarter, &mask, sizeof mask);
+    int bits = 0;
+    for (uint32 q = 0; q < kLanes / 4; q++) bits |= _mm_movemask_ps(quarter[q]) << (4 * q);
+    return bits;
+  }
+
+  // kLanes floats of x from index i < n; a short tail is filled with zeros,
+  // which every function here evaluates without the library. (The tail has
+  // at least one element: with no path that yields a constant group, the
+  // compiler has no reason to specialise the evaluation for one.)
+  static FASTMATH_INLINE F Load(const mfloat* x, uint32 i, uint32 n) {
+    F v = {};
+    if (i + kLanes <= n) {
+      __builtin_memcpy(&v, x + i, sizeof v);
+    } else {
+      uint32 k = 0;
+      do v[k] = x[i + k];
+      while (i + ++k < n);
+    }
+    return v;
+  }
+
+  static FASTMATH_INLINE void Store(mfloat* y, uint32 i, uint32 n, F v) {
+    if (i + kLanes <= n)
+      __builtin_memcpy(y + i, &v, sizeof v);
+    else
+      for (uint32 k = 0; i + k < n; k++) y[i + k] = v[k];
+  }
+
+  // Rounds the fast results to floats; the lanes of *unsure are set where
+  // A - E and A + E round differently (or A is NaN).
+  static FASTMATH_INLINE F Round(D a, D e, I* unsure) {
+    *unsure = __builtin_convertvector(a - e, F) != __builtin_convertvector(a + e, F);
+    return __builtin_convertvector(a, F);
+  }
+
+  // Lanes that are infinite or NaN.
+  static FASTMATH_INLINE I NotFinite(F v) { return !(Abs(v) <= Splat(3.40282347e+38f)); }
+
+  // atan(a/b) for 0 <= a <= b (0 for a = b = 0), given as floats (af, bf)
+  // and the same values in double (a, b): the table point nearest a/b (from
+  // the float quotient, rounded half up; 0/0 gives 0), then atan(c) + atan(t).
+  static FASTMATH_INLINE D AtanRatio(F af, F bf, D a, D b) {
+    const F ratio = Min(Max(af / bf, Splat(0.0f)), Splat(1.0f));  // a NaN quotient becomes 0
+    const I i = __builtin_convertvector(ratio * Splat((float)kFastMathGrid) + Splat(0.5f), I);
+    const D c = __builtin_convertvector(i, D) * Splat(1.0 / kFastMathGrid);
+    D atanc;
+    for (uint32 k = 0; k < kLanes; k++) atanc[k] = m_arAtanTable64f[i[k]];
+    const D num = a - c * b;
+    D den = b + c * a;
+    den = den == Splat(0.0) ? Splat(1.0) : den;  // 0/0: t = 0
+    const D t = num / den;
+    const D z = t * t;
+    const D p = t + t * (z * (Splat(kAtan3) + z * (Splat(kAtan5) + z * Splat(kAtan7))));
+    return atanc + p;
+  }
+
+  // The angle of the point (x, y) from r = atan(min/max) of |x| and |y|
+  // (ax, ay): mirrored at pi/4 when |y| > |x|, at pi/2 when x is negative
+  // (its sign bit, -0 included, read as a negative integer), and given y's
+  // sign.
+  static FASTMATH_INLINE D Octant(D r, D ay, D ax, D y, D x) {
+    r = ay > ax ? Splat(kHalfPi) - r : r;
+    r = (L)x < L{} ? Splat(kPi) - r : r;
+    return FlipSign(r, SignOf(y));
+  }
+
+  // cos and sin of |x| for |x| within the table (NaN and larger values are
+  // clamped to the limit); the lanes of *outside are those beyond the table.
+  static FASTMATH_INLINE void CosSinAbs(F x, D* cosx, D* sinx, I* outside) {
+    const F ax = Abs(x), limit = Splat((float)kCosSinLimit);
+    *outside = !(ax <= limit);
+    const F clamped = Min(ax, limit);
+    const I i = __builtin_convertvector(clamped * Splat((float)kFastMathGrid) + Splat(0.5f), I);
+    D C, S;
+    for (uint32 k = 0; k < kLanes; k++) {
+      C[k] = m_arCosSinTable64f[i[k]][0];
+      S[k] = m_arCosSinTable64f[i[k]][1];
+    }
+    const D r = ToDouble(clamped) - __builtin_convertvector(i, D) * Splat(1.0 / kFastMathGrid);
+    const D z = r * r;
+    const D cm = z * (Splat(kCos2) + z * (Splat(kCos4) + z * Splat(kCos6)));  // cos r - 1
+    const D sr = r + r * (z * (Splat(kSin3) + z * Splat(kSin5)));               // sin r
+    *cosx = C + (C * cm - S * sr);
+    *sinx = S + (S * cm + C * sr);
+  }
+
+  // The elements of a group whose rounding the fast evaluation left open
+  // (the lanes of unsure, for elements i ...), from the C library.
+  template <typename Library>
+  static FASTMATH_INLINE void Settle(I unsure, uint32 i, uint32 n, Library library) {
+    for (int lanes = Lanes(unsure), k = 0; lanes != 0; k++, lanes >>= 1)
+      if ((lanes & 1) && i + k < n) library(i + k);
+  }
+
+  static FASTMATH_INLINE void Atan(const mfloat* x, mfloat* y, uint32 n) {
+    for (uint32 i = 0; i < n; i += kLanes) {
+      const F q = Load(x, i, n), aq = Abs(q);
+      const D qd = ToDouble(q), aqd = Abs(qd);
+      // atan|q| from atan(min/max) of |q| and 1, mirrored when |q| > 1.
+      const D one = Splat(1.0);
+      const D ratio = AtanRatio(Min(aq, Splat(1.0f)), Max(aq, Splat(1.0f)), Min(aqd, one), Max(aqd, one));
+      I unsure;
+      const D r = Octant(ratio, aqd, one, qd, one);
+      Store(y, i, n, Round(r, Abs(r) * Splat(kAtanMargin), &unsure));
+      Settle(unsure | NotFinite(q), i, n, [&](uint32 j) { y[j] = (mfloat)atan((double)x[j]); });
+    }
+  }
+
+  static FASTMATH_INLINE void Atan2(const mfloat* y, const mfloat* x, mfloat* r, uint32 n) {
+    for (uint32 i = 0; i < n; i += kLanes) {
+      const F yv = Load(y, i, n), xv = Load(x, i, n);
+      const F ay = Abs(yv), ax = Abs(xv);
+      const D yd = ToDouble(yv), xd = ToDouble(xv), ayd = Abs(yd), axd = Abs(xd);
+      const D ratio = AtanRatio(Min(ay, ax), Max(ay, ax), Min(ayd, axd), Max(ayd, axd));
+      const D a = Octant(ratio, ayd, axd, yd, xd);
+      I unsure;
+      Store(r, i, n, Round(a, Abs(a) * Splat(kAtanMargin), &unsure));
+      Settle(unsure | NotFinite(yv) | NotFinite(xv), i, n,
+             [&](uint32 j) { r[j] = (mfloat)atan2((double)y[j], (double)x[j]); });
+    }
+  }
+
+  static FASTMATH_INLINE void Cos(const mfloat* x, mfloat* c, uint32 n) {
+    for (uint32 i = 0; i < n; i += kLanes) {
+      D cosx, sinx;
+      I outside, unsure;
+      CosSinAbs(Load(x, i, n), &cosx, &sinx, &outside);
+      Store(c, i, n, Round(cosx, Splat(kCosSinMargin), &unsure));
+      Settle(unsure | outside, i, n, [&](uint32 j) { c[j] = (mfloat)cos((double)x[j]); });
+    }
+  }
+
+  static FASTMATH_INLINE void SinCos(const mfloat* x, mfloat* c, mfloat* s, uint32 n) {
+    for (uint32 i = 0; i < n; i += kLanes) {
+      const F xv = Load(x, i, n);
+      D cosx, sinx;
+      I outside, unsure_c, unsure_s;
+      CosSinAbs(xv, &cosx, &sinx, &outside);
+      sinx = FlipSign(sinx, SignOf(ToDouble(xv)));  // sin is odd, cos even
+      Store(c, i, n, Round(cosx, Splat(kCosSinMargin), &unsure_c));
+      Store(s, i, n, Round(sinx, Splat(kCosSinMargin), &unsure_s));
+      Settle(unsure_c | outside, i, n, [&](uint32 j) { c[j] = (mfloat)cos((double)x[j]); });
+      Settle(unsure_s | outside, i, n, [&](uint32 j) { s[j] = (mfloat)sin((double)x[j]); });
+    }
+  }
+};
+
+// Groups of eight, for processors with AVX-512 (the foundation, double- and
+// quad-word, byte and word, and vector-length extensions: x86-64-v4).
+#define FASTMATH_AVX512 __attribute__((target("avx512f,avx512dq,avx512bw,avx512vl")))
+typedef TGroup<8> TWide;
+FASTMATH_AVX512 void AtanWide(const mfloat* x, mfloat* y, uint32 n) { TWide::Atan(x, y, n); }
+FASTMATH_AVX512 void Atan2Wide(const mfloat* y, const mfloat* x, mfloat* r, uint32 n) { TWide::Atan2(y, x, r, n); }
+FASTMATH_AVX512 void CosWide(const mfloat* x, mfloat* c, uint32 n) { TWide::Cos(x, c, n); }
+FASTMATH_AVX512 void SinCosWide(const mfloat* x, mfloat* c, mfloat* s, uint32 n) { TWide::SinCos(x, c, s, n); }
+
+// Groups of four, in SSE2 and AVX2 versions.
+typedef TGroup<4> TNarrow;
+MICARRAY_VECTOR_CLONES void AtanNarrow(const mfloat* x, mfloat* y, uint32 n) { TNarrow::Atan(x, y, n); }
+MICARRAY_VECTOR_CLONES void Atan2Narrow(const mfloat* y, const mfloat* x, mfloat* r, uint32 n) {
+  TNarrow::Atan2(y, x, r, n);
+}
+MICARRAY_VECTOR_CLONES void CosNarrow(const mfloat* x, mfloat* c, uint32 n) { TNarrow::Cos(x, c, n); }
+MICARRAY_VECTOR_CLONES void SinCosNarrow(const mfloat* x, mfloat* c, mfloat* s, uint32 n) {
+  TNarrow::SinCos(x, c, s, n);
 }
 
-inline void Store4(mfloat* y, uint32 i, uint32 n, V4f v) {
-  if (i + 4 <= n)
-    __builtin_memcpy(y + i, &v, sizeof v);
-  else
-    for (uint32 k = 0; i + k < n; k++) y[i + k] = v[k];
-}
-
-// Rounds the fast results to floats; bit k of *unsure is set where A - E and
-// A + E round differently (or A is NaN).
-inline V4f Round(V4d a, V4d e, int* unsure) {
-  *unsure = Lanes(__builtin_convertvector(a - e, V4f) != __builtin_convertvector(a + e, V4f));
-  return __builtin_convertvector(a, V4f);
-}
-
-// Lanes that are infinite or NaN, as a bit mask.
-inline int NotFinite(V4f v) { return Lanes(!(Abs(v) <= Splat(3.40282347e+38f))); }
-
-// atan(a/b) for 0 <= a <= b (0 for a = b = 0), given as floats (af, bf) and
-// the same values in double (a, b): the table point nearest a/b (from the
-// float quotient, rounded half up; 0/0 gives 0), then atan(c) + atan(t).
-inline V4d AtanRatio(V4f af, V4f bf, V4d a, V4d b) {
-  const V4f ratio = Min(Max(af / bf, Splat(0.0f)), Splat(1.0f));  // a NaN quotient becomes 0
-  const V4i i = __builtin_convertvector(ratio * Splat((float)kFastMathGrid) + Splat(0.5f), V4i);
-  const V4d c = __builtin_convertvector(i, V4d) * Splat(1.0 / kFastMathGrid);
-  const V4d atanc = {m_arAtanTable64f[i[0]], m_arAtanTable64f[i[1]], m_arAtanTable64f[i[2]], m_arAtanTable64f[i[3]]};
-  const V4d num = a - c * b;
-  V4d den = b + c * a;
-  den = den == Splat(0.0) ? Splat(1.0) : den;  // 0/0: t = 0
-  const V4d t = num / den;
-  const V4d z = t * t;
-  const V4d p = t + t * (z * (Splat(kAtan3) + z * (Splat(kAtan5) + z * Splat(kAtan7))));
-  return atanc + p;
-}
-
-// The angle of the point (x, y) from r = atan(min/max) of |x|, |y|: mirrored
-// at pi/4 when |y| > |x| (swap), at pi/2 when x is negative (xneg), and
-// given y's sign.
-inline V4d Octant(V4d r, V4l swap, V4l xneg, V4d ysign) {
-  r = swap ? Splat(kHalfPi) - r : r;
-  r = xneg ? Splat(kPi) - r : r;
-  return FlipSign(r, ysign);
-}
-
-// cos and sin of |x| for |x| within the table (NaN and larger values are
-// clamped to the limit); *outside flags the lanes beyond the table.
-inline void CosSinAbs(V4f x, V4d* cosx, V4d* sinx, int* outside) {
-  const V4f ax = Abs(x), limit = Splat((float)kCosSinLimit);
-  *outside = Lanes(!(ax <= limit));
-  const V4f clamped = Min(ax, limit);
-  const V4i i = __builtin_convertvector(clamped * Splat((float)kFastMathGrid) + Splat(0.5f), V4i);
-  const V4d C = {m_arCosSinTable64f[i[0]][0], m_arCosSinTable64f[i[1]][0], m_arCosSinTable64f[i[2]][0],
-                 m_arCosSinTable64f[i[3]][0]};
-  const V4d S = {m_arCosSinTable64f[i[0]][1], m_arCosSinTable64f[i[1]][1], m_arCosSinTable64f[i[2]][1],
-                 m_arCosSinTable64f[i[3]][1]};
-  const V4d r = ToDouble(clamped) - __builtin_convertvector(i, V4d) * Splat(1.0 / kFastMathGrid);
-  const V4d z = r * r;
-  const V4d cm = z * (Splat(kCos2) + z * (Splat(kCos4) + z * Splat(kCos6)));  // cos r - 1
-  const V4d sr = r + r * (z * (Splat(kSin3) + z * Splat(kSin5)));               // sin r
-  *cosx = C + (C * cm - S * sr);
-  *sinx = S + (S * cm + C * sr);
-}
-
-// The elements of a group of four whose rounding the fast evaluation left
-// open (bit k for element i + k), from the C library.
-template <typename Library>
-inline void Settle(int unsure, uint32 i, uint32 n, Library library) {
-  for (uint32 k = 0; unsure != 0; k++, unsure >>= 1)
-    if ((unsure & 1) && i + k < n) library(i + k);
+bool HasAvx512() {
+  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+         __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
 }
 
 }  // namespace
 
-MICARRAY_VECTOR_CLONES
 void FastMath_atan(const mfloat* x, mfloat* y, uint32 n) {
-  for (uint32 i = 0; i < n; i += 4) {
-    const V4f q = Load4(x, i, n), aq = Abs(q);
-    const V4d qd = ToDouble(q), aqd = Abs(qd);
-    // atan|q| from atan(min/max) of |q| and 1, mirrored when |q| > 1.
-    const V4d ratio = AtanRatio(Min(aq, Splat(1.0f)), Max(aq, Splat(1.0f)), Min(aqd, Splat(1.0)), Max(aqd, Splat(1.0)));
-    const V4d r = Octant(ratio, aqd > Splat(1.0), V4l{0, 0, 0, 0}, SignOf(qd));
-    int unsure;
-    Store4(y, i, n, Round(r, Abs(r) * Splat(kAtanMargin), &unsure));
-    Settle(unsure | NotFinite(q), i, n, [&](uint32 j) { y[j] = (mfloat)atan((double)x[j]); });
-  }
+  if (HasAvx512())
+    AtanWide(x, y, n);
+  else
+    AtanNarrow(x, y, n);
 }
 
-MICARRAY_VECTOR_CLONES
 void FastMath_atan2(const mfloat* y, const mfloat* x, mfloat* r, uint32 n) {
-  for (uint32 i = 0; i < n; i += 4) {
-    const V4f yv = Load4(y, i, n), xv = Load4(x, i, n);
-    const V4f ay = Abs(yv), ax = Abs(xv);
-    const V4d yd = ToDouble(yv), xd = ToDouble(xv), ayd = Abs(yd), axd = Abs(xd);
-    // Negative x, -0 included: the sign bit, read as a negative integer.
-    const V4l xneg = (V4l)xd < V4l{0, 0, 0, 0};
-    const V4d ratio = AtanRatio(Min(ay, ax), Max(ay, ax), Min(ayd, axd), Max(ayd, axd));
-    const V4d a = Octant(ratio, ayd > axd, xneg, SignOf(yd));
-    int unsure;
-    Store4(r, i, n, Round(a, Abs(a) * Splat(kAtanMargin), &unsure));
-    Settle(unsure | NotFinite(yv) | NotFinite(xv), i, n,
-           [&](uint32 j) { r[j] = (mfloat)atan2((double)y[j], (double)x[j]); });
-  }
+  if (HasAvx512())
+    Atan2Wide(y, x, r, n);
+  else
+    Atan2Narrow(y, x, r, n);
 }
 
-MICARRAY_VECTOR_CLONES
 void FastMath_cos(const mfloat* x, mfloat* c, uint32 n) {
-  for (uint32 i = 0; i < n; i += 4) {
-    V4d cosx, sinx;
-    int outside, unsure;
-    CosSinAbs(Load4(x, i, n), &cosx, &sinx, &outside);
-    Store4(c, i, n, Round(cosx, Splat(kCosSinMargin), &unsure));
-    Settle(unsure | outside, i, n, [&](uint32 j) { c[j] = (mfloat)cos((double)x[j]); });
-  }
+  if (HasAvx512())
+    CosWide(x, c, n);
+  else
+    CosNarrow(x, c, n);
 }
 
-MICARRAY_VECTOR_CLONES
 void FastMath_sincos(const mfloat* x, mfloat* c, mfloat* s, uint32 n) {
-  for (uint32 i = 0; i < n; i += 4) {
-    const V4f xv = Load4(x, i, n);
-    V4d cosx, sinx;
-    int outside, unsure_c, unsure_s;
-    CosSinAbs(xv, &cosx, &sinx, &outside);
-    sinx = FlipSign(sinx, SignOf(ToDouble(xv)));  // sin is odd, cos even
-    Store4(c, i, n, Round(cosx, Splat(kCosSinMargin), &unsure_c));
-    Store4(s, i, n, Round(sinx, Splat(kCosSinMargin), &unsure_s));
-    Settle(unsure_c | outside, i, n, [&](uint32 j) { c[j] = (mfloat)cos((double)x[j]); });
-    Settle(unsure_s | outside, i, n, [&](uint32 j) { s[j] = (mfloat)sin((double)x[j]); });
-  }
+  if (HasAvx512())
+    SinCosWide(x, c, s, n);
+  else
+    SinCosNarrow(x, c, s, n);
 }
