@@ -1,73 +1,85 @@
-// Audio files of any format for the micbeam tests, written and read with
-// libsndfile, and micbeam run as a user would, with both output streams.
+// The micbeam tests' tools: scenes, the engine's aligned output, audio files
+// written and read with libsndfile, and micbeam run as a user would.
 #ifndef MICARRAY_TEST_AUDIO_FILES_H
 #define MICARRAY_TEST_AUDIO_FILES_H
 
 #include <sndfile.h>
 #include <sys/wait.h>
 
+#include <cmath>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "micarray.h"
+#include "scene.h"
 #include "support.h"
 
+const int kWav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+const size_t kDelaySteps = 3;  // the engine's output lags its input by three steps
+
+inline std::vector<int16_t> Scene(uint32_t rate, double seconds, TSceneSource sources = kSceneBoth) {
+  const TScene scene = Scene_Default(rate, seconds);
+  return Scene_Render(&scene, sources);
+}
+
+// The aligned output: the engine's stream (C entry points, default tuning)
+// over the input and enough silence, three steps later, as long as the input.
+inline std::vector<int16_t> Aligned(uint32_t rate, std::vector<int16_t> stereo) {
+  TMicArray engine;
+  MicArray_Init(&engine, rate, 0.05f, 0.07f, -15.0f, 0.90f, 0.98f);
+  const size_t S = engine.lenght_step, frames = stereo.size() / 2;
+  stereo.resize(2 * (frames / S + kDelaySteps + 1) * S, 0);
+  std::vector<int16_t> out(stereo.size() / 2);
+  for (size_t k = 0; k < out.size(); k += S) MicArray_Process(&engine, &stereo[2 * k], &out[k]);
+  MicArray_Destroyed(&engine);
+  return std::vector<int16_t>(out.begin() + (std::ptrdiff_t)(kDelaySteps * S),
+                              out.begin() + (std::ptrdiff_t)(kDelaySteps * S + frames));
+}
+
 struct Audio {
-  int rate = 0;
-  int channels = 0;
-  int format = 0;                // libsndfile container | encoding
+  int rate = 0, channels = 0, format = 0;
   std::vector<int16_t> samples;  // interleaved
   size_t frames() const { return channels ? samples.size() / channels : 0; }
 };
 
-inline bool IsFloatEncoding(int format) {
-  const int encoding = format & SF_FORMAT_SUBMASK;
-  return encoding == SF_FORMAT_FLOAT || encoding == SF_FORMAT_DOUBLE;
-}
+inline sf_count_t Put(SNDFILE* f, const int16_t* s, sf_count_t n) { return sf_write_short(f, s, n); }
+inline sf_count_t Put(SNDFILE* f, const double* s, sf_count_t n) { return sf_write_double(f, s, n); }
 
-// Writes interleaved samples of type S (int16_t or double, 1.0 full scale).
-// Integer encodings get 16-bit samples unchanged; float encodings take
-// them as floats where 1.0 is full scale.
+// Interleaved 16-bit samples as they are, or doubles where 1.0 is full scale.
 template <class S>
-inline void WriteAudio(const std::string& path, int format, int rate, int channels, const std::vector<S>& samples) {
-  if (sizeof(S) == sizeof(int16_t) && IsFloatEncoding(format)) {
-    std::vector<double> wide(samples.begin(), samples.end());
-    for (double& v : wide) v /= 32768.0;
-    return WriteAudio(path, format, rate, channels, wide);
-  }
+void WriteAudio(const std::string& path, int format, int rate, int channels, const std::vector<S>& samples) {
   SF_INFO info = {};
   info.samplerate = rate;
   info.channels = channels;
   info.format = format;
   SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
   if (!f) throw std::runtime_error(path + ": " + sf_strerror(nullptr));
-  const sf_count_t n = (sf_count_t)samples.size();
-  const sf_count_t written = sizeof(S) == sizeof(int16_t) ? sf_write_short(f, (const short*)samples.data(), n)
-                                                           : sf_write_double(f, (const double*)samples.data(), n);
-  sf_close(f);
-  if (written != n) throw std::runtime_error(path + ": short write");
+  const bool complete = Put(f, samples.data(), (sf_count_t)samples.size()) == (sf_count_t)samples.size();
+  if (sf_close(f) != 0 || !complete) throw std::runtime_error(path + ": short write");
 }
 
-// Reads a file with 16-bit (or narrower) samples exactly.
-inline Audio ReadAudio(const std::string& path) {
+// A file of 16-bit samples (a headerless one in `format`, mono at 16000 Hz),
+// read exactly: no samples at all when any is not a 16-bit value.
+inline Audio ReadAudio(const std::string& path, int format = 0) {
   SF_INFO info = {};
+  info.samplerate = 16000;
+  info.channels = 1;
+  info.format = format;
   SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
-  Audio a;
-  if (!f) return a;
-  a.rate = info.samplerate;
-  a.channels = info.channels;
-  a.format = info.format;
-  a.samples.resize((size_t)(info.frames * info.channels));
-  a.samples.resize((size_t)sf_read_short(f, a.samples.data(), (sf_count_t)a.samples.size()));
+  if (!f) return Audio();
+  std::vector<double> wide((size_t)(info.frames * info.channels));
+  wide.resize((size_t)sf_read_double(f, wide.data(), (sf_count_t)wide.size()));
   sf_close(f);
+  Audio a{info.samplerate, info.channels, info.format, {}};
+  for (double v : wide) {
+    const double s = v * 32768.0;
+    if (s != std::round(s) || s < -32768.0 || s > 32767.0) return Audio();
+    a.samples.push_back((int16_t)s);
+  }
   return a;
 }
-
-struct Ran {
-  int status;       // exit status, or -1 when the program did not exit normally
-  std::string out;  // standard output
-  std::string err;  // standard error
-};
 
 inline std::string ShellQuote(const std::string& s) {
   std::string q = "'";
@@ -75,14 +87,20 @@ inline std::string ShellQuote(const std::string& s) {
   return q + "'";
 }
 
-// Runs micbeam with args in `dir`'s files for its output streams.
+struct Ran {
+  int status;  // exit status, or -1 when the program did not exit normally
+  std::string out, err;
+};
+
+// Runs micbeam with `dir` holding its output streams for a moment; on a
+// terminal, under a pseudo-terminal whose screen is the standard output.
 inline Ran RunMicbeam(const std::string& dir, const std::vector<std::string>& args,
-                      const std::string& stdinPath = "/dev/null") {
+                      const std::string& stdinPath = "/dev/null", bool terminal = false) {
   std::string cmd = ShellQuote(MICBEAM_EXE);
   for (const std::string& a : args) cmd += " " + ShellQuote(a);
+  if (terminal) cmd = "script -qec " + ShellQuote(cmd) + " /dev/null";
   const std::string out = dir + "/.stdout", err = dir + "/.stderr";
-  cmd += " <" + ShellQuote(stdinPath) + " >" + ShellQuote(out) + " 2>" + ShellQuote(err);
-  const int st = system(cmd.c_str());
+  const int st = system((cmd + " <" + ShellQuote(stdinPath) + " >" + ShellQuote(out) + " 2>" + ShellQuote(err)).c_str());
   Ran r{st != -1 && WIFEXITED(st) ? WEXITSTATUS(st) : -1, ReadFile(out), ReadFile(err)};
   remove(out.c_str());
   remove(err.c_str());

@@ -4,8 +4,9 @@
 // checked, the differences (there must be none), how many library results lie
 // within 2^-40 of a float rounding boundary, and the hardest arguments found.
 //
-// usage: fastmath_exhaustive atan|cos|sin [FIRST LAST]   bit patterns, hex, inclusive
-//        fastmath_exhaustive atan2 [COUNT [SEED]]        random pairs
+// usage: fastmath_exhaustive atan|cos|sincos_cos|sincos_sin [FIRST LAST]
+//          (bit patterns, hex, inclusive)
+//        fastmath_exhaustive atan2 [COUNT [SEED]]   (random pairs)
 #include <cfloat>
 #include <cinttypes>
 #include <cmath>
@@ -15,34 +16,13 @@
 #include <string>
 #include <vector>
 
-#include "fastmath.h"
+#include "fastmath_check.h"
 
 namespace {
 
 const uint32 kBlock = 1 << 16;
 const double kHardDistance = 0x1p-40;
 const int kHardest = 8;
-
-float FromBits(uint32_t u) {
-  float f;
-  memcpy(&f, &u, sizeof f);
-  return f;
-}
-
-uint32_t ToBits(float f) {
-  uint32_t u;
-  memcpy(&u, &f, sizeof u);
-  return u;
-}
-
-// Relative distance of v from the nearest rounding boundary between floats
-// (infinite for values that no boundary can be near: 0, infinities, NaN).
-double BoundaryDistance(double v) {
-  if (!std::isfinite(v) || v == 0.0) return INFINITY;
-  const float f = (float)v;
-  const float other = v > f ? std::nextafter(f, INFINITY) : std::nextafter(f, -INFINITY);
-  return std::fabs(v - ((double)f + (double)other) / 2.0) / std::fabs(v);
-}
 
 struct Tally {
   uint64_t checked = 0, differences = 0, hard = 0;
@@ -54,7 +34,7 @@ struct Tally {
 
   void Add(float y, float x, float fast, double library) {
     checked++;
-    if (!((std::isnan(fast) && std::isnan(library)) || ToBits(fast) == ToBits((float)library))) {
+    if (!SameFloat(fast, (float)library)) {
       if (differences++ < 10) printf("difference at %a, %a: %a, library %a\n", y, x, fast, (float)library);
     }
     const double d = BoundaryDistance(library);
@@ -79,31 +59,17 @@ struct Tally {
 };
 
 int Unary(const std::string& name, uint64_t first, uint64_t last) {
-  void (*fast)(const mfloat*, mfloat*, uint32);
-  double (*library)(double);
-  if (name == "atan") {
-    fast = FastMath_atan;
-    library = atan;
-  } else if (name == "cos") {
-    fast = FastMath_cos;
-    library = cos;
-  } else if (name == "sin") {
-    // The sine comes only with the cosine.
-    fast = [](const mfloat* x, mfloat* y, uint32 n) {
-      static float c[kBlock];
-      FastMath_sincos(x, c, y, n);
-    };
-    library = sin;
-  } else {
-    return 2;
-  }
+  const TUnary* f = nullptr;
+  for (const TUnary& u : kUnaries)
+    if (name == u.name) f = &u;
+  if (f == nullptr) return 2;
   std::vector<float> x(kBlock), y(kBlock);
   Tally tally;
   for (uint64_t start = first; start <= last; start += kBlock) {
     const uint32 n = (uint32)(last - start + 1 < kBlock ? last - start + 1 : kBlock);
     for (uint32 i = 0; i < n; i++) x[i] = FromBits((uint32_t)(start + i));
-    fast(x.data(), y.data(), n);
-    for (uint32 i = 0; i < n; i++) tally.Add(x[i], 0.0f, y[i], library((double)x[i]));
+    f->fast(x.data(), y.data(), n);
+    for (uint32 i = 0; i < n; i++) tally.Add(x[i], 0.0f, y[i], f->library((double)x[i]));
   }
   tally.Print(name.c_str(), false);
   return tally.differences != 0;
@@ -144,6 +110,7 @@ int main(int argc, char** argv) {
   const uint64_t first = argc > 3 ? strtoull(argv[2], nullptr, 16) : 0;
   const uint64_t last = argc > 3 ? strtoull(argv[3], nullptr, 16) : 0xffffffffull;
   const int status = Unary(name, first, last);
-  if (status == 2) fprintf(stderr, "usage: %s atan|cos|sin [FIRST LAST] | atan2 [COUNT [SEED]]\n", argv[0]);
+  if (status == 2)
+    fprintf(stderr, "usage: %s atan|cos|sincos_cos|sincos_sin [FIRST LAST] | atan2 [COUNT [SEED]]\n", argv[0]);
   return status;
 }

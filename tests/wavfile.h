@@ -1,4 +1,4 @@
-// Byte-level construction and inspection of RIFF/WAVE files for the tests,
+// Byte-level construction of RIFF/WAVE files for the tests,
 // written independently of the header module.
 #ifndef MICARRAY_TEST_WAVFILE_H
 #define MICARRAY_TEST_WAVFILE_H
@@ -12,14 +12,6 @@ inline std::string LeU16(unsigned v) {
 }
 
 inline std::string LeU32(unsigned long v) { return LeU16(v & 0xFFFF) + LeU16((v >> 16) & 0xFFFF); }
-
-inline unsigned LeU16At(const std::string& s, size_t at) {
-  return (unsigned char)s.at(at) | (unsigned char)s.at(at + 1) << 8;
-}
-
-inline unsigned long LeU32At(const std::string& s, size_t at) {
-  return LeU16At(s, at) | (unsigned long)LeU16At(s, at + 2) << 16;
-}
 
 // A chunk: id, 32-bit body size, body (no pad byte).
 inline std::string Chunk(const std::string& id, const std::string& body) { return id + LeU32(body.size()) + body; }
@@ -49,6 +41,13 @@ inline std::string WavFile(const WavFormat& f, const std::string& data, unsigned
 }
 
 inline std::string WavFile(const WavFormat& f, const std::string& data) { return WavFile(f, data, data.size()); }
+
+// The header a writer gives for dataSize bytes of samples: RIFF size over
+// everything after it, `fmt `, an empty `fact`, the `data` id and size.
+inline std::string WrittenHeader(const WavFormat& f, unsigned long dataSize) {
+  return "RIFF" + LeU32(f.fmtSize + 32 + dataSize) + "WAVE" + FmtChunk(f) + Chunk("fact", LeU32(0)) + "data" +
+         LeU32(dataSize);
+}
 
 inline std::string PcmBytes(const std::vector<int16_t>& samples) {
   std::string s;

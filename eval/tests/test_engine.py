@@ -13,7 +13,9 @@ RUNNER = tuple(shlex.split(os.environ.get("PCMBEAM_RUNNER", "")))
 
 @unittest.skipUnless(os.path.exists(PROGRAM), f"{PROGRAM} is not built")
 class ProgramTest(unittest.TestCase):
-    def test_output_is_whole_steps_aligned_at_three_steps(self):
+    def test_output_is_whole_steps_aligned_at_three_steps_and_refusals_are_reported(self):
+        with self.assertRaisesRegex(RuntimeError, "32 kHz"):
+            engine.run(np.zeros((1000, 2)), 48000, 0.05, PROGRAM, runner=RUNNER)
         for rate in (8000, 16000, 32000):
             with self.subTest(rate=rate):
                 s = scene.Scene(rate=rate, seconds=2.0, interferers=(scene.Source("white", 60.0),))
@@ -21,21 +23,16 @@ class ProgramTest(unittest.TestCase):
                 out = engine.run(r.mixture, rate, s.spacing, PROGRAM, runner=RUNNER)
                 step = engine.step_size(rate)
                 self.assertEqual(len(out), len(r.mixture) // step * step)
-                results = metrics.evaluate(r.target, {"output": out}, rate)
-                self.assertEqual(results["output"]["lag"], engine.latency(rate))
+                self.assertEqual(metrics.evaluate(r.target, {"output": out}, rate)["output"]["lag"],
+                                 engine.latency(rate))
 
     def test_fixed_beam_pattern_is_the_two_element_array_response(self):
         rate, spacing = 16000, 0.05
         p = beampattern.measure(rate, PROGRAM, angles=(-60.0, 0.0, 30.0), spacing=spacing, runner=RUNNER)
         for f in (500, 1000, 2000):
-            theory = [20.0 * np.log10(abs(np.cos(np.pi * f * spacing * np.sin(np.radians(a)) / 343.0)))
-                      for a in p["angles"]]
+            theory = 20.0 * np.log10(np.abs(np.cos(np.pi * f * spacing * np.sin(np.radians(p["angles"])) / 343.0)))
             np.testing.assert_allclose(p["beam"][f], theory, atol=0.3)
             self.assertTrue(np.all(np.isfinite(p["engine"][f])))
-
-    def test_a_refused_run_reports_the_programs_message(self):
-        with self.assertRaisesRegex(RuntimeError, "32 kHz"):
-            engine.run(np.zeros((1000, 2)), 48000, 0.05, PROGRAM, runner=RUNNER)
 
 
 if __name__ == "__main__":

@@ -2,6 +2,7 @@
 import contextlib
 import io
 import os
+import pathlib
 import tempfile
 import unittest
 
@@ -10,54 +11,41 @@ import numpy as np
 from eval import audio, report, score, simulate
 
 
-class SimulateAndScoreTest(unittest.TestCase):
-    def test_files_add_up_and_score_against_themselves(self):
+class ToolsTest(unittest.TestCase):
+    def test_simulated_files_add_up_and_score_against_themselves(self):
         with tempfile.TemporaryDirectory() as tmp:
             prefix = os.path.join(tmp, "s")
-            simulate.main([prefix, "--rate", "8000", "--seconds", "2", "--talker", "45",
-                           "--pink", "diffuse:-6",
+            simulate.main([prefix, "--rate", "8000", "--seconds", "2", "--talker", "45", "--pink", "diffuse:-6",
                            "--snr", "0", "--pcm"])
             rate, mixture = audio.read_wav(prefix + ".wav")
-            _, target = audio.read_wav(prefix + "_target.wav")
-            _, interference = audio.read_wav(prefix + "_interference.wav")
+            target, interference = (audio.read_wav(prefix + name)[1] for name in ("_target.wav", "_interference.wav"))
             self.assertEqual((rate, mixture.shape), (8000, (16000, 2)))
             # Each file is rounded to 16 bits on its own.
-            self.assertLessEqual(np.max(np.abs(target + interference - mixture[:, 0])),
-                                 1.5 / audio.FULL_SCALE)
-            np.testing.assert_array_equal(np.fromfile(prefix + ".pcm", dtype="<i2"),
-                                          audio.to_int16(mixture).ravel())
-
+            self.assertLessEqual(np.max(np.abs(target + interference - mixture[:, 0])), 1.5 / audio.FULL_SCALE)
+            np.testing.assert_array_equal(np.fromfile(prefix + ".pcm", dtype="<i2"), audio.to_int16(mixture).ravel())
             audio.write_wav(prefix + "_mic0.wav", rate, mixture[:, 0])
             printed = io.StringIO()
             with contextlib.redirect_stdout(printed):
                 score.main([prefix + "_target.wav", prefix + ".wav", prefix + "_mic0.wav"])
-            lines = printed.getvalue().splitlines()
-            over_mic0 = next(line for line in lines if line.strip().startswith("enhanced - mic0")).split()
+            over_mic0 = next(line for line in printed.getvalue().splitlines()
+                             if line.strip().startswith("enhanced - mic0")).split()
             self.assertEqual([float(v) for v in over_mic0[3:]], [0.0] * 4)
 
-
-class ReadmeTest(unittest.TestCase):
-    def test_only_the_marked_block_changes(self):
+    def test_readme_changes_only_in_the_marked_block(self):
         with tempfile.TemporaryDirectory() as tmp:
-            readme, image = os.path.join(tmp, "README.md"), os.path.join(tmp, "docs", "x.png")
-            source = os.path.join(tmp, "spec.png")
-            with open(source, "wb") as f:
-                f.write(b"png")
+            readme, image, source = (pathlib.Path(tmp, p) for p in ("README.md", "docs/x.png", "spec.png"))
+            source.write_bytes(b"png")
             before, after = "# Title\n\nintro\n", "\n## Next\ntext\n"
-            with open(readme, "w") as f:
-                f.write(f"{before}{report.README_BEGIN}\nold table\n{report.README_END}{after}")
+            readme.write_text(f"{before}{report.README_BEGIN}\nold table\n{report.README_END}{after}")
             for table in ("| first |\n", "| second |\n"):  # a second run replaces the first
                 report.update_readme(table, source, readme, image)
-            with open(readme) as f:
-                text = f.read()
-            self.assertTrue(text.startswith(before + report.README_BEGIN))
-            self.assertTrue(text.endswith(report.README_END + after))
+            text = readme.read_text()
+            self.assertTrue(text.startswith(before + report.README_BEGIN) and text.endswith(report.README_END + after))
             self.assertIn("| second |", text)
+            self.assertIn("](docs/x.png)", text)
             self.assertNotIn("first", text)
             self.assertNotIn("old table", text)
-            self.assertIn("](docs/x.png)", text)
-            with open(image, "rb") as f:
-                self.assertEqual(f.read(), b"png")
+            self.assertEqual(image.read_bytes(), b"png")
 
 
 if __name__ == "__main__":
