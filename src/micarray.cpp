@@ -70,7 +70,7 @@ uint32 SetFrameSize(micarray_core::TMicArray* it, uint32 SamplingRate) {
   return it->lenght_frame;
 }
 
-// Steps 1-3: shift each microphone's raw history by one step, append the
+// Analysis: shift each microphone's raw history by one step, append the
 // new samples, pre-emphasise, window and transform; dYb collects the mean of
 // the windowed time frames. The histories are interleaved like the input, so
 // the shift and the append are one contiguous copy each, and the time-domain
@@ -112,7 +112,7 @@ void AnalyseFrames(micarray_core::TMicArray* it, const int16* inpbuf) {
   }
 }
 
-// Step 10: per microphone, remove the coherence-weighted beam adaptively; the
+// Blocking: per microphone, remove the coherence-weighted beam adaptively; the
 // double-talk detector compares the error frame with the mean frame and its
 // similarity becomes the filter's step size. The microphones' filters are
 // independent of each other, so both errors are formed and transformed
@@ -143,7 +143,7 @@ void BlockTarget(micarray_core::TMicArray* it, mfloat sdd_norm) {
   }
 }
 
-// Steps 21-27: the inverse-transformed frame in buff is halved (four
+// Synthesis: the inverse-transformed frame in buff is halved (four
 // Hann windows at a hop of N/4 sum to 2), overlap-added, de-emphasised and
 // clipped into the caller's buffer.
 MICARRAY_VECTOR_CLONES
@@ -156,18 +156,18 @@ void Synthesise(micarray_core::TMicArray* it, int16* outbuf) {
   umem_add(it->dOut_wE, it->dOutPrev_wE + S, N - S);
   umem_cpy(it->dOutPrev_wE, it->dOut_wE, N);
   it->ui_counter++;
-  int16 prev = it->de_emphasis;
+  // Each output sample feeds the next, so this loop is a chain through all
+  // samples. It runs on the samples' float values: the clipped sum truncated
+  // toward zero is an integer that a float holds exactly (the value the
+  // int16 sample converts back to), which spares the chain the conversions
+  // to int16 and back.
+  mfloat prev = (mfloat)it->de_emphasis;
   for (uint32 k = 0; k < S; k++) {
-    const mfloat mysum = (mfloat)it->dOut_wE[k] + kDeEmphasis * (mfloat)prev;
-    if (mysum > kOutputLimit)
-      outbuf[k] = 32767;
-    else if (mysum < -kOutputLimit)
-      outbuf[k] = -32767;
-    else
-      outbuf[k] = (int16)mysum;
-    prev = outbuf[k];
+    const mfloat mysum = (mfloat)it->dOut_wE[k] + kDeEmphasis * prev;
+    prev = mysum > kOutputLimit ? kOutputLimit : (mysum < -kOutputLimit ? -kOutputLimit : truncf(mysum));
+    outbuf[k] = (int16)prev;
   }
-  it->de_emphasis = prev;
+  it->de_emphasis = (int16)prev;
 }
 
 }  // namespace
