@@ -10,8 +10,9 @@
 // E below are many times EA + EL, so that neither bound has to be tight, and
 // still so small that the library is called for a tiny share of arguments.
 //
-// Both evaluations start from a table point c = i/32 near the argument, so
-// that short polynomials suffice. They work on groups of elements in GCC's
+// Both evaluations start from a table point c near the argument (i/32 for
+// the arc tangent, i/4 for the cosine and sine), so that short polynomials
+// suffice. They work on groups of elements in GCC's
 // generic vectors, one lane per element: eight lanes (one AVX-512 register of
 // doubles) on processors with AVX-512, four lanes (one AVX2 register, or two
 // SSE2 registers) elsewhere. Every lane does the same IEEE operations in the
@@ -44,17 +45,20 @@ const double kAtan3 = -1.0 / 3.0, kAtan5 = 1.0 / 5.0, kAtan7 = -1.0 / 7.0;
 const double kHalfPi = 1.5707963267948966;
 const double kPi = 3.141592653589793;
 
-// Cosine and sine: |x| = c + r with r exact and |r| <= 1/64; cos and sin of
-// |x| follow from the table values of c (each within 2^-54) and
-// cos r - 1 = -r^2/2 + r^4/24 - r^6/720 (omits r^8/8!, 2^-63) and
-// sin r = r - r^3/6 + r^5/120 (omits r^7/7!, 2^-54.3) through the addition
-// theorems. Rounding of the few operations adds at most 2^-52.9, so
-// EA <= 2^-51 and EA + EL <= 2^-50: the absolute margin 2^-44 is 64 times
-// that. Arguments beyond the table (|x| > 8, infinities, NaN) go to the library.
+// Cosine and sine: |x| = c + r with |r| <= 1/8 and r exact (c = 0 below 1/8;
+// above, c and |x| are multiples of ulp(|x|) >= 2^-26); cos and sin of |x|
+// follow from the table values of c (each within 2^-54) and
+// cos r - 1 = -r^2/2! + r^4/4! - ... - r^10/10! (omits r^12/12!, 2^-64.8) and
+// sin r = r - r^3/3! + ... + r^9/9! (omits r^11/11!, 2^-58.2) through the
+// addition theorems. The final sum rounds by at most 2^-53, the omitted terms
+// and the operations before it add at most 2^-54.7 and the table values at
+// most 2^-53.8, so EA <= 2^-52 and EA + EL <= 2^-51: the absolute margin
+// 2^-44 is 128 times that. Arguments beyond the table (|x| > 8, infinities,
+// NaN) go to the library.
 const double kCosSinMargin = 0x1p-44;
-const double kCosSinLimit = (double)(kFastMathCosSinPoints - 1) / kFastMathGrid;
-const double kCos2 = -1.0 / 2.0, kCos4 = 1.0 / 24.0, kCos6 = -1.0 / 720.0;
-const double kSin3 = -1.0 / 6.0, kSin5 = 1.0 / 120.0;
+const double kCosSinLimit = (double)(kFastMathCosSinPoints - 1) / kFastMathCosSinGrid;
+const double kCos2 = -1.0 / 2, kCos4 = 1.0 / 24, kCos6 = -1.0 / 720, kCos8 = 1.0 / 40320, kCos10 = -1.0 / 3628800;
+const double kSin3 = -1.0 / 6, kSin5 = 1.0 / 120, kSin7 = -1.0 / 5040, kSin9 = 1.0 / 362880;
 
 // Sign bits of a double and of a float.
 const long long kSign64 = (long long)(1ull << 63);
@@ -134,6 +138,13 @@ struct TGroup {
       for (uint32 k = 0; i + k < n; k++) y[i + k] = v[k];
   }
 
+  // table[i] in every lane, for indexes i from 0 to 32 (the tables' size).
+  static FASTMATH_INLINE D Lookup(const double* table, I i) {
+    D v;
+    for (uint32 k = 0; k < kLanes; k++) v[k] = table[i[k]];
+    return v;
+  }
+
   // Rounds the fast results to floats; the lanes of *unsure are set where
   // A - E and A + E round differently (or A is NaN).
   static FASTMATH_INLINE F Round(D a, D e, I* unsure) {
@@ -149,10 +160,9 @@ struct TGroup {
   // the float quotient, rounded half up; 0/0 gives 0), then atan(c) + atan(t).
   static FASTMATH_INLINE D AtanRatio(F af, F bf, D a, D b) {
     const F ratio = Min(Max(af / bf, Splat(0.0f)), Splat(1.0f));  // a NaN quotient becomes 0
-    const I i = __builtin_convertvector(ratio * Splat((float)kFastMathGrid) + Splat(0.5f), I);
-    const D c = __builtin_convertvector(i, D) * Splat(1.0 / kFastMathGrid);
-    D atanc;
-    for (uint32 k = 0; k < kLanes; k++) atanc[k] = m_arAtanTable64f[i[k]];
+    const I i = __builtin_convertvector(ratio * Splat((float)kFastMathAtanGrid) + Splat(0.5f), I);
+    const D c = __builtin_convertvector(i, D) * Splat(1.0 / kFastMathAtanGrid);
+    const D atanc = Lookup(m_arAtanTable64f, i);
     const D num = a - c * b;
     D den = b + c * a;
     den = den == Splat(0.0) ? Splat(1.0) : den;  // 0/0: t = 0
@@ -178,16 +188,13 @@ struct TGroup {
     const F ax = Abs(x), limit = Splat((float)kCosSinLimit);
     *outside = !(ax <= limit);
     const F clamped = Min(ax, limit);
-    const I i = __builtin_convertvector(clamped * Splat((float)kFastMathGrid) + Splat(0.5f), I);
-    D C, S;
-    for (uint32 k = 0; k < kLanes; k++) {
-      C[k] = m_arCosSinTable64f[i[k]][0];
-      S[k] = m_arCosSinTable64f[i[k]][1];
-    }
-    const D r = ToDouble(clamped) - __builtin_convertvector(i, D) * Splat(1.0 / kFastMathGrid);
+    const I i = __builtin_convertvector(clamped * Splat((float)kFastMathCosSinGrid) + Splat(0.5f), I);
+    const D C = Lookup(m_arCosTable64f, i), S = Lookup(m_arSinTable64f, i);
+    const D r = ToDouble(clamped) - __builtin_convertvector(i, D) * Splat(1.0 / kFastMathCosSinGrid);
     const D z = r * r;
-    const D cm = z * (Splat(kCos2) + z * (Splat(kCos4) + z * Splat(kCos6)));  // cos r - 1
-    const D sr = r + r * (z * (Splat(kSin3) + z * Splat(kSin5)));               // sin r
+    const D cm =  // cos r - 1
+        z * (Splat(kCos2) + z * (Splat(kCos4) + z * (Splat(kCos6) + z * (Splat(kCos8) + z * Splat(kCos10)))));
+    const D sr = r + r * (z * (Splat(kSin3) + z * (Splat(kSin5) + z * (Splat(kSin7) + z * Splat(kSin9)))));  // sin r
     *cosx = C + (C * cm - S * sr);
     *sinx = S + (S * cm + C * sr);
   }
@@ -252,6 +259,22 @@ struct TGroup {
     }
   }
 };
+
+// Eight lanes look up the table in registers: entries 0-15 and 16-31 each
+// by one two-register permute, entry 32 where it is asked for.
+static_assert(kFastMathAtanPoints == 33 && kFastMathCosSinPoints == 33, "tables of 33 entries");
+template <>
+FASTMATH_INLINE TGroup<8>::D TGroup<8>::Lookup(const double* table, I i) {
+  D t0, t1, t2, t3;  // entries 0-7, 8-15, 16-23, 24-31
+  __builtin_memcpy(&t0, table, sizeof t0);
+  __builtin_memcpy(&t1, table + 8, sizeof t1);
+  __builtin_memcpy(&t2, table + 16, sizeof t2);
+  __builtin_memcpy(&t3, table + 24, sizeof t3);
+  const L index = __builtin_convertvector(i, L);  // the permutes use the low four bits
+  const D low = __builtin_shuffle(t0, t1, index), high = __builtin_shuffle(t2, t3, index);
+  const D v = index < L{} + 16 ? low : high;
+  return index == L{} + 32 ? Splat(table[32]) : v;
+}
 
 // Groups of eight, for processors with AVX-512 (the foundation, double- and
 // quad-word, byte and word, and vector-length extensions: x86-64-v4).

@@ -9,12 +9,13 @@
 
 #include "com_struct.h"
 
-// Table grid: points i / 32.
-enum { kFastMathGrid = 32, kFastMathCosSinPoints = 257, kFastMathAtanPoints = 33 };
+// Table grids: points i/32 for the arc tangent, i/4 for the cosine and sine.
+enum { kFastMathAtanGrid = 32, kFastMathCosSinGrid = 4, kFastMathAtanPoints = 33, kFastMathCosSinPoints = 33 };
 
-// cos(i/32) and sin(i/32) for i = 0 .. 256 (0 to 8 radians), and atan(i/32)
-// for i = 0 .. 32, each the double nearest the exact value.
-extern const double m_arCosSinTable64f[kFastMathCosSinPoints][2];
+// cos(i/4) and sin(i/4) for i = 0 .. 32 (0 to 8 radians), and atan(i/32) for
+// i = 0 .. 32 (0 to 1), each the double nearest the exact value.
+extern const double m_arCosTable64f[kFastMathCosSinPoints];
+extern const double m_arSinTable64f[kFastMathCosSinPoints];
 extern const double m_arAtanTable64f[kFastMathAtanPoints];
 
 // y[i] = (float)atan((double)x[i])

@@ -136,11 +136,10 @@ def double_table(decl, values):
 
 def fastmath():
     # Tables of the fast arc tangent, cosine and sine: the double nearest to
-    # the exact value at each grid point i/32, from series summed with 50
-    # significant digits.
+    # the exact value at each grid point (i/32 for the arc tangent, i/4 for
+    # the cosine and sine), from series summed with 50 significant digits.
     decimal.getcontext().prec = 50
     D = decimal.Decimal
-    grid = 32
 
     def series(x, first, step):
         # sum over k of (-1)^k x^(first + step*k) / (first + step*k)!
@@ -169,13 +168,13 @@ def fastmath():
             k += 1
         return 4 * total
 
-    cossin = []
-    for i in range(257):
-        x = D(i) / grid
-        cossin.append('{%s, %s}' % (float.hex(float(series(x, 0, 2))), float.hex(float(series(x, 1, 2)))))
-    out = 'const double m_arCosSinTable64f[kFastMathCosSinPoints][2] = {\n%s\n};\n' % rows(cossin, 2)
+    points = range(33)
+    out = double_table('const double m_arCosTable64f[kFastMathCosSinPoints]',
+                       [float(series(D(i) / 4, 0, 2)) for i in points])
+    out += double_table('const double m_arSinTable64f[kFastMathCosSinPoints]',
+                        [float(series(D(i) / 4, 1, 2)) for i in points])
     out += double_table('const double m_arAtanTable64f[kFastMathAtanPoints]',
-                        [float(atan(D(i) / grid)) for i in range(grid + 1)])
+                        [float(atan(D(i) / 32)) for i in points])
     return out
 
 

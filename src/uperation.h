@@ -4,7 +4,6 @@
 #ifndef MICARRAY_UPERATION_H
 #define MICARRAY_UPERATION_H
 
-#include <emmintrin.h>
 #include <math.h>
 
 #include "com_struct.h"
@@ -246,17 +245,14 @@ static inline umem_v4d umem_keep(umem_v4l mask, umem_v4d v) { return (umem_v4d)(
 
 // Noise gain sqrt(q / (q + 1)) for a noise-to-signal power ratio q, capped at
 // 1 (g < 1 ? g : 1, so a NaN gain becomes 1); evaluated in double precision
-// so that no ratio can overflow. The square roots are taken two lanes at a
-// time.
+// so that no ratio can overflow. The lanes' square roots are one vector
+// instruction (the compiler joins them; the square root is correctly rounded
+// either way).
 static inline umem_v4d umem_wiener_gain(umem_v4d q) {
   const umem_v4d one = {1.0, 1.0, 1.0, 1.0};
   const umem_v4d ratio = q / (q + one);
-  __m128d half[2];
-  __builtin_memcpy(half, &ratio, sizeof ratio);
-  half[0] = _mm_sqrt_pd(half[0]);
-  half[1] = _mm_sqrt_pd(half[1]);
   umem_v4d g;
-  __builtin_memcpy(&g, half, sizeof g);
+  for (int k = 0; k < 4; k++) g[k] = sqrt(ratio[k]);
   return g < one ? g : one;
 }
 
