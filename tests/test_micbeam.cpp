@@ -11,20 +11,20 @@ namespace {
 struct FormatCase {
   const char* input;  // name of the input file
   int inFormat, channels;
-  std::vector<std::string> outArgs;  // DIR stands for the test's directory
-  const char* output;                // name of the output file
+  const char* format;  // --format, or "" for the format the output's name implies
+  const char* output;  // name of the output, or of a directory (ending in '/') where it takes the input's
   int outFormat;
 };
 
 class Format : public ::testing::TestWithParam<FormatCase> {};
 
 // The 16-bit samples reach the engine unchanged from every container, width
-// and channel count, and come out exactly in every output format (the format
-// from the name or --format). With more than two channels the microphones
-// are the last two, picked with --mics; the others hold another scene.
+// and channel count, and come out exactly in every output format. With more
+// than two channels the microphones are the last two, picked with --mics;
+// the others hold another scene.
 TEST_P(Format, CarriesTheAlignedEngineOutput) {
   const FormatCase& c = GetParam();
-  const std::string dir = TempDir();
+  const std::string dir = TempDir(), output = dir + "/" + c.output;
   const std::vector<int16_t> in = Scene(16000, 1.5), other = Scene(16000, 1.5, kSceneInterferer);
   std::vector<int16_t> file;
   for (size_t n = 0; n < in.size() / 2; n++) {
@@ -34,53 +34,27 @@ TEST_P(Format, CarriesTheAlignedEngineOutput) {
   WriteAudio(dir + "/" + c.input, c.inFormat, 16000, c.channels, file);
   std::vector<std::string> args = {dir + "/" + c.input, "--mics",
                                    std::to_string(c.channels - 2) + "," + std::to_string(c.channels - 1)};
-  for (const std::string& a : c.outArgs) args.push_back(a.rfind("DIR", 0) == 0 ? dir + a.substr(3) : a);
+  if (*c.format) args.insert(args.end(), {"--format", c.format});
+  args.insert(args.end(), {"-o", output});
   const Ran r = RunMicbeam(dir, args);
   ASSERT_EQ(r.status, 0) << r.err;
-  const Audio out = ReadAudio(dir + "/" + c.output, c.outFormat);
+  const Audio out = ReadAudio(output.back() == '/' ? output + c.input : output, c.outFormat);
   EXPECT_EQ((std::vector<int>{out.format, out.rate, out.channels}), (std::vector<int>{c.outFormat, 16000, 1}));
   EXPECT_EQ(out.samples, Aligned(16000, in));
 }
 
-const int kWav24 = SF_FORMAT_WAV | SF_FORMAT_PCM_24, kFlac16 = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+const int kWav24 = SF_FORMAT_WAV | SF_FORMAT_PCM_24, kWavFloat = SF_FORMAT_WAV | SF_FORMAT_FLOAT,
+          kFlac16 = SF_FORMAT_FLAC | SF_FORMAT_PCM_16, kFlac24 = SF_FORMAT_FLAC | SF_FORMAT_PCM_24,
+          kAiff16 = SF_FORMAT_AIFF | SF_FORMAT_PCM_16;
 INSTANTIATE_TEST_SUITE_P(
     Micbeam, Format,
-    ::testing::Values(
-        FormatCase{"in.wav", kWav24, 2, {"-o", "DIR/out.wav"}, "out.wav", kWav16},
-        FormatCase{"in.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 2, {"-o", "DIR/out.flac"}, "out.flac", kFlac16},
-        FormatCase{"in.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 2, {"-o", "DIR/out.AIF"}, "out.AIF",
-                   SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
-        FormatCase{"in.flac", kFlac16, 2, {"-o", "DIR/out.pcm"}, "out.pcm", SF_FORMAT_RAW | SF_FORMAT_PCM_16},
-        FormatCase{"in.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 2, {"-o", "DIR/out.wave"}, "out.wave", kWav16},
-        FormatCase{"in.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, 4, {"--format", "wav:24", "-o", "DIR/out.x"},
-                   "out.x", kWav24},
-        FormatCase{"in.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_24, 2, {"--format", "wav:float", "-o", "DIR/o.wav"},
-                   "o.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT},
-        FormatCase{"in.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 2, {"--format", "flac:24", "-o", "DIR/dir/"},
-                   "dir/in.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24}));
-
-// Float samples between 16-bit steps are rounded (halves away from zero),
-// samples beyond full scale saturated, and the saturated ones counted.
-TEST(Micbeam, FloatInputIsRoundedAndSaturated) {
-  const std::string dir = TempDir();
-  const std::vector<int16_t> base = Scene(16000, 1.0);
-  const double kOffsets[] = {0.3, 0.5, -0.5, -0.7};
-  const size_t kSaturatedEvery = 997;
-  std::vector<double> x(base.size());
-  std::vector<int16_t> expected(base.size());
-  size_t saturated = 0;
-  for (size_t i = 0; i < x.size(); i++) {
-    const double v = i % kSaturatedEvery ? base[i] + kOffsets[i % 4] : i % 2 ? 49152.0 : -49152.0;
-    x[i] = v / 32768.0;
-    expected[i] = (int16_t)std::max(-32768.0, std::min(32767.0, std::round(v)));
-    saturated += i % kSaturatedEvery == 0;
-  }
-  WriteAudio(dir + "/in.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 16000, 2, x);
-  const Ran r = RunMicbeam(dir, {dir + "/in.wav", "-o", dir + "/out.wav", "--report", dir + "/r.json"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(ReadAudio(dir + "/out.wav").samples, Aligned(16000, expected));
-  EXPECT_NE(ReadFile(dir + "/r.json").find("\"input_clipped\": " + std::to_string(saturated)), std::string::npos);
-}
+    ::testing::Values(FormatCase{"in.wav", kWav24, 2, "", "out.wav", kWav16},
+                      FormatCase{"in.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 2, "", "out.flac", kFlac16},
+                      FormatCase{"in.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 2, "", "o.AIF", kAiff16},
+                      FormatCase{"in.flac", kFlac16, 2, "", "out.pcm", SF_FORMAT_RAW | SF_FORMAT_PCM_16},
+                      FormatCase{"in.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, 4, "wav:24", "out.x", kWav24},
+                      FormatCase{"in.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_24, 2, "wav:float", "o.wav", kWavFloat},
+                      FormatCase{"in.flac", kFlac24, 2, "flac:24", "dir/", kFlac24}));
 
 struct RateCase {
   int rate, engineRate;
@@ -130,19 +104,17 @@ TEST_P(Rate, OutputHasTheInputsRateAndLength) {
 INSTANTIATE_TEST_SUITE_P(Micbeam, Rate,
                          ::testing::Values(RateCase{4000, 8000, 8000}, RateCase{4000, 8000, 7},
                                            RateCase{16000, 16000, 0}, RateCase{16000, 16000, 1},
-                                           RateCase{44100, 44100, 88200}, RateCase{44100, 44100, 300},
-                                           RateCase{48000, 48000, 96000}, RateCase{96000, 48000, 192000},
-                                           RateCase{96000, 48000, 0}, RateCase{96000, 48000, 1},
-                                           RateCase{192000, 48000, 384000}),
+                                           RateCase{44100, 44100, 88200}, RateCase{48000, 48000, 96000},
+                                           RateCase{96000, 48000, 192000}, RateCase{96000, 48000, 1}),
                          [](const ::testing::TestParamInfo<RateCase>& p) {
                            return std::to_string(p.param.rate) + "_" + std::to_string(p.param.frames);
                          });
 
-// Aligned, the output is the engine's stream three steps later, completed
-// to the input's length; --engine-rate --no-align gives wavbeam's samples.
-// Through the standard streams a WAV file gives the file micbeam writes, and
-// raw samples give pcmbeam's.
-TEST(Micbeam, AlignedAndRawStreams) {
+// --engine-rate --no-align gives wavbeam's samples, and aligned the output
+// is the engine's stream three steps later, to the input's length. Through
+// the standard streams a WAV file gives the file micbeam writes, and raw
+// samples give pcmbeam's.
+TEST(Micbeam, RawAndStandardStreams) {
   const std::string dir = TempDir();
   std::vector<int16_t> in = Scene(16000, 1.0);
   in.resize(2 * 12345);  // a short final step, which the raw streams drop
@@ -153,19 +125,13 @@ TEST(Micbeam, AlignedAndRawStreams) {
   ASSERT_EQ(
       ::Run(PCMBEAM_EXE, {"0.05", "0.07", "-15", "0.9", "0.98", "16000", dir + "/in.pcm", dir + "/pcm.pcm"}).status,
       0);
-  ASSERT_EQ(RunMicbeam(dir, {dir + "/in.wav", "-o", dir + "/aligned.wav"}).status, 0);
   ASSERT_EQ(RunMicbeam(dir, {"--engine-rate", "--no-align", dir + "/in.wav", "-o", dir + "/raw.wav"}).status, 0);
-
-  const std::vector<int16_t> aligned = ReadAudio(dir + "/aligned.wav").samples;
   const Audio raw = ReadAudio(dir + "/raw.wav"), wavbeam = ReadAudio(dir + "/wavbeam.wav");
   EXPECT_EQ(raw.rate, wavbeam.rate);
-  ASSERT_EQ(raw.samples.size(), 12288u);
+  EXPECT_EQ(raw.samples.size(), 12288u);
   EXPECT_EQ(raw.samples, wavbeam.samples);
-  const size_t delay = kDelaySteps * 128;
-  ASSERT_EQ(aligned.size(), 12345u);
-  EXPECT_EQ(std::vector<int16_t>(aligned.begin(), aligned.begin() + 12288 - delay),
-            std::vector<int16_t>(raw.samples.begin() + delay, raw.samples.end()));
-  EXPECT_EQ(aligned, Aligned(16000, in));
+  ASSERT_EQ(RunMicbeam(dir, {dir + "/in.wav", "-o", dir + "/aligned.wav"}).status, 0);
+  EXPECT_EQ(ReadAudio(dir + "/aligned.wav").samples, Aligned(16000, in));
 
   Ran r = RunMicbeam(dir, {"-", "-o", "-"}, dir + "/in.wav");
   EXPECT_EQ(r.status, 0);

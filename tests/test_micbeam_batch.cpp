@@ -1,9 +1,10 @@
-// micbeam's batches, command line, failures, output formats, report and
+// micbeam's batches, float input, command line, failures, report and
 // progress bar, and the promise that an output appears only complete.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 
@@ -21,20 +22,31 @@ std::set<std::string> Names(const std::string& dir) {
 }
 
 // One worker or several, each file gets its own engine; one file failing
-// stops neither the others nor the report, and the status tells.
+// stops neither the others nor the report, and the status tells. The report
+// has the durations read and the peaks and clipped samples written.
 TEST(MicbeamBatch, OneBrokenFileDoesNotStopTheOthers) {
-  const std::string dir = TempDir();
-  fs::create_directory(dir + "/in");
+  const std::string dir = TempDir(), in = dir + "/in";
+  fs::create_directory(in);
   // Noise at full scale, which the engine's output clips.
-  const std::vector<int16_t> a = ReadPcm(VECTOR_DIR "/clip_noise_16k.in.pcm"), c = Scene(8000, 1.0);
-  ASSERT_EQ(a.size(), 2u * 16000);
-  WriteAudio(dir + "/in/a.wav", kWav16, 16000, 2, a);
-  WriteFile(dir + "/in/b.wav", "RIFF but not really a wave file");
-  WriteAudio(dir + "/in/c.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 8000, 2, c);
-  WriteFile(dir + "/in/notes.txt", "not audio, not listed");
-  WriteFile(dir + "/in/d.pcm", "headerless: listed only with --raw");
+  const std::vector<int16_t> a = ReadPcm(VECTOR_DIR "/clip_noise_16k.in.pcm");
+  WriteAudio(in + "/a.wav", kWav16, 16000, 2, a);
+  WriteFile(in + "/b.wav", "RIFF but not really a wave file");
+  // Float samples between 16-bit steps are rounded (halves away from zero);
+  // samples beyond full scale are saturated and counted.
+  const double kOffsets[] = {0.3, 0.5, -0.5, -0.7};
+  const size_t kSaturatedEvery = 997;
+  std::vector<int16_t> c = Scene(8000, 1.0);
+  std::vector<double> x(c.size());
+  for (size_t i = 0; i < x.size(); i++) {
+    const double v = i % kSaturatedEvery ? c[i] + kOffsets[i % 4] : i % 2 ? 49152.0 : -49152.0;
+    x[i] = v / 32768.0;
+    c[i] = (int16_t)std::max(-32768.0, std::min(32767.0, std::round(v)));
+  }
+  WriteAudio(in + "/c.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 8000, 2, x);
+  WriteFile(in + "/notes.txt", "not audio, not listed");
+  WriteFile(in + "/d.pcm", "headerless: listed only with --raw");
   for (const char* jobs : {"1", "2"}) {
-    const Ran r = RunMicbeam(dir, {"-j", jobs, dir + "/in", "-o", dir + "/out", "--report", dir + "/report.json"});
+    const Ran r = RunMicbeam(dir, {"-j", jobs, in, "-o", dir + "/out", "--report", dir + "/report.json"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("b.wav: not a readable audio file"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("1 of 3 files failed"), std::string::npos) << r.err;
@@ -48,18 +60,14 @@ TEST(MicbeamBatch, OneBrokenFileDoesNotStopTheOthers) {
   ASSERT_EQ(report["files"].size(), 3u);
   EXPECT_TRUE(report["files"][1]["error"].is_string());
   EXPECT_EQ(report["files"][2]["output"], dir + "/out/c.wav");
-  // Peak and clipping are those of the written samples.
-  int peak = 0;
-  size_t clipped = 0;
-  for (int16_t s : ReadAudio(dir + "/out/a.wav").samples) {
-    peak = std::max(peak, std::abs((int)s));
-    clipped += std::abs((int)s) >= 32767;
-  }
-  const json& l = report["files"][0];
-  EXPECT_GT(clipped, 0u);
-  EXPECT_EQ(l["clipped"], clipped);
-  EXPECT_EQ(l["peak"], peak / 32768.0);
-  EXPECT_EQ(l["duration_s"], 1.0);
+  const std::vector<int16_t> out = ReadAudio(dir + "/out/a.wav").samples;
+  const auto range = std::minmax_element(out.begin(), out.end());
+  const auto clipped = std::count_if(out.begin(), out.end(), [](int16_t s) { return std::abs((int)s) >= 32767; });
+  EXPECT_GT(clipped, 0);
+  EXPECT_EQ(report["files"][0]["clipped"], clipped);
+  EXPECT_EQ(report["files"][0]["peak"], std::max(-(int)*range.first, (int)*range.second) / 32768.0);
+  EXPECT_EQ(report["files"][0]["duration_s"], a.size() / 2 / 16000.0);
+  EXPECT_EQ(report["files"][2]["input_clipped"], (x.size() + kSaturatedEvery - 1) / kSaturatedEvery);
 }
 
 struct RefusalCase {
