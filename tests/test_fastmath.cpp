@@ -1,10 +1,6 @@
-// Fast arc tangents, cosines and sines against the C library: every float
-// must be exactly the one that the library's double result rounds to, over
-// random bit patterns, the engine's ranges, dense runs of arguments around
-// the points where the evaluation changes course, special values, and the
-// hardest arguments known (library results next to a float rounding
-// boundary). The check of every float argument is the manual tool
-// fastmath_exhaustive.
+// Fast arc tangents, cosines and sines: every result must be the float that
+// the C library's double result rounds to. The manual tool fastmath_exhaustive
+// checks every float argument.
 #include <gtest/gtest.h>
 
 #include <cfloat>
@@ -56,17 +52,15 @@ const std::vector<float> kSpecials = {0.0f, -0.0f, INFINITY, -INFINITY, NAN, -NA
                                       -FLT_MIN, FromBits(1), FromBits(0x80000001u), 1.0f, 8.0f, 3.1415927f};
 
 // Where the evaluation changes table point or octant: the midpoints between
-// table points (and, for the arc tangent, their reciprocals), the quarter
-// turns, the ends of the tables.
-std::vector<double> HardPoints(const TUnary& f) {
-  std::vector<double> p = {0.0, 1.0, 8.0, FLT_MAX};
-  for (int q = 1; q <= 5; q++) p.push_back(q * M_PI / 2);
-  const bool atan = f.fast == FastMath_atan;
+// table points (for the arc tangent also their reciprocals), the quarter
+// turns, the ends of the tables; with the diagonal only, the atan2 ratios.
+std::vector<double> HardPoints(bool atan, bool ratios = false) {
+  std::vector<double> p = {1.0};
+  if (!ratios) p.insert(p.end(), {0.0, 8.0, FLT_MAX, M_PI / 2, M_PI, 3 * M_PI / 2, 2 * M_PI, 5 * M_PI / 2});
   const int grid = atan ? kFastMathAtanGrid : kFastMathCosSinGrid;
-  const int points = atan ? kFastMathAtanPoints : kFastMathCosSinPoints;
-  for (int i = 0; i + 1 < points; i++) {
+  for (int i = 0; i + 1 < (atan ? kFastMathAtanPoints : kFastMathCosSinPoints); i++) {
     p.push_back((i + 0.5) / grid);
-    if (atan) p.push_back(grid / (i + 0.5));
+    if (atan && !ratios) p.push_back(grid / (i + 0.5));
   }
   return p;
 }
@@ -84,52 +78,6 @@ uint32 Check(const TUnary& f, const std::vector<float>& x) {
   return differences;
 }
 
-class Unary : public ::testing::TestWithParam<TUnary> {};
-
-// Random bit patterns, the engine's ranges (phases of any quadrant, beam
-// quotients of any size), the hard points and the special values.
-TEST_P(Unary, MatchesTheLibrary) {
-  const TUnary& f = GetParam();
-  EXPECT_EQ(Check(f, AnyBits(kCount, 1)), 0u);
-  EXPECT_EQ(Check(f, Uniform(kCount, -4.712389f, 4.712389f, 2)), 0u);
-  EXPECT_EQ(Check(f, Uniform(kCount, -1.0f, 1.0f, 3, 30)), 0u);
-  EXPECT_EQ(Check(f, Around(HardPoints(f))), 0u);
-  EXPECT_EQ(Check(f, kSpecials), 0u);
-}
-
-// Every length up to two groups: each position of a group is a tail once,
-// and nothing past the last element is written.
-TEST_P(Unary, EveryLengthWritesExactlyItsElements) {
-  const std::vector<float> x = Uniform(2 * kLongestGroup, -3.0f, 3.0f, 4);
-  for (uint32 n = 0; n <= x.size(); n++) {
-    std::vector<float> y(n + 1, 42.0f);
-    GetParam().fast(x.data(), y.data(), n);
-    for (uint32 i = 0; i < n; i++) EXPECT_TRUE(SameFloat(y[i], (float)GetParam().library((double)x[i])));
-    EXPECT_EQ(y[n], 42.0f) << "n = " << n;
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Functions, Unary, ::testing::ValuesIn(kUnaries),
-                         [](const ::testing::TestParamInfo<TUnary>& p) { return std::string(p.param.name); });
-
-// The hardest arguments that fastmath_exhaustive found: the library's result
-// lies within 2^-45 of a rounding boundary (atan(0x1.1ad646p-4) exactly on
-// one: the tie goes to even), beyond what a fast evaluation can settle, so
-// each must come out as the library's in whichever lane of a group it is.
-TEST(HardestArguments, LieNextToABoundaryAndComeOutAsTheLibrarys) {
-  const std::pair<TUnary, std::vector<float>> kHardest[] = {
-      {kAtan, {0x1.1ad646p-4f, -0x1.1ad646p-4f, 0x1.f83792p-9f, 0x1.ac6ff4p-10f, 0x1.e00a3p+25f, 0x1.120b18p+0f}},
-      {kCos, {0x1p-12f, 0x1.20ffccp-7f, 0x1.a8872ap-11f, -0x1.1e377ap-11f}},
-      {kSinCosCos, {0x1p-12f, 0x1.20ffccp-7f}},
-      {kSinCosSin, {0x1.e7061ep-2f, 0x1.9eab2ep-4f, 0x1.e64002p-2f, -0x1.41f49cp+0f}},
-  };
-  for (const auto& [f, hardest] : kHardest)
-    for (float h : hardest) {
-      EXPECT_LE(BoundaryDistance(f.library((double)h)), 0x1p-45) << f.name << std::hexfloat << " " << h;
-      EXPECT_EQ(Check(f, std::vector<float>(2 * kLongestGroup, h)), 0u);
-    }
-}
-
 uint32 CheckAtan2(const std::vector<float>& y, const std::vector<float>& x) {
   std::vector<float> r(x.size());
   FastMath_atan2(y.data(), x.data(), r.data(), (uint32)x.size());
@@ -142,10 +90,47 @@ uint32 CheckAtan2(const std::vector<float>& y, const std::vector<float>& x) {
   return differences;
 }
 
-// Random bit patterns, coherence values as the direction detector sees them
-// (and spread over many orders of magnitude), every pair of special values
-// (atan2(+-0, -0) is +-pi), and the hardest pairs the exhaustive tool met
-// among its random pairs (the first two lie exactly on a rounding boundary).
+// The hardest arguments the exhaustive tool found: the library's result lies within 2^-45
+// of a rounding boundary (atan(0x1.1ad646p-4) on one), beyond what a fast evaluation settles.
+const std::pair<const char*, std::vector<float>> kHardest[] = {
+    {"atan", {0x1.1ad646p-4f, -0x1.1ad646p-4f, 0x1.f83792p-9f, 0x1.ac6ff4p-10f, 0x1.e00a3p+25f, 0x1.120b18p+0f}},
+    {"cos", {0x1p-12f, 0x1.20ffccp-7f, 0x1.a8872ap-11f, -0x1.1e377ap-11f}},
+    {"sincos_cos", {0x1p-12f, 0x1.20ffccp-7f}},
+    {"sincos_sin", {0x1.e7061ep-2f, 0x1.9eab2ep-4f, 0x1.e64002p-2f, -0x1.41f49cp+0f}}};
+
+class Unary : public ::testing::TestWithParam<TUnary> {};
+
+// Random bit patterns, the engine's ranges (phases, beam quotients), the hard points, the
+// special values, each hardest argument in every lane of a group, and every length up to two
+// groups (each position of a group a tail once, nothing written past the last element).
+TEST_P(Unary, MatchesTheLibraryOnEveryPath) {
+  const TUnary& f = GetParam();
+  EXPECT_EQ(Check(f, AnyBits(kCount, 1)), 0u);
+  EXPECT_EQ(Check(f, Uniform(kCount, -4.712389f, 4.712389f, 2)), 0u);
+  EXPECT_EQ(Check(f, Uniform(kCount, -1.0f, 1.0f, 3, 30)), 0u);
+  EXPECT_EQ(Check(f, Around(HardPoints(f.fast == FastMath_atan))), 0u);
+  EXPECT_EQ(Check(f, kSpecials), 0u);
+  for (const auto& [name, hardest] : kHardest)
+    for (float h : hardest)
+      if (std::string(name) == f.name) {
+        EXPECT_LE(BoundaryDistance(f.library((double)h)), 0x1p-45) << std::hexfloat << h;
+        EXPECT_EQ(Check(f, std::vector<float>(2 * kLongestGroup, h)), 0u);
+      }
+  const std::vector<float> x = Uniform(2 * kLongestGroup, -3.0f, 3.0f, 4);
+  for (uint32 n = 0; n <= x.size(); n++) {
+    std::vector<float> y(n + 1, 42.0f);
+    f.fast(x.data(), y.data(), n);
+    for (uint32 i = 0; i < n; i++) EXPECT_TRUE(SameFloat(y[i], (float)f.library((double)x[i])));
+    EXPECT_EQ(y[n], 42.0f) << "n = " << n;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Functions, Unary, ::testing::ValuesIn(kUnaries),
+                         [](const ::testing::TestParamInfo<TUnary>& p) { return std::string(p.param.name); });
+
+// Random bit patterns, coherence values (also over many orders of magnitude), the hardest
+// pairs the tool met, every pair of special values (atan2(+-0, -0) is +-pi), and ratios around
+// the diagonal and the table's midpoints, both ways round, at random scales, in all quadrants.
 TEST(Atan2, MatchesTheLibrary) {
   EXPECT_EQ(CheckAtan2(AnyBits(kCount, 5), AnyBits(kCount, 6)), 0u);
   EXPECT_EQ(CheckAtan2(Uniform(kCount, -1.0f, 1.0f, 7), Uniform(kCount, -1.0f, 1.0f, 8)), 0u);
@@ -154,20 +139,8 @@ TEST(Atan2, MatchesTheLibrary) {
   std::vector<float> x = {-0x1.e276eap-1f, -0x1.ddd3b2p-3f, -0x1.8c095ep-1f, -0x1.65c49cp-1f};
   for (size_t i = 0; i < y.size(); i++) EXPECT_LE(BoundaryDistance(atan2((double)y[i], (double)x[i])), 0x1p-45);
   for (float a : kSpecials)
-    for (float b : kSpecials) {
-      y.push_back(a);
-      x.push_back(b);
-    }
-  EXPECT_EQ(CheckAtan2(y, x), 0u);
-}
-
-// Ratios around the diagonal (where the octant changes) and the table's
-// midpoints, both ways round, at random scales, in all four quadrants.
-TEST(Atan2, MatchesTheLibraryAroundHardRatios) {
-  std::vector<double> ratios = {1.0};
-  for (int i = 0; i + 1 < kFastMathAtanPoints; i++) ratios.push_back((i + 0.5) / kFastMathAtanGrid);
-  const std::vector<float> r = Around(ratios), scales = Uniform((uint32)r.size(), 1.0f, 2.0f, 11, 20);
-  std::vector<float> y, x;
+    for (float b : kSpecials) y.push_back(a), x.push_back(b);
+  const std::vector<float> r = Around(HardPoints(true, true)), scales = Uniform((uint32)r.size(), 1.0f, 2.0f, 11, 20);
   for (size_t i = 0; i < r.size(); i++)
     for (float sx : {scales[i], -scales[i]}) {
       y.insert(y.end(), {r[i] * scales[i], sx});
