@@ -7,9 +7,7 @@
 #include <string>
 #include <vector>
 
-inline std::string LeU16(unsigned v) {
-  return std::string{(char)(v & 0xFF), (char)((v >> 8) & 0xFF)};
-}
+inline std::string LeU16(unsigned v) { return std::string{(char)(v & 0xFF), (char)((v >> 8) & 0xFF)}; }
 
 inline std::string LeU32(unsigned long v) { return LeU16(v & 0xFFFF) + LeU16((v >> 16) & 0xFFFF); }
 
