@@ -87,10 +87,6 @@ TEST_P(Vectors, EngineFollowsTheTraceStepByStep) {
 INSTANTIATE_TEST_SUITE_P(All, Vectors, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<VectorCase>& p) { return std::string(p.param.name); });
 
-}  // namespace
-
-namespace {
-
 // FNV-1a over the bytes of a file.
 uint64_t Fingerprint(const std::string& bytes) {
   uint64_t h = 14695981039346656037ull;
@@ -112,12 +108,11 @@ TEST_P(Golden, PcmbeamOutputMatchesTheRecordedFingerprint) {
   const std::string dir = TempDir();
   const TScene scene = Scene_Default(GetParam().rate, 3.0);
   WritePcm(dir + "/in.pcm", Scene_Render(&scene, kSceneBoth));
-  ASSERT_EQ(::Run(PCMBEAM_EXE, {"0.05", "0.07", "-15", "0.9", "0.98", std::to_string(GetParam().rate),
-                                dir + "/in.pcm", dir + "/out.pcm"})
-                .status,
+  const std::string rate = std::to_string(GetParam().rate);
+  ASSERT_EQ(::Run(PCMBEAM_EXE, {"0.05", "0.07", "-15", "0.9", "0.98", rate, dir + "/in.pcm", dir + "/out.pcm"}).status,
             0);
-  EXPECT_EQ(Fingerprint(ReadFile(dir + "/out.pcm")), GetParam().fingerprint) << std::hex << "0x"
-                                                                             << Fingerprint(ReadFile(dir + "/out.pcm"));
+  const uint64_t got = Fingerprint(ReadFile(dir + "/out.pcm"));
+  EXPECT_EQ(got, GetParam().fingerprint) << std::hex << "0x" << got;
 }
 
 // The same for wavbeam: header and samples, every byte of the output file.
