@@ -1,7 +1,5 @@
-// Both programs on hostile input and output: every broken header, unreadable
-// input and unwritable output ends with a message and status 1, never a crash
-// or a hang; the output name shows either the complete output of a successful
-// run or what it held before, and no temporary file is left behind.
+// Both programs on hostile input and output: a message and status 1, never a
+// crash, a hang, a partial output or a temporary file left behind.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -139,6 +137,6 @@ TEST_P(Hostile, SuccessfulRunReplacesTheOutputWhole) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, Hostile, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "wavbeam" : "pcmbeam"; });
+                         [](const auto& i) { return i.param ? "wavbeam" : "pcmbeam"; });
 
 }  // namespace

@@ -1,10 +1,11 @@
 // pcmbeam end to end, run as a user runs it: the usage text, every argument
 // check with its message and exit status, the report, output lengths, delay
-// and clipping. Unreadable input and unwritable output: test_hostile.
+// and clipping, at every rate. Unreadable input, unwritable output: test_hostile.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <iterator>
 #include <sstream>
 
@@ -14,19 +15,12 @@
 
 namespace {
 
-std::string Banner() {
-  return std::string(MicArray_Info.product_name) + "\n" + MicArray_Info.product_version + "\n" +
-         MicArray_Info.product_company + "\n";
-}
+const std::string kBanner = std::string(MicArray_Info.product_name) + "\n" + MicArray_Info.product_version + "\n" +
+                            MicArray_Info.product_company + "\n";
 
 class Pcmbeam : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir = TempDir();
-    input = dir + "/in.pcm";
-    output = dir + "/out.pcm";
-    WritePcm(input, std::vector<int16_t>(2 * 64 * 10, 100));
-  }
+  void SetUp() override { WritePcm(input, std::vector<int16_t>(2 * 64 * 10, 100)); }
   // Runs pcmbeam with the six values given as words, then the two files.
   RunResult RunWith(const std::string& values) {
     std::istringstream words(values);
@@ -35,7 +29,8 @@ class Pcmbeam : public ::testing::Test {
     return ::Run(PCMBEAM_EXE, args);
   }
   RunResult RunAt(const std::string& rate) { return RunWith("0.05 0.07 -15 0.9 0.98 " + rate); }
-  std::string dir, input, output;
+  const std::string dir = TempDir(), output = dir + "/out.pcm";
+  std::string input = dir + "/in.pcm";
 };
 
 TEST_F(Pcmbeam, FewerThanEightArgumentsPrintTheUsage) {
@@ -55,98 +50,86 @@ TEST_F(Pcmbeam, FewerThanEightArgumentsPrintTheUsage) {
             "   - RAW PCM (16 bit linear), Stereo channels;\n"
             "\n\n"
             "========================================\n" +
-                Banner());
+                kBanner);
   EXPECT_FALSE(FileExists(output));
 }
 
-struct Arguments {
-  const char* values;   // the six values before the files
-  std::string printed;  // everything printed for a refusal; empty: accepted
-  bool inputMissing = false;
-};
-
-class PcmbeamArguments : public Pcmbeam, public ::testing::WithParamInterface<Arguments> {};
-
-TEST_P(PcmbeamArguments, RefusalsPrintTheirMessageAndCreateNoOutput) {
-  if (GetParam().inputMissing) input = dir + "/missing.pcm";
-  const RunResult r = RunWith(GetParam().values);
-  if (GetParam().printed.empty()) {
-    EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(FileExists(output));
-  } else {
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, GetParam().printed);
-    EXPECT_FALSE(FileExists(output));
+// A refusal prints its message, exits with 1 and creates no output; the
+// bounds themselves are accepted.
+TEST_F(Pcmbeam, ArgumentsAreCheckedInTurn) {
+  const std::string distance = "Distance between sensors [meter] must be (0.0, 10.0]\nCurrent value: ";
+  const std::string speed = "Speed adaptation must be (0.0, 1.0]\nCurrent value: ";
+  const std::string pSdb = "pSdb: [-80.0, 0.0] dB, default: -15.0 \n", pNn = "pNn: [0.6, 0.999], default: 0.90 \n",
+                    pMn = "pMn: [0.6, 0.999], default: 0.98 \n",
+                    rate = "Sampling rate for input file must be <= 32 kHz\n";
+  // Every bound that is accepted, then each refusal.
+  const std::pair<const char*, std::string> cases[] = {{"10 1 0 0.6 0.6 32000", ""},
+                                                       {"0.001 0.5 -80 0.9995 0.9995 0", ""},
+                                                       {"0 0.07 -15 0.9 0.98 8000", distance + "0.000000\n"},
+                                                       {"10.5 0.07 -15 0.9 0.98 8000", distance + "10.500000\n"},
+                                                       {"metres 0.07 -15 0.9 0.98 8000", distance + "0.000000\n"},
+                                                       {"nan 0.07 -15 0.9 0.98 8000", distance + "nan\n"},
+                                                       {"0.05 0 -15 0.9 0.98 8000", speed + "0.000000\n"},
+                                                       {"0.05 1.0001 -15 0.9 0.98 8000", speed + "1.000100\n"},
+                                                       {"0.05 0.07 0.5 0.9 0.98 8000", pSdb},
+                                                       {"0.05 0.07 -81 0.9 0.98 8000", pSdb},
+                                                       {"0.05 0.07 -15 1.0 0.98 8000", pNn},
+                                                       {"0.05 0.07 -15 0.59 0.98 8000", pNn},
+                                                       {"0.05 0.07 -15 nan 0.98 8000", pNn},
+                                                       {"0.05 0.07 -15 0.9 1 8000", pMn},
+                                                       {"0.05 0.07 -15 0.9 0.59 8000", pMn},
+                                                       {"0.05 0.07 -15 0.9 0.98 32001", rate},
+                                                       {"0.05 0.07 -15 0.9 0.98 -1", rate}};
+  for (const auto& [values, printed] : cases) {
+    std::remove(output.c_str());
+    const RunResult r = RunWith(values);
+    EXPECT_EQ(r.status, printed.empty() ? 0 : 1) << values;
+    EXPECT_EQ(printed.empty() ? "" : r.out, printed) << values;  // an accepted run prints its report
+    EXPECT_EQ(FileExists(output), printed.empty()) << values;
   }
+  // A value is checked only after those before it were accepted; a missing
+  // input is reported before the rate is tested.
+  input = dir + "/missing.pcm";
+  EXPECT_EQ(RunWith("0 0 1 1 1 99999").out, distance + "0.000000\n");
+  EXPECT_EQ(RunWith("0.05 0 1 1 1 99999").out, speed + "0.000000\n");
+  EXPECT_EQ(RunWith("0.05 0.07 -15 0.9 0.98 99999").out, "Couldn't read input file\n");
 }
 
-const std::string kDistance = "Distance between sensors [meter] must be (0.0, 10.0]\nCurrent value: ";
-const std::string kSpeed = "Speed adaptation must be (0.0, 1.0]\nCurrent value: ";
-const std::string kPsdb = "pSdb: [-80.0, 0.0] dB, default: -15.0 \n", kPnn = "pNn: [0.6, 0.999], default: 0.90 \n",
-                  kPmn = "pMn: [0.6, 0.999], default: 0.98 \n";
-const std::string kRate = "Sampling rate for input file must be <= 32 kHz\n";
-INSTANTIATE_TEST_SUITE_P(
-    Values, PcmbeamArguments,
-    ::testing::Values(
-        // Every bound that is accepted.
-        Arguments{"10 1 0 0.6 0.6 32000", ""}, Arguments{"0.001 0.5 -80 0.9995 0.9995 0", ""},
-        // Distance (0, 10], Speed (0, 1], shown with the value read.
-        Arguments{"0 0.07 -15 0.9 0.98 8000", kDistance + "0.000000\n"},
-        Arguments{"10.5 0.07 -15 0.9 0.98 8000", kDistance + "10.500000\n"},
-        Arguments{"metres 0.07 -15 0.9 0.98 8000", kDistance + "0.000000\n"},
-        Arguments{"nan 0.07 -15 0.9 0.98 8000", kDistance + "nan\n"},
-        Arguments{"0.05 0 -15 0.9 0.98 8000", kSpeed + "0.000000\n"},
-        Arguments{"0.05 1.0001 -15 0.9 0.98 8000", kSpeed + "1.000100\n"},
-        // pSdb [-80, 0], pNn and pMn [0.6, 1), the rate [0, 32000].
-        Arguments{"0.05 0.07 0.5 0.9 0.98 8000", kPsdb}, Arguments{"0.05 0.07 -81 0.9 0.98 8000", kPsdb},
-        Arguments{"0.05 0.07 -15 1.0 0.98 8000", kPnn}, Arguments{"0.05 0.07 -15 0.59 0.98 8000", kPnn},
-        Arguments{"0.05 0.07 -15 nan 0.98 8000", kPnn}, Arguments{"0.05 0.07 -15 0.9 1 8000", kPmn},
-        Arguments{"0.05 0.07 -15 0.9 0.59 8000", kPmn}, Arguments{"0.05 0.07 -15 0.9 0.98 32001", kRate},
-        Arguments{"0.05 0.07 -15 0.9 0.98 -1", kRate},
-        // Each value is checked only after those before it were accepted; a
-        // missing input is reported before the rate is tested.
-        Arguments{"0 0 1 1 1 99999", kDistance + "0.000000\n", true},
-        Arguments{"0.05 0 1 1 1 99999", kSpeed + "0.000000\n", true},
-        Arguments{"0.05 0.07 -15 0.9 0.98 99999", "Couldn't read input file\n", true}));
-
-// An input of 2 * step * k + r samples (r < 2 * step) gives step * k, an
-// empty one an empty file; the report names the rate and the step.
-TEST_F(Pcmbeam, WritesOneStepOfOutputPerCompleteStepOfInput) {
-  for (const auto& [rate, S] : {std::pair<std::string, size_t>{"8000", 64}, {"16000", 128}, {"32000", 256}}) {
-    for (size_t samples : {size_t(0), 2 * S * 7, 2 * S * 7 + 1, 2 * S * 8 - 1}) {
-      WritePcm(input, std::vector<int16_t>(samples, 1000));
-      const RunResult r = RunAt(rate);
-      EXPECT_EQ(r.status, 0);
-      EXPECT_EQ(r.out, "Detection ...\nSampling rate: " + rate + " Hz\nLength step: " + std::to_string(S) +
-                           " samples\nIt's finished...\n" + std::string(54, '=') + "\n\n" + Banner() + "\n");
-      EXPECT_TRUE(FileExists(output));
-      EXPECT_EQ(ReadPcm(output).size(), samples / (2 * S) * S) << rate << " Hz, " << samples << " samples";
-    }
-  }
-  // An odd byte at the end is part of no sample.
-  WriteFile(input, std::string(2 * 2 * 64 * 3 + 1, '\0'));
-  ASSERT_EQ(RunAt("8000").status, 0);
-  EXPECT_EQ(ReadPcm(output).size(), 64u * 3);
-}
-
-// Correlation of the output with microphone 0 peaks at the engine's delay of
-// three steps (frame minus step).
-TEST_F(Pcmbeam, OutputLagsTheInputByThreeSteps) {
-  for (uint32_t rate : {8000u, 16000u, 32000u}) {
-    TScene scene = Scene_Default(rate, 2.0);
-    const std::vector<int16_t> in = Scene_Render(&scene, kSceneTarget);
+// At every rate, 0 and 1000 Hz (no direction band) included: the report names
+// the rate and the step S; an input of 2 * S * k samples and r more (r < 2 * S,
+// an odd byte ignored) gives S * k; no sample is full-scale garbage (a NaN
+// would show as -32767); the output lags microphone 0 by three steps (frame
+// minus step) where a band exists to find the target in.
+TEST_F(Pcmbeam, RunsAtEveryRate) {
+  for (const auto& [rate, S] :
+       {std::pair<uint32_t, size_t>{0, 64}, {1000, 64}, {8000, 64}, {16000, 128}, {32000, 256}}) {
+    const TScene scene = Scene_Default(std::max(rate, 8000u), 2.0);
+    const std::vector<int16_t> in = Scene_Render(&scene, kSceneTarget);  // a whole number of steps
     WritePcm(input, in);
-    ASSERT_EQ(RunAt(std::to_string(rate)).status, 0);
+    const std::string bytes = ReadFile(input);
+    for (size_t cut : {bytes.size(), 4 * S - 2, size_t(1), size_t(0)}) {  // bytes; the last run is whole
+      WriteFile(input, bytes.substr(0, bytes.size() - cut));
+      std::remove(output.c_str());
+      const RunResult r = RunAt(std::to_string(rate));
+      EXPECT_EQ(r.status, 0);
+      EXPECT_EQ(r.out, "Detection ...\nSampling rate: " + std::to_string(rate) +
+                           " Hz\nLength step: " + std::to_string(S) + " samples\nIt's finished...\n" +
+                           std::string(54, '=') + "\n\n" + kBanner + "\n");
+      EXPECT_TRUE(FileExists(output));  // also for an empty input
+      EXPECT_EQ(ReadPcm(output).size(), (bytes.size() - cut) / 2 / (2 * S) * S) << rate << " Hz, cut " << cut;
+    }
     const std::vector<int16_t> out = ReadPcm(output);
-    const long delay = 3 * (rate <= 10000 ? 64 : (rate <= 20000 ? 128 : 256));
+    EXPECT_LT(*std::max_element(out.begin(), out.end()), 32767) << rate << " Hz";
+    EXPECT_GT(*std::min_element(out.begin(), out.end()), -32767) << rate << " Hz";
+    if (rate < 8000) continue;
     long best = -1;
     double bestValue = -1e300;
-    for (long lag = 0; lag < 2 * delay; lag++) {
+    for (long lag = 0; lag < 6 * (long)S; lag++) {
       double c = 0.0;
       for (size_t n = (size_t)lag; n < out.size(); n++) c += (double)out[n] * in[2 * (n - lag)];
       if (c > bestValue) bestValue = c, best = lag;
     }
-    EXPECT_EQ(best, delay) << "rate " << rate;
+    EXPECT_EQ(best, 3 * (long)S) << rate << " Hz";
   }
 }
 
