@@ -97,8 +97,8 @@ TEST_F(Pcmbeam, ArgumentsAreCheckedInTurn) {
 
 // At every rate, 0 and 1000 Hz (no direction band) included: the report names
 // the rate and the step S; an input of 2 * S * k samples and r more (r < 2 * S,
-// an odd byte ignored) gives S * k; no sample is full-scale garbage (a NaN
-// would show as -32767); the output lags microphone 0 by three steps (frame
+// an odd byte ignored) gives S * k; no sample is full-scale garbage; the
+// output lags microphone 0 by three steps (frame
 // minus step) where a band exists to find the target in.
 TEST_F(Pcmbeam, RunsAtEveryRate) {
   for (const auto& [rate, S] :
