@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -17,6 +18,17 @@ std::string Quote(const std::string& s) {
   for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return q + "'";
 }
+
+// The directories TempDir made, removed with everything in them when the
+// test program ends.
+struct TTempDirs {
+  std::vector<std::string> paths;
+  ~TTempDirs() {
+    std::error_code ignored;
+    for (const std::string& p : paths) std::filesystem::remove_all(p, ignored);
+  }
+};
+TTempDirs g_tempDirs;
 
 }  // namespace
 
@@ -38,6 +50,7 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args, 
 std::string TempDir() {
   char tmpl[] = "/tmp/micarray-test-XXXXXX";
   if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
+  g_tempDirs.paths.push_back(tmpl);
   return tmpl;
 }
 

@@ -16,7 +16,7 @@ struct RunResult {
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const std::string& stdin_path = "/dev/null");
 
-// A fresh, empty directory for one test.
+// A fresh, empty directory for one test, removed when the test program ends.
 std::string TempDir();
 
 std::string ReadFile(const std::string& path);
