@@ -41,7 +41,6 @@ inline std::vector<int16_t> Aligned(uint32_t rate, std::vector<int16_t> stereo) 
 struct Audio {
   int rate = 0, channels = 0, format = 0;
   std::vector<int16_t> samples;  // interleaved
-  size_t frames() const { return channels ? samples.size() / channels : 0; }
 };
 
 inline sf_count_t Put(SNDFILE* f, const int16_t* s, sf_count_t n) { return sf_write_short(f, s, n); }

@@ -21,9 +21,8 @@ std::set<std::string> Names(const std::string& dir) {
   return names;
 }
 
-// One worker or several, each file gets its own engine; one file failing
-// stops neither the others nor the report, and the status tells. The report
-// has the durations read and the peaks and clipped samples written.
+// With one worker or several, each file has its own engine; one failing file
+// stops neither the others nor the report, and the status tells.
 TEST(MicbeamBatch, OneBrokenFileDoesNotStopTheOthers) {
   const std::string dir = TempDir(), in = dir + "/in";
   fs::create_directory(in);
@@ -78,8 +77,7 @@ struct RefusalCase {
 
 class Refusal : public ::testing::TestWithParam<RefusalCase> {};
 
-// The status and the reason; no file is made or changed, and the file of the
-// output's name stays as it was.
+// The status and the reason; no file is made or changed.
 TEST_P(Refusal, LeavesEveryFileAsItWas) {
   const std::string dir = TempDir();
   WriteAudio(dir + "/in.wav", kWav16, 16000, 2, Scene(16000, 0.2));
@@ -111,8 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
     MicbeamBatch, Refusal,
     ::testing::Values(
         Option("--distance", "0", "--distance 0 refused: Distance between sensors [meter] must be (0.0, 10.0]"),
-        Option("--suppression", "0.5", "--suppression 0.5 refused: pSdb: [-80.0, 0.0]"),
-        Option("--distance", "nan", "--distance nan refused"), Option("--distance", "near", "--distance"),
+        Option("--distance", "near", "--distance"),
         Option("--mics", "1,1", "--mics needs two different channels"), Option("--mics", "1", "--mics 1: give two"),
         Option("-j", "0", "--jobs"), Option("--format", "mp9", "unknown format 'mp9'"),
         Option("--format", "ogg:24", "ogg cannot hold"),

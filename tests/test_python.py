@@ -3,7 +3,6 @@ import os
 import subprocess
 import tempfile
 import unittest
-from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
 
@@ -43,30 +42,20 @@ class Enhance(unittest.TestCase):
         x = talker()[:1000]
         for error, message, call in (
                 (ValueError, "Distance between sensors", lambda: micarray.enhance(x, 16000, distance=0)),
-                (ValueError, "8000 to 48000", lambda: micarray.enhance(x, 96000)),
                 (ValueError, r"shape \(n, 2\)", lambda: micarray.enhance(np.zeros((100, 3), np.int16), 16000)),
                 (TypeError, "int16, float32 or float64", lambda: micarray.enhance(x.astype(np.int32), 16000))):
             with self.assertRaisesRegex(error, message):
                 call()
 
-    def test_threads_each_get_their_own_result(self):
-        inputs = [(talker()[:16000], 16000), (talker("talker_8k")[:8000], 8000)] * 2
-        with ThreadPoolExecutor(len(inputs)) as pool:
-            results = list(pool.map(lambda a: micarray.enhance(*a), inputs))
-        for got, (x, rate) in zip(results, inputs):
-            np.testing.assert_array_equal(got, micarray.enhance(x, rate))
-
     def test_blocks_of_any_size_and_type_and_a_new_recording_after_flush(self):
         """Float blocks (1.0 is full scale) come back as the same type."""
-        x = talker()[:20000]
-        for align in (True, False):
-            s = micarray.Stream(16000, suppression=-20, align=align)
-            expected = micarray.enhance(x, 16000, suppression=-20, align=align)
-            for dtype, scale in ((np.int16, 1), (np.float32, 32768), (np.float64, 32768)):
-                blocks = [s.process((x[i:i + 777] / scale).astype(dtype)) for i in range(0, len(x), 777)]
-                out = np.concatenate(blocks + [s.flush()])
-                self.assertEqual(out.dtype, dtype)
-                np.testing.assert_array_equal(out * scale, expected)
+        x, s = talker()[:20000], micarray.Stream(16000, suppression=-20)
+        expected = micarray.enhance(x, 16000, suppression=-20)
+        for dtype, scale in ((np.int16, 1), (np.float32, 32768), (np.float64, 32768)):
+            blocks = [s.process((x[i:i + 777] / scale).astype(dtype)) for i in range(0, len(x), 777)]
+            out = np.concatenate(blocks + [s.flush()])
+            self.assertEqual(out.dtype, dtype)
+            np.testing.assert_array_equal(out * scale, expected)
 
 
 if __name__ == "__main__":
