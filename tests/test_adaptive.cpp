@@ -73,8 +73,7 @@ TEST(Fdaf, OneBinUpdateAndTheUnitCircleLimit) {
   for (const auto& c : cases) {
     TFDAF12 f;
     FDAF12_Init(&f, 256);
-    f.reW[0] = c.w.real();
-    f.imW[0] = c.w.imag();
+    f.reW[0] = c.w.real(), f.imW[0] = c.w.imag();
     float xr[129] = {c.x.real()}, xi[129] = {c.x.imag()}, dr[129] = {c.e.real()}, di[129] = {c.e.imag()};
     FDAF12_Substration(&f, xr, xi, dr, di, 0.0f);
     FDAF12_Adaptation(&f, xr, xi, 1.0f);

@@ -1,5 +1,5 @@
-// Double-talk detector: DCT basis tables, the low-band coefficients of a
-// frame, and the similarity of two or three frames' low-band energies.
+// Double-talk detector: the low-band DCT coefficients of a frame, and the
+// similarity of two or three frames' low-band energies.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -26,19 +26,8 @@ std::vector<float> Frame(uint32 n, const float (&a)[4]) {
 class Dtd : public ::testing::TestWithParam<uint32> {};
 INSTANTIATE_TEST_SUITE_P(Frames, Dtd, ::testing::Values(256u, 512u, 1024u));
 
-// Rows are sqrt(2/N) cos(pi k (i + 1/2) / N), evaluated exactly and rounded once.
-TEST_P(Dtd, BasisTables) {
-  const uint32 n = GetParam();
-  for (int k = 0; k < 4; k++)
-    for (uint32 i = 0; i < n; i++) {
-      const long double v = sqrtl(2.0L / n) * cosl(3.14159265358979323846264338327950288L * k * (i + 0.5L) / n);
-      ASSERT_EQ(Table(n)[k * n + i], (float)v) << "row " << k << " sample " << i;
-    }
-}
-
-// RunMA: 2*Px*Pd/(Px^2 + Pd^2) of frames x and d (given as y); RunMM: 2*Pe*Px/(Py^2 + Px^2 + Pe^2);
-// 1 when all are silent or size_dct is 0. The threshold is inclusive, a NaN similarity decides no.
-// Every case runs in a record followed by a guard that no size_dct may reach.
+// RunMA: 2*Px*Pd/(Px^2 + Pd^2) of frames x and d (as y); RunMM: 2*Pe*Px/(Py^2 + Px^2 + Pe^2); 1 when all
+// are silent or size_dct is 0; inclusive threshold, NaN decides no; no size_dct reaches the guard.
 TEST_P(Dtd, SimilarityAndDecision) {
   const struct { const char* what; uint32 size; bool mm; float x[4], y[4], e[4], r; uint8 decision; } cases[] = {
       {"both silent", 4, false, {0, 0, 0, 0}, {0, 0, 0, 0}, {}, 1.0f, 1},

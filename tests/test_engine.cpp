@@ -40,10 +40,9 @@ TEST_P(FrameSize, FollowsTheSamplingRate) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, FrameSize,
-                         ::testing::Values(FrameRow{0, 64, 256, 129}, FrameRow{8000, 64, 256, 129},
-                                           FrameRow{10000, 64, 256, 129}, FrameRow{10001, 128, 512, 257},
-                                           FrameRow{16000, 128, 512, 257}, FrameRow{20000, 128, 512, 257},
-                                           FrameRow{20001, 256, 1024, 513}, FrameRow{32000, 256, 1024, 513},
+                         ::testing::Values(FrameRow{0, 64, 256, 129}, FrameRow{10000, 64, 256, 129},
+                                           FrameRow{10001, 128, 512, 257}, FrameRow{20000, 128, 512, 257},
+                                           FrameRow{20001, 256, 1024, 513},
                                            FrameRow{4000000000u, 256, 1024, 513}));
 
 // Reset hands new values to the post-filter and changes nothing else.
@@ -75,9 +74,8 @@ TEST(Engine, ReinitialisedAndInterleavedRecordsBehaveLikeANewOne) {
   EXPECT_EQ(outA, RunSteps(&fresh, a));
 }
 
-// Step by step: the fixed beam, the mean of the two microphones, stays bit-identical
-// when the channels are swapped; each step counts itself, takes sdd from the
-// detector and keeps it as sdd_old (1 before the first step) for the next smoothing.
+// Swapping the channels leaves the fixed beam (the microphones' mean) bit-identical; each step
+// counts itself, takes sdd from the detector and keeps it as sdd_old (1 before the first step).
 TEST(Engine, StepByStepFixedBeamCounterAndDirectionValue) {
   std::vector<int16_t> in = SceneInput(16000, 0.3), swapped = in;
   for (size_t i = 0; i < in.size(); i += 2) std::swap(swapped[i], swapped[i + 1]);
@@ -97,16 +95,6 @@ TEST(Engine, StepByStepFixedBeamCounterAndDirectionValue) {
   }
 }
 
-// Silence in gives silence out at every frame size.
-TEST(Engine, SilenceInGivesSilenceOut) {
-  for (uint32 rate : {8000u, 16000u, 32000u}) {
-    TMicArray engine;
-    InitDefault(&engine, rate);
-    const std::vector<int16_t> out = RunSteps(&engine, std::vector<int16_t>(2 * rate, 0));
-    for (int16_t v : out) ASSERT_EQ(v, 0) << "rate " << rate;
-  }
-}
-
 // Mean power of the samples from index `from` on, every `stride`-th (2: one channel).
 double Power(const std::vector<int16_t>& x, size_t from, size_t stride = 1) {
   double p = 0.0;
@@ -115,14 +103,14 @@ double Power(const std::vector<int16_t>& x, size_t from, size_t stride = 1) {
   return p / (double)n;
 }
 
-// The chain does its job: an interferer from 60 degrees comes out clearly
-// weaker than in the fixed beam, while the talker straight ahead stays.
-TEST(Engine, CancelsAnInterfererFromTheSide) {
+// The chain does its job at every frame size: an interferer from 60 degrees comes out clearly
+// weaker than in the fixed beam, the talker straight ahead stays, and silence stays silent.
+TEST(Engine, CancelsAnInterfererFromTheSideAndKeepsSilence) {
   for (uint32 rate : {8000u, 16000u, 32000u}) {
     const std::vector<int16_t> noise = SceneInput(rate, 4.0, kSceneInterferer);
     const std::vector<int16_t> talker = SceneInput(rate, 4.0, kSceneTarget);
-    TMicArray e1, e2;
-    for (TMicArray* e : {&e1, &e2}) InitDefault(e, rate);
+    TMicArray e1, e2, e3;
+    for (TMicArray* e : {&e1, &e2, &e3}) InitDefault(e, rate);
     const size_t settle = rate;  // judge after the first second
     std::vector<int16_t> beam(noise.size() / 2);
     for (size_t n = 0; n < beam.size(); n++) beam[n] = (int16_t)((noise[2 * n] + noise[2 * n + 1]) / 2);
@@ -132,18 +120,8 @@ TEST(Engine, CancelsAnInterfererFromTheSide) {
     const double inTalker = Power(talker, settle, 2);
     EXPECT_LT(10 * std::log10(outNoise / beamNoise), -20.0) << "rate " << rate;
     EXPECT_GT(10 * std::log10(outTalker / inTalker), -3.0) << "rate " << rate;
-  }
-}
-
-// A rate of 0, or one too low for the direction band, runs with an empty band
-// (sdd 0): the output is neither silent nor NaN-driven garbage.
-TEST(Engine, RateZeroAndLowRatesRunWithoutGarbage) {
-  for (uint32 rate : {0u, 1000u}) {
-    TMicArray engine;
-    InitDefault(&engine, rate);
-    const double p = Power(RunSteps(&engine, SceneInput(8000, 1.0)), 0);
-    EXPECT_TRUE(Core(&engine)->sdd == 0.0f && !std::isnan(Core(&engine)->fwiener.Hn[10])) << rate;
-    EXPECT_TRUE(p > 0.0 && p < 2.0e8) << rate << ": power " << p;
+    const std::vector<int16_t> silence(2 * rate, 0);
+    EXPECT_EQ(RunSteps(&e3, silence), std::vector<int16_t>(rate, 0)) << "rate " << rate;
   }
 }
 

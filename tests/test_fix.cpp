@@ -126,9 +126,8 @@ TEST(Fix, MatchesReferenceArithmetic) {
   EXPECT_EQ((int64_t)Sqrt32((kSqrt32ExactRoots + 1) * (kSqrt32ExactRoots + 1)), kSqrt32ExactRoots);  // one low
 }
 
-// Magnitudes through the integer root: the whole part of |X| of the truncated
-// power (saturated at 2^31 - 1), each case at both ends of the 129 bins
-// (Nyquist with an imaginary part) and nothing written past them.
+// Magnitude: the integer root of the truncated power (saturated at 2^31 - 1), each case at
+// both ends of the 129 bins (Nyquist with an imaginary part), nothing written past them.
 TEST(Fix, MagnitudeIsTheIntegerRootOfTheTruncatedPower) {
   TFFTnRC fft;
   FFTnRC_Init(&fft, 256);

