@@ -1,11 +1,12 @@
-// Both programs on hostile input and output: a message and status 1, never a
-// crash, a hang, a partial output or a temporary file left behind.
+// Both programs on hostile input and output: a message and status 1, never a crash,
+// a hang, a partial output or a temporary file left behind. Broken headers: test_wavbeam.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -36,33 +37,6 @@ RunResult RunBeam(bool wav, const std::string& input, const std::string& output)
   return ::Run(wav ? WAVBEAM_EXE : PCMBEAM_EXE, args);
 }
 
-// Every proper prefix of a canonical header (the empty file, ..., a `data` id
-// as the last four bytes at 40, half its size at 42), and headers with their
-// ids or chunk sizes broken, are an unknown format that leaves no output.
-TEST(HostileHeader, IsAnUnknownFormatAndLeavesNoOutput) {
-  const std::string data(1024, '\x11'), fmt = FmtChunk(WavFormat()), dataChunk = Chunk("data", data);
-  const std::string canonical = Riff(fmt + dataChunk), dir = TempDir();
-  const auto fmtSized = [&](unsigned long n) { return canonical.substr(0, 16) + LeU32(n) + canonical.substr(20); };
-  std::vector<std::string> files = {"RIFX" + canonical.substr(4),
-                                    canonical.substr(0, 8) + "AVI " + canonical.substr(12),
-                                    Riff(Chunk("junk", "abcd") + fmt + dataChunk),  // not `fmt ` first
-                                    Riff(fmt + Chunk("junk", data)),                // no `data`
-                                    // Chunk sizes that point past the end of the file.
-                                    Riff("LIST" + LeU32(0x7FFFFFF0ul) + "INFO" + fmt + dataChunk),
-                                    Riff(fmt + "fact" + LeU32(0xFFFFFFF0ul) + dataChunk),
-                                    // `fmt ` too short for the fields (then read from what follows) or past the end.
-                                    fmtSized(0), fmtSized(15), fmtSized(0xFFFFFFFFul)};
-  for (size_t n = 0; n < 44; n++) files.push_back(canonical.substr(0, n));
-  for (size_t i = 0; i < files.size(); i++) {
-    SCOPED_TRACE("case " + std::to_string(i));
-    WriteFile(dir + "/in.wav", files[i]);
-    const RunResult r = RunBeam(true, dir + "/in.wav", dir + "/out.wav");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "Input file: Unknown format\n");
-    EXPECT_EQ(Listing(dir), std::set<std::string>{"in.wav"});
-  }
-}
-
 // Both programs: wavbeam (true) and pcmbeam.
 class Hostile : public ::testing::TestWithParam<bool> {
  protected:
@@ -70,7 +44,8 @@ class Hostile : public ::testing::TestWithParam<bool> {
   void ExpectFailure(const std::string& input, const std::string& output, const std::string& message) {
     const RunResult r = RunBeam(GetParam(), input, output);
     EXPECT_EQ(r.status, 1) << input << " -> " << output;
-    EXPECT_EQ(r.out.substr(r.out.size() < message.size() ? 0 : r.out.size() - message.size()), message) << output;
+    const size_t tail = std::min(r.out.size(), message.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - tail), message) << output;
     EXPECT_EQ(r.out.find("It's finished"), std::string::npos) << output;
   }
   // A valid input of `steps` steps.
@@ -81,9 +56,8 @@ class Hostile : public ::testing::TestWithParam<bool> {
   const std::string dir = TempDir(), in = dir + "/in", out = dir + "/out";
 };
 
-// Read errors: a directory, a file whose every read fails even for root. Write
-// errors: on opening (a missing directory, a directory), writing the steps or
-// closing (a full device), past the largest file allowed. The output is kept.
+// Read errors (a directory, a file unreadable even for root); write errors on opening,
+// writing or closing, and past the largest file allowed. The old output is kept.
 TEST_P(Hostile, FailuresAreReportedAndLeaveTheOutputAsItWas) {
   WriteFile(out, "the previous output");
   for (const std::string& input : {dir, std::string("/proc/self/mem")})

@@ -1,6 +1,5 @@
-// pcmbeam end to end, run as a user runs it: the usage text, every argument
-// check with its message and exit status, the report, output lengths, delay
-// and clipping, at every rate. Unreadable input, unwritable output: test_hostile.
+// pcmbeam as a user runs it: usage, argument checks, report, output length, delay
+// and clipping at every rate. Unreadable input, unwritable output: test_hostile.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,8 +14,8 @@
 
 namespace {
 
-const std::string kBanner = std::string(MicArray_Info.product_name) + "\n" + MicArray_Info.product_version + "\n" +
-                            MicArray_Info.product_company + "\n";
+const std::string kBanner = std::string(MicArray_Info.product_name) + "\n" + MicArray_Info.product_version +
+                            "\n" + MicArray_Info.product_company + "\n";
 
 class Pcmbeam : public ::testing::Test {
  protected:
@@ -24,7 +23,7 @@ class Pcmbeam : public ::testing::Test {
   // Runs pcmbeam with the six values given as words, then the two files.
   RunResult RunWith(const std::string& values) {
     std::istringstream words(values);
-    std::vector<std::string> args{std::istream_iterator<std::string>(words), std::istream_iterator<std::string>()};
+    std::vector<std::string> args(std::istream_iterator<std::string>(words), {});
     args.insert(args.end(), {input, output});
     return ::Run(PCMBEAM_EXE, args);
   }
@@ -59,27 +58,28 @@ TEST_F(Pcmbeam, FewerThanEightArgumentsPrintTheUsage) {
 TEST_F(Pcmbeam, ArgumentsAreCheckedInTurn) {
   const std::string distance = "Distance between sensors [meter] must be (0.0, 10.0]\nCurrent value: ";
   const std::string speed = "Speed adaptation must be (0.0, 1.0]\nCurrent value: ";
-  const std::string pSdb = "pSdb: [-80.0, 0.0] dB, default: -15.0 \n", pNn = "pNn: [0.6, 0.999], default: 0.90 \n",
-                    pMn = "pMn: [0.6, 0.999], default: 0.98 \n",
-                    rate = "Sampling rate for input file must be <= 32 kHz\n";
+  const std::string pSdb = "pSdb: [-80.0, 0.0] dB, default: -15.0 \n";
+  const std::string pNn = "pNn: [0.6, 0.999], default: 0.90 \n", pMn = "pMn: [0.6, 0.999], default: 0.98 \n";
+  const std::string rate = "Sampling rate for input file must be <= 32 kHz\n";
   // Every bound that is accepted, then each refusal.
-  const std::pair<const char*, std::string> cases[] = {{"10 1 0 0.6 0.6 32000", ""},
-                                                       {"0.001 0.5 -80 0.9995 0.9995 0", ""},
-                                                       {"0 0.07 -15 0.9 0.98 8000", distance + "0.000000\n"},
-                                                       {"10.5 0.07 -15 0.9 0.98 8000", distance + "10.500000\n"},
-                                                       {"metres 0.07 -15 0.9 0.98 8000", distance + "0.000000\n"},
-                                                       {"nan 0.07 -15 0.9 0.98 8000", distance + "nan\n"},
-                                                       {"0.05 0 -15 0.9 0.98 8000", speed + "0.000000\n"},
-                                                       {"0.05 1.0001 -15 0.9 0.98 8000", speed + "1.000100\n"},
-                                                       {"0.05 0.07 0.5 0.9 0.98 8000", pSdb},
-                                                       {"0.05 0.07 -81 0.9 0.98 8000", pSdb},
-                                                       {"0.05 0.07 -15 1.0 0.98 8000", pNn},
-                                                       {"0.05 0.07 -15 0.59 0.98 8000", pNn},
-                                                       {"0.05 0.07 -15 nan 0.98 8000", pNn},
-                                                       {"0.05 0.07 -15 0.9 1 8000", pMn},
-                                                       {"0.05 0.07 -15 0.9 0.59 8000", pMn},
-                                                       {"0.05 0.07 -15 0.9 0.98 32001", rate},
-                                                       {"0.05 0.07 -15 0.9 0.98 -1", rate}};
+  const std::pair<const char*, std::string> cases[] = {
+      {"10 1 0 0.6 0.6 32000", ""},
+      {"0.001 0.5 -80 0.9995 0.9995 0", ""},
+      {"0 0.07 -15 0.9 0.98 8000", distance + "0.000000\n"},
+      {"10.5 0.07 -15 0.9 0.98 8000", distance + "10.500000\n"},
+      {"metres 0.07 -15 0.9 0.98 8000", distance + "0.000000\n"},
+      {"nan 0.07 -15 0.9 0.98 8000", distance + "nan\n"},
+      {"0.05 0 -15 0.9 0.98 8000", speed + "0.000000\n"},
+      {"0.05 1.0001 -15 0.9 0.98 8000", speed + "1.000100\n"},
+      {"0.05 0.07 0.5 0.9 0.98 8000", pSdb},
+      {"0.05 0.07 -81 0.9 0.98 8000", pSdb},
+      {"0.05 0.07 -15 1.0 0.98 8000", pNn},
+      {"0.05 0.07 -15 0.59 0.98 8000", pNn},
+      {"0.05 0.07 -15 nan 0.98 8000", pNn},
+      {"0.05 0.07 -15 0.9 1 8000", pMn},
+      {"0.05 0.07 -15 0.9 0.59 8000", pMn},
+      {"0.05 0.07 -15 0.9 0.98 32001", rate},
+      {"0.05 0.07 -15 0.9 0.98 -1", rate}};
   for (const auto& [values, printed] : cases) {
     std::remove(output.c_str());
     const RunResult r = RunWith(values);
@@ -95,11 +95,9 @@ TEST_F(Pcmbeam, ArgumentsAreCheckedInTurn) {
   EXPECT_EQ(RunWith("0.05 0.07 -15 0.9 0.98 99999").out, "Couldn't read input file\n");
 }
 
-// At every rate, 0 and 1000 Hz (no direction band) included: the report names
-// the rate and the step S; an input of 2 * S * k samples and r more (r < 2 * S,
-// an odd byte ignored) gives S * k; no sample is full-scale garbage; the
-// output lags microphone 0 by three steps (frame
-// minus step) where a band exists to find the target in.
+// At every rate, 0 and 1000 Hz (no direction band) included: the report names the
+// step S; 2 * S * k samples and r < 2 * S more (and an odd byte) give S * k; no
+// full-scale garbage; the output lags microphone 0 by three steps where a band exists.
 TEST_F(Pcmbeam, RunsAtEveryRate) {
   for (const auto& [rate, S] :
        {std::pair<uint32_t, size_t>{0, 64}, {1000, 64}, {8000, 64}, {16000, 128}, {32000, 256}}) {
@@ -116,7 +114,8 @@ TEST_F(Pcmbeam, RunsAtEveryRate) {
                            " Hz\nLength step: " + std::to_string(S) + " samples\nIt's finished...\n" +
                            std::string(54, '=') + "\n\n" + kBanner + "\n");
       EXPECT_TRUE(FileExists(output));  // also for an empty input
-      EXPECT_EQ(ReadPcm(output).size(), (bytes.size() - cut) / 2 / (2 * S) * S) << rate << " Hz, cut " << cut;
+      const size_t steps = (bytes.size() - cut) / 2 / (2 * S);
+      EXPECT_EQ(ReadPcm(output).size(), steps * S) << rate << " Hz, cut " << cut;
     }
     const std::vector<int16_t> out = ReadPcm(output);
     EXPECT_LT(*std::max_element(out.begin(), out.end()), 32767) << rate << " Hz";

@@ -1,12 +1,12 @@
-// wavbeam run as a user runs it: the usage text, refusals, the output header
-// before and after the run, which bytes are audio, pcmbeam's samples for the
-// same samples. Tuning ranges: test_pcmbeam; hostile files: test_hostile.
+// wavbeam as a user runs it: usage, refusals, the output header, which bytes are
+// audio, pcmbeam's samples. Tuning ranges: test_pcmbeam; hostile files: test_hostile.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -23,13 +23,13 @@ RunResult Wavbeam(const std::string& in, const std::string& out, std::vector<std
   return ::Run(WAVBEAM_EXE, args);
 }
 
-const std::string kBanner = std::string(MicArray_Info.product_name) + "\n" + MicArray_Info.product_version + "\n" +
-                            MicArray_Info.product_company + "\n";
+const std::string kBanner = std::string(MicArray_Info.product_name) + "\n" + MicArray_Info.product_version +
+                            "\n" + MicArray_Info.product_company + "\n";
 const WavFormat kMono16k{1, 1};
-const std::string kVectors = std::string(VECTOR_DIR) + "/";
+const std::string kSpeech16k = ReadFile(std::string(VECTOR_DIR) + "/talker_16k.in.pcm");
 
 // Six arguments print the usage; the tuning is checked before the input is opened.
-TEST(Wavbeam, UsageAndTuningComeBeforeTheInput) {
+TEST(Wavbeam, UsageTuningThenTheInput) {
   const RunResult r = ::Run(WAVBEAM_EXE, {"0.05", "0.07", "-15", "0.9", "0.98", "in.wav"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out,
@@ -42,30 +42,47 @@ TEST(Wavbeam, UsageAndTuningComeBeforeTheInput) {
             "<inpFile> - input file (WAV PCM 16 bit linear, Stereo channels)\n"
             "<outFile> - output file\n\n" +
                 std::string(40, '=') + "\n" + kBanner + "Press enter key\n");
-  const RunResult bad = ::Run(WAVBEAM_EXE, {"0", "0.07", "-15", "0.9", "0.98", "/nonexistent/in.wav", "out.wav"});
+  const RunResult bad = Wavbeam("/nonexistent/in.wav", "out.wav", {"0", "0.07", "-15", "0.9", "0.98"});
   EXPECT_EQ(bad.status, 1);
   EXPECT_EQ(bad.out, "Distance between sensors [meter] must be (0.0, 10.0]\nCurrent value: 0.000000\n");
+  const RunResult missing = Wavbeam("/nonexistent/in.wav", "out.wav");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.out, "Couldn't read input file\n");
 }
 
-// Each refusal prints its message, exits with 1 and creates no output.
-TEST(Wavbeam, RefusalsPrintTheirMessageAndCreateNoOutput) {
+// Each refusal: its message, status 1, nothing left behind. Every proper prefix of a canonical
+// header (a `data` id last at 40, half its size at 42), broken ids or sizes: an unknown format.
+TEST(Wavbeam, RefusalsPrintTheirMessageAndLeaveNothingBehind) {
   const std::string some(4096, '\x11'), notPcm16 = "Input file must be Windows PCM 16 bits linear format.";
-  const struct {
-    std::string file;  // empty: the input does not exist
-    std::string message;
-  } cases[] = {{"", "Couldn't read input file"},
-               {WavFile(kMono16k, some), "Input file must be Stereo channels format"},
-               {WavFile(WavFormat{1, 2, 44100}, some), "Sampling rate for input file must be <= 32 kHz"},
-               {WavFile(WavFormat{3, 2, 16000, 32}, some), notPcm16},
-               {WavFile(WavFormat{1, 2, 16000, 24}, some), notPcm16},
-               {WavFile(WavFormat{1, 2, 16000, 8}, some), notPcm16}};
-  for (const auto& c : cases) {
-    const std::string dir = TempDir();
-    if (!c.file.empty()) WriteFile(dir + "/in.wav", c.file);
+  const std::string fmt = FmtChunk(WavFormat()), data = Chunk("data", some), canonical = Riff(fmt + data);
+  const std::string unknown = "Input file: Unknown format";
+  auto fmtSized = [&](unsigned long n) { return canonical.substr(0, 16) + LeU32(n) + canonical.substr(20); };
+  std::vector<std::pair<std::string, std::string>> cases = {
+      {WavFile(kMono16k, some), "Input file must be Stereo channels format"},
+      {WavFile(WavFormat{1, 2, 44100}, some), "Sampling rate for input file must be <= 32 kHz"},
+      {WavFile(WavFormat{3, 2, 16000, 32}, some), notPcm16},
+      {WavFile(WavFormat{1, 2, 16000, 24}, some), notPcm16},
+      {WavFile(WavFormat{1, 2, 16000, 8}, some), notPcm16},
+      {"RIFX" + canonical.substr(4), unknown},
+      {canonical.substr(0, 8) + "AVI " + canonical.substr(12), unknown},
+      {Riff(Chunk("junk", "abcd") + fmt + data), unknown},  // not `fmt ` first
+      {Riff(fmt + Chunk("junk", some)), unknown},           // no `data`
+      // Chunk sizes that point past the end of the file.
+      {Riff("LIST" + LeU32(0x7FFFFFF0ul) + "INFO" + fmt + data), unknown},
+      {Riff(fmt + "fact" + LeU32(0xFFFFFFF0ul) + data), unknown},
+      // `fmt ` too short for the fields (then read from what follows) or past the end.
+      {fmtSized(0), unknown},
+      {fmtSized(15), unknown},
+      {fmtSized(0xFFFFFFFFul), unknown}};
+  for (size_t n = 0; n < 44; n++) cases.push_back({canonical.substr(0, n), unknown});
+  const std::string dir = TempDir();
+  for (const auto& [file, message] : cases) {
+    SCOPED_TRACE(message + ", " + std::to_string(file.size()) + " bytes");
+    WriteFile(dir + "/in.wav", file);
     const RunResult r = Wavbeam(dir + "/in.wav", dir + "/out.wav");
-    EXPECT_EQ(r.status, 1) << c.message;
-    EXPECT_EQ(r.out, c.message + "\n");
-    EXPECT_FALSE(FileExists(dir + "/out.wav")) << c.message;
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, message + "\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);  // the input alone
   }
 }
 
@@ -73,7 +90,7 @@ TEST(Wavbeam, RefusalsPrintTheirMessageAndCreateNoOutput) {
 // 32000 bytes (seen through a pipe, where the rewind for the true size fails).
 TEST(Wavbeam, HeaderFirstAnnouncesHalfTheInputSize) {
   const std::string dir = TempDir(), fifo = dir + "/out.fifo";
-  WriteFile(dir + "/in.wav", WavFile(WavFormat(), ReadFile(kVectors + "talker_16k.in.pcm").substr(0, 63000), 64000));
+  WriteFile(dir + "/in.wav", WavFile(WavFormat(), kSpeech16k.substr(0, 63000), 64000));
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);  // so that wavbeam's open does not wait
   const RunResult r = Wavbeam(dir + "/in.wav", fifo);
@@ -86,40 +103,36 @@ TEST(Wavbeam, HeaderFirstAnnouncesHalfTheInputSize) {
   EXPECT_EQ(piped.size(), 56 + 2 * 123 * 128);
 }
 
-// The output is the header (with the true size) and pcmbeam's samples for the
-// audio: the data chunk, or the rest of the file when its size is 0,
-// 0xFFFFFFFF or past the end. Less than a step gives the header alone.
+// The output is the header (with the true size) and pcmbeam's samples, with the
+// same tuning, for the audio: the data chunk, or the rest of the file when its
+// size is 0, 0xFFFFFFFF or past the end. Less than a step gives the header alone.
 TEST(Wavbeam, SameSamplesAsPcmbeam) {
   const size_t step = 128 * 4, some = step * 20 + 300;  // bytes of one step of stereo pairs, of some steps
   const struct {
-    const char* vector;
-    size_t present;             // sample bytes of the vector in the data chunk
+    size_t present;             // sample bytes in the data chunk
     long long declared = -1;    // its size in the header; -1: the bytes present
     std::string trailing = "";  // bytes after the data chunk, not audio
-    unsigned long fmtSize = 16;
     std::vector<std::string> tuning = kTuning;
-  } cases[] = {{"tuned_16k", std::string::npos, -1, "", 16, {"0.1", "0.3", "-30", "0.6", "0.995"}},
-               {"talker_16k", some, -1, Chunk("LIST", "INFO" + std::string(2044, 'x'))},
-               {"talker_16k", some, 0},
-               {"talker_16k", some, 0xFFFFFFFFll},
-               {"talker_16k", 63000, 64000},
-               {"talker_16k", step - 2, -1, "", 18}};
+  } cases[] = {{std::string::npos, -1, "", {"0.1", "0.3", "-30", "0.6", "0.995"}},
+               {some, -1, Chunk("LIST", "INFO" + std::string(2044, 'x'))},
+               {some, 0},
+               {some, 0xFFFFFFFFll},
+               {63000, 64000},
+               {step - 2}};
   for (const auto& c : cases) {
-    const std::string dir = TempDir(), stereo = ReadFile(kVectors + c.vector + ".in.pcm").substr(0, c.present);
-    SCOPED_TRACE(std::string(c.vector) + ", declared " + std::to_string(c.declared));
-    const unsigned long declared = c.declared < 0 ? stereo.size() : (unsigned long)c.declared;
-    WriteFile(dir + "/in.wav", WavFile(WavFormat{1, 2, 16000, 16, c.fmtSize}, stereo, declared) + c.trailing);
+    const std::string dir = TempDir(), stereo = kSpeech16k.substr(0, c.present);
+    SCOPED_TRACE(std::to_string(c.present) + " bytes, declared " + std::to_string(c.declared));
+    WriteFile(dir + "/in.wav", WavFile(WavFormat(), stereo, c.declared) + c.trailing);
     const RunResult r = Wavbeam(dir + "/in.wav", dir + "/out.wav", c.tuning);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "Detection ...\nSampling rate: 16000 Hz\nIt's finished...\n" + std::string(54, '=') + "\n\n" +
-                         kBanner + "Press enter key\n");
+    EXPECT_EQ(r.out, "Detection ...\nSampling rate: 16000 Hz\nIt's finished...\n" + std::string(54, '=') +
+                         "\n\n" + kBanner + "Press enter key\n");
     WriteFile(dir + "/ref.pcm", stereo);
     std::vector<std::string> args = c.tuning;
     args.insert(args.end(), {"16000", dir + "/ref.pcm", dir + "/ref.out.pcm"});
     ASSERT_EQ(::Run(PCMBEAM_EXE, args).status, 0);
     const std::string samples = ReadFile(dir + "/ref.out.pcm");
-    const WavFormat mono{1, 1, 16000, 16, c.fmtSize};
-    EXPECT_EQ(ReadFile(dir + "/out.wav"), WrittenHeader(mono, samples.size()) + samples);
+    EXPECT_EQ(ReadFile(dir + "/out.wav"), WrittenHeader(kMono16k, samples.size()) + samples);
   }
 }
 

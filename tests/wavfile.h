@@ -12,7 +12,9 @@ inline std::string LeU16(unsigned v) { return std::string{(char)(v & 0xFF), (cha
 inline std::string LeU32(unsigned long v) { return LeU16(v & 0xFFFF) + LeU16((v >> 16) & 0xFFFF); }
 
 // A chunk: id, 32-bit body size, body (no pad byte).
-inline std::string Chunk(const std::string& id, const std::string& body) { return id + LeU32(body.size()) + body; }
+inline std::string Chunk(const std::string& id, const std::string& body) {
+  return id + LeU32(body.size()) + body;
+}
 
 struct WavFormat {
   unsigned format = 1;
@@ -31,20 +33,21 @@ inline std::string FmtChunk(const WavFormat& f) {
 }
 
 // "RIFF" size "WAVE", then the chunks as given.
-inline std::string Riff(const std::string& chunks) { return "RIFF" + LeU32(4 + chunks.size()) + "WAVE" + chunks; }
-
-// A plain file: `fmt `, then `data` with the given declared size and body.
-inline std::string WavFile(const WavFormat& f, const std::string& data, unsigned long declaredSize) {
-  return Riff(FmtChunk(f) + "data" + LeU32(declaredSize) + data);
+inline std::string Riff(const std::string& chunks) {
+  return "RIFF" + LeU32(4 + chunks.size()) + "WAVE" + chunks;
 }
 
-inline std::string WavFile(const WavFormat& f, const std::string& data) { return WavFile(f, data, data.size()); }
+// A plain file: `fmt `, then `data` with its body and declared size (-1: the body's).
+inline std::string WavFile(const WavFormat& f, const std::string& data, long long declaredSize = -1) {
+  const unsigned long size = declaredSize < 0 ? data.size() : (unsigned long)declaredSize;
+  return Riff(FmtChunk(f) + "data" + LeU32(size) + data);
+}
 
 // The header a writer gives for dataSize bytes of samples: RIFF size over
 // everything after it, `fmt `, an empty `fact`, the `data` id and size.
 inline std::string WrittenHeader(const WavFormat& f, unsigned long dataSize) {
-  return "RIFF" + LeU32(f.fmtSize + 32 + dataSize) + "WAVE" + FmtChunk(f) + Chunk("fact", LeU32(0)) + "data" +
-         LeU32(dataSize);
+  return "RIFF" + LeU32(f.fmtSize + 32 + dataSize) + "WAVE" + FmtChunk(f) + Chunk("fact", LeU32(0)) +
+         "data" + LeU32(dataSize);
 }
 
 inline std::string PcmBytes(const std::vector<int16_t>& samples) {
