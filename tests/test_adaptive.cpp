@@ -2,6 +2,7 @@
 // normalised-LMS update per bin with its unit-circle limit, reference packing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstring>
@@ -22,8 +23,12 @@ bool Same(const float* a, const float* b, size_t n) { return std::memcmp(a, b, n
 bool Fresh(const float* re, const float* im, size_t n, size_t end = 0) {
   for (size_t k = 0; k < n; k++)
     if (re[k] != 1.0f || im[k] != 1e-20f) return false;
-  const std::vector<unsigned char> fill(end > n ? (end - n) * sizeof(float) : 0, kFill);
-  return std::memcmp(re + n, fill.data(), fill.size()) == 0 && std::memcmp(im + n, fill.data(), fill.size()) == 0;
+  const size_t bytes = end > n ? (end - n) * sizeof(float) : 0;
+  auto untouched = [&](const float* p) {
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(p + n);
+    return std::all_of(b, b + bytes, [](unsigned char c) { return c == kFill; });
+  };
+  return untouched(re) && untouched(im);
 }
 
 // n random non-zero values (one part of a split spectrum), NaN past them so
