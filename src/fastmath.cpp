@@ -261,7 +261,10 @@ struct TGroup {
 };
 
 // Eight lanes look up the table in registers: entries 0-15 and 16-31 each
-// by one two-register permute, entry 32 where it is asked for.
+// by one two-register permute, entry 32 where it is asked for. (Clang has no
+// shuffle by a variable index vector; there the lanes read memory one by one,
+// which gives the same values.)
+#ifndef __clang__
 static_assert(kFastMathAtanPoints == 33 && kFastMathCosSinPoints == 33, "tables of 33 entries");
 template <>
 FASTMATH_INLINE TGroup<8>::D TGroup<8>::Lookup(const double* table, I i) {
@@ -275,6 +278,7 @@ FASTMATH_INLINE TGroup<8>::D TGroup<8>::Lookup(const double* table, I i) {
   const D v = index < L{} + 16 ? low : high;
   return index == L{} + 32 ? Splat(table[32]) : v;
 }
+#endif
 
 // Groups of eight, for processors with AVX-512 (the foundation, double- and
 // quad-word, byte and word, and vector-length extensions: x86-64-v4).
