@@ -68,23 +68,23 @@ TOutputFormat OutputFormat_Raw() {
   return Make(raw, raw.encoding);
 }
 
-bool OutputFormat_FromName(TOutputFormat* it, const std::string& spec, std::string* error) {
-  const size_t colon = spec.find(':');
-  const std::string name = spec.substr(0, colon);
+bool OutputFormat_FromName(TOutputFormat* it, const std::string& request, std::string* error) {
+  const size_t colon = request.find(':');
+  const std::string name = request.substr(0, colon);
   for (const TContainer& c : kContainers) {
     if (strcasecmp(c.name, name.c_str()) != 0) continue;
     if (colon == std::string::npos) {
       *it = Make(c, c.encoding);
       return true;
     }
-    const std::string encoding = spec.substr(colon + 1);
+    const std::string encoding = request.substr(colon + 1);
     for (const TEncoding& e : kEncodings) {
       if (strcasecmp(e.name, encoding.c_str()) != 0) continue;
       if (!Holds(c.major | e.encoding)) break;
       *it = Make(c, e.encoding);
       return true;
     }
-    *error = "format " + spec + ": " + c.name + " cannot hold samples of encoding '" + encoding + "'";
+    *error = "format " + request + ": " + c.name + " cannot hold samples of encoding '" + encoding + "'";
     return false;
   }
   *error = "unknown format '" + name + "' (wav, aiff, flac, ogg, au, caf, w64 or raw)";

@@ -16,7 +16,7 @@ TOutputFormat OutputFormat_Default();
 TOutputFormat OutputFormat_Raw();
 // NAME or NAME:ENCODING; false with the reason when it names no format
 // that can hold one channel.
-bool OutputFormat_FromName(TOutputFormat* it, const std::string& spec, std::string* error);
+bool OutputFormat_FromName(TOutputFormat* it, const std::string& request, std::string* error);
 // From the extension of path, with the container's default encoding; false
 // with the reason when the extension is not one of a known container.
 bool OutputFormat_FromPath(TOutputFormat* it, const std::string& path, std::string* error);

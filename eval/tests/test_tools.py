@@ -34,7 +34,7 @@ class ToolsTest(unittest.TestCase):
 
     def test_readme_changes_only_in_the_marked_block(self):
         with tempfile.TemporaryDirectory() as tmp:
-            readme, image, source = (pathlib.Path(tmp, p) for p in ("README.md", "docs/x.png", "spec.png"))
+            readme, image, source = (pathlib.Path(tmp, p) for p in ("README.md", "docs/x.png", "source.png"))
             source.write_bytes(b"png")
             before, after = "# Title\n\nintro\n", "\n## Next\ntext\n"
             readme.write_text(f"{before}{report.README_BEGIN}\nold table\n{report.README_END}{after}")
