@@ -93,8 +93,9 @@ TEST(Wavbeam, HeaderFirstAnnouncesHalfTheInputSize) {
   WriteFile(dir + "/in.wav", WavFile(WavFormat(), kSpeech16k.substr(0, 63000), 64000));
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);  // so that wavbeam's open does not wait
+  ASSERT_GE(fcntl(reader, F_SETPIPE_SZ, 65536), 65536);  // room for the whole output: wavbeam never blocks
   const RunResult r = Wavbeam(dir + "/in.wav", fifo);
-  std::string piped(65536, '\0');  // the pipe's capacity: room for the whole output
+  std::string piped(65536, '\0');
   piped.resize(std::max<ssize_t>(read(reader, &piped[0], piped.size()), 0));
   close(reader);
   EXPECT_EQ(r.status, 1);
