@@ -64,23 +64,14 @@ const double kSin3 = -1.0 / 6, kSin5 = 1.0 / 120, kSin7 = -1.0 / 5040, kSin9 = 1
 const long long kSign64 = (long long)(1ull << 63);
 const int kSign32 = (int)(1u << 31);
 
-// Vectors of groups of four and of eight elements: doubles (D) and floats
-// (F), and their lane masks (L, I).
+// Vectors of groups of kLanes elements (four or eight): doubles (D) and
+// floats (F), and their lane masks (L, I).
 template <uint32 kLanes>
-struct TLanes;
-template <>
-struct TLanes<4> {
-  typedef double D __attribute__((vector_size(32)));
-  typedef long long L __attribute__((vector_size(32)));
-  typedef float F __attribute__((vector_size(16)));
-  typedef int I __attribute__((vector_size(16)));
-};
-template <>
-struct TLanes<8> {
-  typedef double D __attribute__((vector_size(64)));
-  typedef long long L __attribute__((vector_size(64)));
-  typedef float F __attribute__((vector_size(32)));
-  typedef int I __attribute__((vector_size(32)));
+struct TLanes {
+  typedef double D __attribute__((vector_size(kLanes * sizeof(double))));
+  typedef long long L __attribute__((vector_size(kLanes * sizeof(long long))));
+  typedef float F __attribute__((vector_size(kLanes * sizeof(float))));
+  typedef int I __attribute__((vector_size(kLanes * sizeof(int))));
 };
 
 // The functions on groups of kLanes elements.
