@@ -161,6 +161,8 @@ void WAV_HEADER::LoadFromFile(FILE* file) {
   }
   if (!IsId(id, kFmtId)) FailUnknown();
   SubChunk_fmtSize = ReadU32(file);
+  // A chunk too short for the fields would have them read from what follows it.
+  if (SubChunk_fmtSize < kFmtFieldsSize) FailUnknown();
   AudioFormat = ReadU16(file);
   Channels = ReadU16(file);
   SampleRate = ReadU32(file);

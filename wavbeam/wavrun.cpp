@@ -12,7 +12,6 @@ namespace {
 
 const char* const kMessageRead = "Couldn't read input file";
 const char* const kMessageWrite = "Couldn't Write File";
-const char* const kMessageUnknown = "Input file: Unknown format";
 
 const unsigned short kInputChannels = 2;  // microphone 0, microphone 1
 const unsigned short kOutputChannels = 1;
@@ -20,7 +19,6 @@ const unsigned short kMaxPcmFormat = 1;   // format tags 0 and 1 hold linear PCM
 const unsigned short kSampleBits = 16;
 const unsigned int kBytesPerSample = 2;
 const unsigned int kMaxSampleRate = 32000;
-const unsigned long kFmtFieldsSize = 16;  // a `fmt ` body shorter than its fields holds no format
 // A recorder that streams its file leaves the data size at one of these;
 // the samples then run to the end of the file.
 const unsigned int kSizeUnknownZero = 0;
@@ -33,8 +31,6 @@ int Fail(const char* message) {
 
 // Why the input cannot be processed, or nullptr when it can.
 const char* InputRefusal(const WAV_HEADER& h) {
-  // The reader took the fields from bytes beyond such a chunk's end.
-  if (h.SubChunk_fmtSize < kFmtFieldsSize) return kMessageUnknown;
   if (h.Channels != kInputChannels) return "Input file must be Stereo channels format";
   if (h.AudioFormat > kMaxPcmFormat || h.BitsPerSample != kSampleBits)
     return "Input file must be Windows PCM 16 bits linear format.";
