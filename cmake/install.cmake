@@ -12,9 +12,9 @@ install(TARGETS micarray EXPORT micarrayTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT micarray_dev
   INCLUDES DESTINATION ${MICARRAY_INCLUDE_SUBDIR})
 install(FILES
-  ${PROJECT_SOURCE_DIR}/src/micarray.h
-  ${PROJECT_SOURCE_DIR}/src/fixed.h
-  ${PROJECT_SOURCE_DIR}/src/micarray.hpp
+  ${PROJECT_SOURCE_DIR}/include/micarray/micarray.h
+  ${PROJECT_SOURCE_DIR}/include/micarray/fixed.h
+  ${PROJECT_SOURCE_DIR}/include/micarray/micarray.hpp
   DESTINATION ${MICARRAY_INCLUDE_SUBDIR} COMPONENT micarray_dev)
 install(EXPORT micarrayTargets NAMESPACE micarray:: DESTINATION ${MICARRAY_CMAKE_DIR} COMPONENT micarray_dev)
 

@@ -10,6 +10,10 @@
 
 #include "fixed.h"
 
+#ifdef __cplusplus
+extern "C" {
+#endif
+
 typedef float mfloat;
 
 typedef struct _TMicArray {
@@ -36,5 +40,9 @@ mfloat MicArray_Process(TMicArray* it, int16* inpbuf, int16* outbuf);
 void MicArray_Reset(TMicArray* it, mfloat pSdb, mfloat pNn, mfloat pMn);
 void MicArray_Destroyed(TMicArray* it);
 void vCpy(mfloat* r, mfloat* x, uint32 j);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif
