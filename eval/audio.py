@@ -27,6 +27,27 @@ def fractional_delay(x, delay):
     return fft.irfft(spectrum, size)[pad:pad + n]
 
 
+def windowed_sinc(offset, half_width):
+    """Band-limited interpolation kernel at offsets (samples): a sinc under a Hann window."""
+    return np.sinc(offset) * 0.5 * (1.0 + np.cos(np.pi * offset / (half_width + 1)))
+
+
+def variable_delay(x, delays, half_width=16):
+    """x delayed by delays[n] samples at each output sample n (a slowly moving source).
+
+    Each output sample interpolates x around n - delays[n] with a windowed sinc.
+    """
+    n = len(x)
+    position = np.arange(n) - np.asarray(delays, dtype=float)
+    whole = np.floor(position).astype(int)
+    taps = np.arange(-half_width, half_width + 1)
+    index = whole[:, None] + taps[None, :]
+    kernel = windowed_sinc(index - position[:, None], half_width)
+    padded = np.concatenate([x, [0.0]])  # index -1 (past either end) reads this zero
+    index = np.where((index >= 0) & (index < n), index, -1)
+    return np.sum(padded[index] * kernel, axis=1)
+
+
 def resample(x, rate_in, rate_out):
     """Polyphase resampling between integer rates."""
     if rate_in == rate_out:
@@ -60,9 +81,13 @@ def write_wav(path, rate, x):
     wavfile.write(path, rate, to_int16(x))
 
 
-def read_wav(path):
-    """Reads a 16-bit WAV file as (rate, float samples)."""
+def read_wav(path, any_format=False):
+    """Reads a 16-bit WAV file (or, with any_format, 32-bit PCM or float) as (rate, float samples)."""
     rate, data = wavfile.read(path)
-    if data.dtype != np.int16:
-        raise ValueError(f"{path}: expected 16-bit PCM, found {data.dtype}")
-    return rate, from_int16(data)
+    if data.dtype == np.int16:
+        return rate, from_int16(data)
+    if any_format and data.dtype == np.int32:
+        return rate, data / 2.0 ** 31
+    if any_format and data.dtype == np.float32:
+        return rate, data.astype(float)
+    raise ValueError(f"{path}: expected 16-bit PCM, found {data.dtype}")

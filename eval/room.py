@@ -9,8 +9,9 @@ from . import audio
 
 SINC_HALF_WIDTH = 16  # taps on each side of a fractionally delayed image
 # All images add with the same sign, so the dense late tail piles up at 0 Hz;
-# a gentle high-pass removes that offset, which no real room has.
-HIGHPASS_HZ, HIGHPASS_ORDER = 50.0, 2
+# a high-pass removes that offset, which no real room has, and the rumble below
+# 100 Hz that devices' input filters remove too.
+HIGHPASS_HZ, HIGHPASS_ORDER = 100.0, 2
 FIT_TOP_DB, FIT_BOTTOM_DB = -5.0, -35.0  # decay range of the T30 estimate
 CALIBRATION_RATE = 8000  # time resolution of the energy envelope used to set the walls
 # Source and receiver used to set the walls, as fractions of the room's sides
@@ -86,7 +87,7 @@ def impulse_response(dims, source, mic, rate, rt60, seconds=None):
     position = delay * rate
     whole = np.floor(position).astype(int)
     offset = taps[None, :] - (position - whole)[:, None]
-    kernel = np.sinc(offset) * 0.5 * (1.0 + np.cos(np.pi * offset / (SINC_HALF_WIDTH + 1)))
+    kernel = audio.windowed_sinc(offset, SINC_HALF_WIDTH)
     index = whole[:, None] + taps[None, :]
     valid = (index >= 0) & (index < n)
     h = np.bincount(index[valid], weights=(gain[:, None] * kernel)[valid], minlength=n)

@@ -4,6 +4,10 @@ Geometry: the microphones lie on the x axis, `spacing` apart, microphone 0 on
 the positive side; the array looks along +y (broadside). A source at `angle`
 degrees lies in direction (sin angle, cos angle, 0), so a positive angle is
 nearer microphone 0 and reaches microphone 1 later by spacing * sin(angle) / c.
+
+Device faults act on microphone 1 only, so that microphone 0's target stays the
+reference: a capsule mismatch (gain and fractional delay of everything it
+receives), a dead capsule (zeros) or a preamplifier driven into hard clipping.
 """
 import dataclasses
 import itertools
@@ -17,15 +21,19 @@ from . import audio, room, sources
 
 MIXTURE_LEVEL_DB = -26.0  # RMS of the mixture at microphone 0, dB full scale
 PEAK_LIMIT = 0.9  # the mixture is turned down further if its peak would exceed this
+CLIPPED_GAIN_DB = 30.0  # a clipped microphone 1 is this much too loud, then limited to full scale
+FAULTS = ("dead", "clipped")
 
 
 @dataclasses.dataclass(frozen=True)
 class Source:
     """A sound source: what it emits and where it is."""
-    signal: str  # "talker", "white" or "pink"
+    signal: str  # "talker" (espeak-ng), "recording" (a recorded voice), "white" or "pink"
     angle: Optional[float] = 0.0  # degrees from broadside; None: a diffuse field
     level: float = 0.0  # dB at microphone 0, relative to the other interferers
     distance: float = 1.5  # metres from the array's centre (in a room)
+    end_angle: Optional[float] = None  # moves at a steady rate from angle to this (free field)
+    voice: Optional[str] = None  # a talker's espeak-ng voice or a recording's clip group
 
 
 @dataclasses.dataclass(frozen=True)
@@ -47,6 +55,9 @@ class Scene:
     room: Optional[Room] = None  # None: free field
     snr: float = 5.0  # dB at microphone 0, over the whole duration
     seed: int = 1
+    voices: Tuple[str, ...] = sources.VOICES  # talkers without a voice of their own take these in turn
+    mismatch: Tuple[float, float] = (0.0, 0.0)  # microphone 1's gain (dB) and extra delay (samples)
+    fault: Optional[str] = None  # microphone 1 "dead" or "clipped"
 
 
 @dataclasses.dataclass
@@ -69,11 +80,49 @@ def direction(angle):
     return np.array([math.sin(a), math.cos(a), 0.0])
 
 
+def arrival_delays(angle, spacing, rate):
+    """Delays (samples) of a far-field wave from angle at microphones 0 and 1, relative to the centre."""
+    return -mic_offsets(spacing) * direction(angle)[0] / audio.SOUND_SPEED * rate
+
+
 def plane_wave(x, angle, spacing, rate):
     """Far-field free-field arrival of x from angle at both microphones, (n, 2)."""
-    sin_angle = direction(angle)[0]
-    delays = -mic_offsets(spacing) * sin_angle / audio.SOUND_SPEED * rate
-    return np.stack([audio.fractional_delay(x, d) for d in delays], axis=1)
+    return np.stack([audio.fractional_delay(x, d) for d in arrival_delays(angle, spacing, rate)], axis=1)
+
+
+def angle_at(source, t, seconds):
+    """Direction (degrees) of a source at time t of a scene lasting seconds."""
+    if source.end_angle is None:
+        return source.angle
+    return source.angle + (source.end_angle - source.angle) * t / seconds
+
+
+def moving_wave(x, source, spacing, rate):
+    """Free-field arrival of x from a source moving at a steady angular rate, (n, 2)."""
+    angles = angle_at(source, np.arange(len(x)) / rate, len(x) / rate)
+    delays = -np.outer(np.sin(np.radians(angles)), mic_offsets(spacing)) / audio.SOUND_SPEED * rate
+    return np.stack([audio.variable_delay(x, delays[:, m]) for m in (0, 1)], axis=1)
+
+
+def mismatched(x, mismatch):
+    """Microphone 1 of x (n, 2) with a capsule's gain (dB) and fractional delay (samples)."""
+    gain_db, delay = mismatch
+    if (gain_db, delay) == (0.0, 0.0):
+        return x
+    return np.stack([x[:, 0], 10.0 ** (gain_db / 20.0) * audio.fractional_delay(x[:, 1], delay)], axis=1)
+
+
+def faulty(mixture, fault):
+    """The quantised mixture with microphone 1 dead or clipped hard at full scale."""
+    if fault is None:
+        return mixture
+    if fault not in FAULTS:
+        raise ValueError(f"unknown fault {fault!r}: expected one of {', '.join(FAULTS)}")
+    out = mixture.copy()
+    # Quantising to 16 bits limits the amplified channel to full scale.
+    amplified = audio.to_int16(mixture[:, 1] * 10.0 ** (CLIPPED_GAIN_DB / 20.0))
+    out[:, 1] = 0.0 if fault == "dead" else audio.from_int16(amplified)
+    return out
 
 
 def diffuse_field(colour, n, rate, spacing, rng):
@@ -107,7 +156,9 @@ def reverberant(x, source, scene):
 
 def _emitted(source, n, scene, rng, voice):
     if source.signal == "talker":
-        return sources.speech(n, scene.rate, voice, rng)
+        return sources.speech(n, scene.rate, source.voice or voice, rng)
+    if source.signal == "recording":
+        return sources.recorded_speech(n, scene.rate, source.voice, rng)
     return sources.noise(source.signal, n, scene.rate, rng)
 
 
@@ -120,6 +171,10 @@ def _arrival(source, index, scene, voice):
             raise ValueError("a diffuse field is made of noise, not of a talker")
         return diffuse_field(source.signal, n, scene.rate, scene.spacing, rng)
     x = _emitted(source, n, scene, rng, voice)
+    if source.end_angle is not None:
+        if scene.room is not None:
+            raise ValueError("a moving source is simulated in the free field only")
+        return moving_wave(x, source, scene.spacing, scene.rate)
     if scene.room is None:
         return plane_wave(x, source.angle, scene.spacing, scene.rate)
     return reverberant(x, source, scene)
@@ -129,10 +184,10 @@ def render(scene):
     """Renders the scene, deterministically from its seed."""
     if scene.target is None and not scene.interferers:
         raise ValueError("a scene needs a target or an interferer")
-    talkers = itertools.cycle(np.random.default_rng(scene.seed).permutation(sources.VOICES))
+    talkers = itertools.cycle(np.random.default_rng(scene.seed).permutation(scene.voices))
     everything = ([scene.target] if scene.target else []) + list(scene.interferers)
-    arrivals = [_arrival(s, i, scene, next(talkers) if s.signal == "talker" else None)
-                for i, s in enumerate(everything)]
+    arrivals = [mismatched(_arrival(s, i, scene, next(talkers) if s.signal == "talker" else None),
+                           scene.mismatch) for i, s in enumerate(everything)]
     target = arrivals.pop(0) if scene.target else np.zeros_like(arrivals[0])
     interference = np.zeros_like(target)
     for source, a in zip(scene.interferers, arrivals):
@@ -143,7 +198,7 @@ def render(scene):
     mixture = target + interference
     scale = min(10.0 ** (MIXTURE_LEVEL_DB / 20.0) / math.sqrt(audio.power(mixture[:, 0])),
                 PEAK_LIMIT / np.max(np.abs(mixture)))
-    return Rendering(scene, audio.from_int16(audio.to_int16(mixture * scale)),
+    return Rendering(scene, faulty(audio.from_int16(audio.to_int16(mixture * scale)), scene.fault),
                      target[:, 0] * scale, interference[:, 0] * scale)
 
 

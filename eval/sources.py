@@ -54,13 +54,18 @@ def speech(n, rate, voice, rng):
     The reading starts at a random point, so that the pauses of two talkers
     do not coincide.
     """
+    order = itertools.cycle(rng.permutation(len(SENTENCES)))
+    return _read_out(n, rate, rng, (_spoken(SENTENCES[i], voice) for i in order))
+
+
+def _read_out(n, rate, rng, utterances):
+    """n samples of (rate, samples) utterances resampled and joined by short pauses, from a random start."""
     gap = np.zeros(int(SENTENCE_GAP * rate))
     lead = int(rng.integers(int(MAX_LEAD_IN * rate)))
     out, length = [], 0
-    for index in itertools.cycle(rng.permutation(len(SENTENCES))):
+    for native_rate, x in utterances:
         if length >= lead + n:
             break
-        native_rate, x = _spoken(SENTENCES[index], voice)
         x = audio.resample(x, native_rate, rate)
         out += [x, gap]
         length += len(x) + len(gap)
@@ -89,3 +94,31 @@ def noise(kind, n, rate, rng):
     if kind == "pink":
         return pink(n, rate, rng)
     raise ValueError(f"unknown noise colour {kind!r}")
+
+
+# Recordings of a person reading the names of loudspeaker channels, shipped with
+# the ALSA utilities (Debian's alsa-utils). They are read where the package
+# installed them and never copied into the project.
+RECORDINGS_DIR = "/usr/share/sounds/alsa"
+RECORDING_GROUPS = {"front": ("Front_Left", "Front_Center", "Front_Right"),
+                    "rear": ("Rear_Left", "Rear_Center", "Rear_Right", "Side_Left", "Side_Right")}
+
+
+def recordings_missing():
+    """Why the recorded voices cannot be used here, or None."""
+    if all(os.path.exists(os.path.join(RECORDINGS_DIR, f"{c}.wav")) for g in RECORDING_GROUPS.values() for c in g):
+        return None
+    return f"recorded voices not found in {RECORDINGS_DIR} (Debian package alsa-utils)"
+
+
+@functools.lru_cache(maxsize=None)
+def _recorded(clip):
+    rate, x = audio.read_wav(os.path.join(RECORDINGS_DIR, f"{clip}.wav"))
+    sounding = np.flatnonzero(np.abs(x) > np.max(np.abs(x)) * 10.0 ** (SILENCE_DB / 20.0))
+    return rate, x[sounding[0]:sounding[-1] + 1]
+
+
+def recorded_speech(n, rate, group, rng):
+    """n samples of the recorded clips of a group, in an order drawn from rng, with pauses."""
+    clips = RECORDING_GROUPS[group]
+    return _read_out(n, rate, rng, (_recorded(clips[i]) for i in itertools.cycle(rng.permutation(len(clips)))))

@@ -1,0 +1,119 @@
+"""The evaluation's scene sets: one to tune on, one held out for the report.
+
+Both sets hold the same families of scenes, but every choice that could be tuned
+to differs between them: seeds, espeak-ng voices, recorded clips, angles, levels,
+rooms and mismatches. An engine is tuned on the first and reported on the second.
+The target is always the talker the engines are told to keep; every other source
+is named by what it is and where it stands.
+"""
+import dataclasses
+from typing import Tuple
+
+from . import scene, sources
+
+SECONDS = 6.0
+
+
+@dataclasses.dataclass(frozen=True)
+class Choices:
+    """What distinguishes one set from the other."""
+    seed: int
+    voices: Tuple[str, ...]  # espeak-ng voices of the simulated talkers
+    recording: str  # group of recorded clips spoken by the target in the recorded-voice scenes
+    angles: Tuple[float, float, float]  # directional interferers in the free field
+    snrs: Tuple[float, float, float]  # input SNRs of the free-field scenes, low to high
+    # Off-axis rooms: RT60, dimensions, array centre, target distance, interferer angle.
+    rooms: Tuple[Tuple[float, Tuple[float, ...], Tuple[float, ...], float, float], ...]
+    mismatches: Tuple[Tuple[float, float], ...]  # microphone 1's gain (dB) and delay (samples)
+    steered: Tuple[Tuple[float, float], ...]  # target angle and interfering talker's angle
+    moving: Tuple[float, float]  # an interfering talker moving from one angle to the other
+
+
+TUNING = Choices(
+    seed=101, voices=sources.VOICES[:3], recording="front", angles=(60.0, 30.0, 90.0),
+    snrs=(-5.0, 0.0, 10.0),
+    rooms=((0.3, (5.0, 4.0, 2.7), (1.6, 1.2, 1.3), 1.0, 60.0),
+           (0.45, (6.0, 4.5, 3.0), (1.9, 1.3, 1.4), 1.3, 45.0),
+           (0.6, (7.0, 5.0, 3.0), (2.2, 1.5, 1.2), 1.5, 70.0)),
+    mismatches=((2.0, 0.4), (-3.0, -0.5)),
+    steered=((30.0, -30.0), (90.0, 0.0)),
+    moving=(30.0, 90.0))
+
+REPORT = Choices(
+    seed=202, voices=sources.VOICES[3:], recording="rear", angles=(45.0, 20.0, 75.0),
+    snrs=(-3.0, 5.0, 8.0),
+    rooms=((0.3, (4.5, 3.8, 2.6), (1.4, 1.1, 1.2), 1.2, 50.0),
+           (0.45, (6.5, 5.0, 3.0), (2.2, 1.5, 1.4), 1.4, 65.0),
+           (0.6, (8.0, 6.0, 3.2), (2.6, 1.8, 1.3), 1.1, 40.0)),
+    mismatches=((-3.0, 0.5), (2.0, -0.3)),
+    steered=((30.0, -45.0), (90.0, 20.0)),
+    moving=(30.0, 90.0))
+
+SETS = {"tuning": TUNING, "report": REPORT}
+
+
+def scenes(choices, seconds=SECONDS):
+    """(family, name, Scene) of every scene of a set."""
+    def make(**fields):
+        return scene.Scene(seconds=seconds, seed=choices.seed, voices=choices.voices, **fields)
+
+    def talker(angle, **fields):
+        return scene.Source("talker", angle, **fields)
+
+    a1, a2, a3 = choices.angles
+    low, mid, high = choices.snrs
+    out = [
+        ("free field", f"interfering talker at {a1:g}°, {mid:g} dB", make(interferers=(talker(a1),), snr=mid)),
+        ("free field", f"white noise at {a2:g}°, {low:g} dB",
+         make(interferers=(scene.Source("white", a2),), snr=low)),
+        ("free field", f"pink noise at {a3:g}°, {high:g} dB",
+         make(interferers=(scene.Source("pink", a3),), snr=high)),
+        ("48 kHz", f"interfering talker at {a2:g}°, {mid:g} dB, 48 kHz",
+         make(rate=48000, interferers=(talker(a2),), snr=mid)),
+    ]
+    for rt60, dims, centre, distance, angle in choices.rooms:
+        out.append(("off-axis room", f"room RT60 {rt60:g} s, talker {distance:g} m, interfering talker "
+                                     f"at {angle:g}° 2 m", make(
+                        target=talker(0.0, distance=distance),
+                        interferers=(talker(angle, distance=2.0),),
+                        room=scene.Room(dims, rt60, centre), snr=mid)))
+    out += [
+        ("diffuse noise", f"diffuse pink noise, {mid:g} dB",
+         make(interferers=(scene.Source("pink", None),), snr=mid)),
+        ("diffuse noise", f"diffuse pink noise, {high:g} dB",
+         make(interferers=(scene.Source("pink", None),), snr=high)),
+        ("diffuse noise", f"diffuse noise and an interfering talker at {a1:g}°, {mid:g} dB",
+         make(interferers=(scene.Source("pink", None), talker(a1)), snr=mid)),
+    ]
+    for gain, delay in choices.mismatches:
+        out.append(("capsule mismatch", f"mic 1 {gain:+g} dB, {delay:+g} sample, interfering talker at {a1:g}°",
+                    make(interferers=(talker(a1),), snr=mid, mismatch=(gain, delay))))
+    start, end = choices.moving
+    out += [
+        ("several or moving", f"two interfering talkers at {a1:g}° and {-a2:g}°, {mid:g} dB",
+         make(interferers=(talker(a1), talker(-a2)), snr=mid)),
+        ("several or moving", f"interfering talker moving {start:g}°→{end:g}°, {mid:g} dB",
+         make(interferers=(talker(start, end_angle=end),), snr=mid)),
+    ]
+    for target, angle in choices.steered:
+        out.append(("target off broadside", f"target at {target:g}°, interfering talker at {angle:g}°",
+                    make(target=talker(target), interferers=(talker(angle),), snr=mid)))
+    for fault in scene.FAULTS:
+        out.append(("faulty microphone", f"mic 1 {fault}, interfering talker at {a1:g}°",
+                    make(interferers=(talker(a1),), snr=high, fault=fault)))
+    if sources.recordings_missing() is None:
+        voice = scene.Source("recording", 0.0, voice=choices.recording)
+        out += [
+            ("recorded voice", f"recorded voice, interfering talker at {a3:g}°, {mid:g} dB",
+             make(target=voice, interferers=(talker(a3),), snr=mid)),
+            ("recorded voice", f"recorded voice, pink noise at {a2:g}°, {low:g} dB",
+             make(target=voice, interferers=(scene.Source("pink", a2),), snr=low)),
+        ]
+    return out
+
+
+def quick(seconds=2.0):
+    """A few short scenes for the test suite: one per kind of system behaviour, seconds not minutes."""
+    everything = scenes(TUNING, seconds)
+    keep = ("free field", "off-axis room", "faulty microphone")
+    return [next(s for s in everything if s[0] == family) for family in keep]
