@@ -2,7 +2,7 @@
 import numpy as np
 from scipy import signal
 
-from . import audio, engine, scene
+from . import audio, scene
 
 ANGLES = np.arange(-90, 91, 5)  # degrees
 FREQUENCIES = (500, 1000, 2000, 4000)  # Hz, each measured in the one-third-octave band around it
@@ -24,11 +24,12 @@ def frequencies_below_nyquist(rate):
     return [f for f in FREQUENCIES if f * BAND_HALF_WIDTH < rate / 2.0]
 
 
-def measure(rate, program, angles=ANGLES, spacing=0.05, tuning=engine.Tuning(), seed=1, runner=()):
+def measure(rate, run, angles=ANGLES, spacing=0.05, seed=1):
     """Attenuation in dB (negative: quieter than microphone 0) of a white-noise source alone.
 
-    Returns {"angles": [...], "engine": {f: [...]}, "beam": {f: [...]}} for the
-    engine's output and for the fixed beam (the mean of both microphones).
+    run maps a stereo mixture (n, 2) to a system's mono output. Returns
+    {"angles": [...], "engine": {f: [...]}, "beam": {f: [...]}} for that output
+    and for the fixed beam (the mean of both microphones).
     """
     freqs = frequencies_below_nyquist(rate)
     skip = int(CONVERGED_AFTER * rate)
@@ -38,7 +39,7 @@ def measure(rate, program, angles=ANGLES, spacing=0.05, tuning=engine.Tuning(), 
         s = scene.Scene(rate=rate, seconds=SECONDS, spacing=spacing, target=None,
                         interferers=(scene.Source("white", float(angle)),), seed=seed)
         mixture = scene.render(s).mixture
-        output = engine.run(mixture, rate, spacing, program, tuning, runner)
+        output = run(mixture)
         reference = band_levels(mixture[skip:, 0], rate, freqs)
         for name, x in (("engine", output), ("beam", mixture.mean(axis=1))):
             ratio = band_levels(x[skip:], rate, freqs) / reference

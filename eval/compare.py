@@ -17,6 +17,7 @@ BASELINE = "mic0"  # every improvement is measured against unprocessed microphon
 REFERENCE_PEER = "webrtc"  # the summary counts the scenes where a system beats this one
 WORKERS = 2  # scenes rendered and run at once (the machines have two cores)
 SCORED = ("si_sdr", "stoi")
+TIMING_SECONDS = 60.0  # of audio, for the real-time factors
 
 
 def run_scene(entry, chosen, out_dir=None, slug=None):
@@ -27,21 +28,20 @@ def run_scene(entry, chosen, out_dir=None, slug=None):
     """
     family, name, s = entry
     r = scene.render(s)
-    outputs, seconds, skipped = {}, {}, {}
+    outputs, skipped = {}, {}
     for system in chosen:
         reason = systems.missing(system) or systems.refusal(system, s)
         if reason is None:
             try:
-                outputs[system.key], seconds[system.key] = systems.run(system, r.mixture, s)
+                outputs[system.key] = systems.run(system, r.mixture, s)[0]
             except RuntimeError as error:
                 reason = str(error)
         if reason is not None:
             skipped[system.key] = reason
     signals = {BASELINE: r.mixture[:, 0], **outputs}
     results = metrics.evaluate(r.target, signals, s.rate)
-    row = {"family": family, "name": name, "rate": s.rate, "seconds_of_audio": len(r.target) / s.rate,
-           "results": results, "over_mic0": metrics.improvements(results, BASELINE),
-           "program_seconds": seconds, "skipped": skipped}
+    row = {"family": family, "name": name, "rate": s.rate, "results": results,
+           "over_mic0": metrics.improvements(results, BASELINE), "skipped": skipped}
     if out_dir is not None:
         row["files"] = _write_listening(out_dir, slug, r, outputs)
         row["image"] = f"{slug}.png"
@@ -82,14 +82,19 @@ def run_set(entries, chosen, out_dir=None, progress=print):
     return rows
 
 
-def real_time_factors(rows):
-    """Seconds of audio per second of each system's program (start-up included), over all its runs."""
-    audio_seconds, program_seconds = {}, {}
-    for row in rows:
-        for key, seconds in row["program_seconds"].items():
-            audio_seconds[key] = audio_seconds.get(key, 0.0) + row["seconds_of_audio"]
-            program_seconds[key] = program_seconds.get(key, 0.0) + seconds
-    return {key: audio_seconds[key] / program_seconds[key] for key in audio_seconds}
+def real_time_factors(chosen, seconds=TIMING_SECONDS):
+    """Seconds of audio per second of each system's program over one long 16 kHz noise scene.
+
+    The systems run one after the other on an otherwise idle pool, so that they
+    do not share the cores; the program's start-up is included.
+    """
+    s = scene.Scene(seconds=seconds, target=None, interferers=(scene.Source("white", 60.0),))
+    mixture = scene.render(s).mixture
+    out = {}
+    for system in chosen:
+        if not (systems.missing(system) or systems.refusal(system, s)):
+            out[system.key] = seconds / systems.run(system, mixture, s)[1]
+    return out
 
 
 def versus(rows, key, other=REFERENCE_PEER, metric="si_sdr"):

@@ -1,172 +1,188 @@
-"""Runs the standard scenes through the engine's program and writes report/index.html.
+"""Runs the held-out scene set through every system and writes report/index.html.
 
-    /usr/bin/python3 -m eval.report [--pcmbeam PATH] [--out DIR] [--readme]
+    /usr/bin/python3 -m eval.report [--out DIR] [--build DIR] [--readme] [--quick]
 
---readme also refreshes the summary table and the spectrogram in the README.
+--readme also refreshes the README's summary table, verdicts and chart;
+--quick runs a few short scenes only (the test suite's subset).
 """
 import argparse
 import html
 import json
 import os
-import re
 import shutil
 import time
 
-from . import ROOT, beampattern, engine, metrics, plots, scene
+from . import ROOT, beampattern, compare, plots, scene, sets, sources, systems
 
-RATES = (8000, 16000, 32000)
-SNRS = (0.0, 5.0)
-SECONDS = 6.0
-SEED = 1
-# (name, interferers, room); the target talker stands straight ahead.
-SCENES = (
-    ("talker at 30°", (scene.Source("talker", 30.0),), None),
-    ("talker at 60°", (scene.Source("talker", 60.0),), None),
-    ("talker at 90°", (scene.Source("talker", 90.0),), None),
-    ("white noise at 60°", (scene.Source("white", 60.0),), None),
-    ("diffuse pink noise", (scene.Source("pink", None),), None),
-    ("room, RT60 0.4 s, talker at 60°", (scene.Source("talker", 60.0),), scene.Room()),
-)
-README_SCENE = ("talker at 60°", 0.0, 16000)  # the spectrogram shown in the README
 README = os.path.join(ROOT, "README.md")
-README_IMAGE = os.path.join(ROOT, "docs", "eval_spectrogram.png")
+README_IMAGE = os.path.join(ROOT, "docs", "eval_bars.png")
 README_BEGIN, README_END = "<!-- evaluation summary begin -->", "<!-- evaluation summary end -->"
-SIGNALS = ("mic0", "beam", "output")
-METRIC_TITLES = {"si_sdr": "SI-SDR (dB)", "snr": "SNR (dB)", "seg_snr": "segmental SNR (dB)", "stoi": "STOI"}
+ENGINES = ("mvdr", "classic")  # this project's engines: beam patterns and verdicts
+PATTERN_RATE = 16000
+PATTERN_ANGLES = tuple(range(-90, 91, 10))
+QUICK_ANGLES = (-60, 0, 60)
+QUICK_TIMING_SECONDS = 5.0
+SI_SDR_LIMITS, STOI_LIMITS = (-20.0, 25.0), (-0.3, 0.3)  # chart axes; bars beyond stop at the edge
+BARS = "bars.png"
 
 
-def _slug(text):
-    return re.sub(r"[^a-z0-9]+", "_", text.lower()).strip("_")
+def _family_medians(rows, key):
+    """{family: {metric: median}} of one system's improvements over microphone 0."""
+    out = {}
+    for family in dict.fromkeys(row["family"] for row in rows):
+        m = compare.median_of([row for row in rows if row["family"] == family], key)
+        if m:
+            out[family] = m
+    return out
 
 
-def run_scene(name, interferers, room, snr, rate, program, out_dir):
-    """Renders one scene, enhances it, scores mic 0, fixed beam and output, draws its spectrograms."""
-    s = scene.Scene(rate=rate, seconds=SECONDS, interferers=interferers, room=room, snr=snr, seed=SEED)
-    r = scene.render(s)
-    output = engine.run(r.mixture, rate, s.spacing, program)
-    signals = {"mic0": r.mixture[:, 0], "beam": r.mixture.mean(axis=1), "output": output}
-    results = metrics.evaluate(r.target, signals, rate)
-    image = f"spec_{rate}_{_slug(name)}_{int(snr)}db.png"
-    lag = results["output"]["lag"]
-    plots.spectrograms(os.path.join(out_dir, image), rate,
-                       [("microphone 0", signals["mic0"]), ("fixed beam", signals["beam"]),
-                        ("engine output (aligned)", output[lag:])],
-                       f"{name}, {snr:g} dB at microphone 0, {rate} Hz")
-    return {"scene": name, "snr": snr, "rate": rate, "image": image, "results": results,
-            "over_mic0": metrics.improvements(results, "mic0")["output"],
-            "over_beam": metrics.improvements(results, "beam")["output"]}
+def summary_markdown(rows, chosen):
+    """The README's table: scene families down, systems across, median ΔSI-SDR dB / ΔSTOI."""
+    lines = ["| scene family (scenes) | " + " | ".join(s.name for s in chosen) + " |",
+             "|---|" + "---|" * len(chosen)]
+    medians = {s.key: _family_medians(rows, s.key) for s in chosen}
+    for family in dict.fromkeys(row["family"] for row in rows):
+        count = sum(row["family"] == family for row in rows)
+        cells = []
+        for s in chosen:
+            m = medians[s.key].get(family)
+            cells.append(f"{m['si_sdr']:+.1f} / {m['stoi']:+.3f}" if m else "n/a")
+        lines.append(f"| {family} ({count}) | " + " | ".join(cells) + " |")
+    return "\n".join(lines) + "\n"
 
 
-def _cell(value, digits):
-    return f"{value:+.{digits}f}"
+def verdict(rows, system):
+    """One plain sentence on an engine: does it help, against the WebRTC beamformer, where it loses."""
+    overall = compare.median_of(rows, system.key)
+    if overall is None:
+        return f"**{system.name}**: not measured in this run (its program was not built)."
+    wins, count, median = compare.versus(rows, system.key)
+    ours, peer = _family_medians(rows, system.key), _family_medians(rows, compare.REFERENCE_PEER)
+    losing = [f for f in ours if f in peer and ours[f]["si_sdr"] < peer[f]["si_sdr"]]
+    helps = "improves on" if overall["si_sdr"] > 0 else "does worse than"
+    sentence = (f"**{system.name}**: {helps} microphone 0 (median {overall['si_sdr']:+.1f} dB SI-SDR, "
+                f"{overall['stoi']:+.3f} STOI) and beats the WebRTC beamformer on {wins} of {count} scenes "
+                f"(median {median:+.1f} dB)")
+    if losing:
+        return sentence + f"; it loses to that beamformer on {', '.join(losing)}."
+    return sentence + "; it loses to that beamformer on no scene family."
 
 
-def _digits(metric):
-    return 3 if metric == "stoi" else 2
+def summary_lines(rows, chosen):
+    """One line per system against the WebRTC beamformer."""
+    out = []
+    for s in chosen:
+        wins, count, median = compare.versus(rows, s.key)
+        if s.key != compare.REFERENCE_PEER and count:
+            out.append(f"{s.name}: beats the WebRTC beamformer on {wins} of {count} scenes, "
+                       f"median {median:+.2f} dB ΔSI-SDR")
+    return out
 
 
-def summary_cells(rows):
-    """Header and rows of the summary: output improvement in SI-SDR and STOI over mic 0 / over the beam."""
-    header = ["scene", "SNR in"] + [f"{r // 1000} kHz {m}" for r in RATES for m in ("ΔSI-SDR dB", "ΔSTOI")]
-    index = {(r["scene"], r["snr"], r["rate"]): r for r in rows}
-    body = []
-    for name, _, _ in SCENES:
-        for snr in SNRS:
-            cells = [name, f"{snr:g} dB"]
-            for rate in RATES:
-                r = index[(name, snr, rate)]
-                for metric in ("si_sdr", "stoi"):
-                    d = _digits(metric)
-                    cells.append(f"{_cell(r['over_mic0'][metric], d)} / {_cell(r['over_beam'][metric], d)}")
-            body.append(cells)
-    return header, body
+def bar_chart(path, rows, chosen):
+    """ΔSI-SDR and ΔSTOI of every system on every scene, one bar each."""
+    def values(metric):
+        return [[row["over_mic0"][s.key][metric] if s.key in row["over_mic0"] else None for s in chosen]
+                for row in rows]
+    plots.grouped_bars(path, [row["name"] for row in rows], [s.name for s in chosen],
+                       [("ΔSI-SDR against microphone 0 (dB)", values("si_sdr"), SI_SDR_LIMITS),
+                        ("ΔSTOI against microphone 0", values("stoi"), STOI_LIMITS)])
 
 
-def summary_markdown(rows):
-    header, body = summary_cells(rows)
-    lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
-    return "\n".join(lines + ["| " + " | ".join(cells) + " |" for cells in body]) + "\n"
+def patterns_of(chosen, quick):
+    """Beam patterns of this project's engines (those that are built) at PATTERN_RATE."""
+    angles = QUICK_ANGLES if quick else PATTERN_ANGLES
+    out = {}
+    for s in chosen:
+        if s.key in ENGINES and not systems.missing(s):
+            probe = scene.Scene(rate=PATTERN_RATE)  # the target straight ahead, the default spacing
+            out[s.name] = beampattern.measure(PATTERN_RATE, lambda m, s=s: systems.run(s, m, probe)[0], angles)
+    return out
 
 
-def summary_html(rows):
-    header, body = summary_cells(rows)
-    head = "<tr>" + "".join(f"<th>{html.escape(c)}</th>" for c in header) + "</tr>"
-    rows_html = ("<tr>" + "".join(f"<td>{html.escape(c)}</td>" for c in cells) + "</tr>" for cells in body)
-    return '<table class="summary">' + head + "".join(rows_html) + "</table>"
+STYLE = """body{font-family:sans-serif;max-width:1250px;margin:auto;padding:0 1em;line-height:1.4}
+table{border-collapse:collapse;font-size:13px;margin:.5em 0}td,th{border:1px solid #ccc;padding:2px 6px}
+th{background:#eee}td.n{text-align:right}img{max-width:100%}audio{height:28px;width:230px}
+.note{color:#a40}section{border-top:1px solid #ccc;margin-top:1.5em}
+.players{display:flex;flex-wrap:wrap;gap:4px 18px}.players div{font-size:13px}"""
+
+# Tells a checker whether every image loaded (eval.check_page reads it from the rendered page).
+IMAGE_CHECK = """<script>window.addEventListener("load",function(){var i=Array.from(document.images),
+b=i.filter(function(x){return !(x.complete&&x.naturalWidth>0)}).map(function(x){return x.getAttribute("src")});
+document.body.setAttribute("data-images",i.length+" images, "+b.length+" broken"+(b.length?": "+b.join(" "):""));
+});</script>"""
 
 
-def metrics_html(rows):
-    metric_head = "".join(f'<th colspan="5">{METRIC_TITLES[m]}</th>' for m in metrics.NAMES)
-    sub_head = "".join("<th>mic 0</th><th>beam</th><th>output</th><th>Δ mic 0</th><th>Δ beam</th>"
-                       for _ in metrics.NAMES)
-    body = []
-    for r in rows:
-        cells = [f"{r['rate']}", html.escape(r["scene"]), f"{r['snr']:g}", f"{r['results']['output']['lag']}"]
-        for m in metrics.NAMES:
-            d = _digits(m)
-            cells += [f"{r['results'][s][m]:.{d}f}" for s in SIGNALS]
-            cells += [_cell(r["over_mic0"][m], d), _cell(r["over_beam"][m], d)]
-        cells.append(f'<a href="{r["image"]}">spectrograms</a>')
-        body.append("<tr>" + "".join(f"<td>{c}</td>" for c in cells) + "</tr>")
-    return ('<table class="all"><tr><th rowspan="2">rate (Hz)</th><th rowspan="2">scene</th>'
-            '<th rowspan="2">SNR in (dB)</th><th rowspan="2">output lag (samples)</th>'
-            f'{metric_head}<th rowspan="2"></th></tr>'
-            f"<tr>{sub_head}</tr>" + "\n".join(body) + "</table>")
+def _scene_section(row, chosen, names):
+    s_rows = []
+    for key in [compare.BASELINE] + [s.key for s in chosen]:
+        label = html.escape(names.get(key, "microphone 0 (input)"))
+        if key in row["results"]:
+            r, d = row["results"][key], row["over_mic0"][key]
+            s_rows.append(f"<tr><td>{label}</td><td class=n>{r['si_sdr']:.2f}</td><td class=n>{d['si_sdr']:+.2f}"
+                          f"</td><td class=n>{r['stoi']:.3f}</td><td class=n>{d['stoi']:+.3f}</td>"
+                          f"<td class=n>{r['lag']}</td></tr>")
+        else:
+            s_rows.append(f"<tr><td>{label}</td><td colspan=5 class=note>not run: "
+                          f"{html.escape(row['skipped'].get(key, ''))}</td></tr>")
+    players = "".join(f'<div>{html.escape(label)}<br><audio controls preload="none" src="{row["files"][key]}">'
+                      "</audio></div>"
+                      for key, label in [("input", "input (stereo)"), ("target", "clean target")]
+                      + [(s.key, s.name) for s in chosen] if key in row["files"])
+    return (f'<section><h3>{html.escape(row["name"])}</h3><p>{html.escape(row["family"])}, '
+            f'{row["rate"]} Hz</p><table><tr><th>signal</th><th>SI-SDR dB</th><th>Δ</th><th>STOI</th>'
+            f'<th>Δ</th><th>lag</th></tr>{"".join(s_rows)}</table><div class=players>{players}</div>'
+            f'<img src="{row["image"]}" alt="spectrograms of {html.escape(row["name"])}"></section>')
 
 
-STYLE = """body{font-family:sans-serif;max-width:1400px;margin:auto;padding:1em}
-table{border-collapse:collapse;font-size:12px}td,th{border:1px solid #ccc;padding:2px 5px;text-align:right}
-th{background:#eee}.summary td:first-child,.all td:nth-child(2){text-align:left}img{max-width:100%}"""
-
-
-def _shown_path(path):
-    """A path inside the project relative to its root, others as they are."""
-    inside = os.path.relpath(os.path.abspath(path), ROOT)
-    return path if inside.startswith("..") else inside
-
-
-def write_html(path, rows, program):
-    command = " ".join(engine.command_line("pcmbeam", "RATE", scene.Scene.spacing, engine.Tuning(),
-                                           "in.pcm", "out.pcm"))
-    dims = " × ".join(f"{d:g}" for d in scene.Room().dims)
-    gallery = "\n".join(f'<h3>{html.escape(r["scene"])}, {r["snr"]:g} dB, {r["rate"]} Hz</h3>'
-                        f'<img loading="lazy" src="{r["image"]}" alt="spectrograms">' for r in rows)
-    page = f"""<!DOCTYPE html><html><head><meta charset="utf-8"><title>Enhancement report</title>
+def write_html(path, rows, chosen, absent, patterns, factors, set_name, timing):
+    names = {s.key: s.name for s in chosen}
+    systems_list = "".join(
+        f"<li><b>{html.escape(s.name)}</b>: {html.escape(s.how)}"
+        + (f" — <b>{factors[s.key]:.0f} × real time</b>" if s.key in factors else "") + "</li>"
+        for s in chosen)
+    notes = "".join(f'<p class=note>{html.escape(n)}</p>' for n in absent)
+    lines = "".join(f"<li>{html.escape(line)}</li>" for line in summary_lines(rows, chosen))
+    verdicts = "".join(f"<p>{html.escape(verdict(rows, s)).replace('**', '')}</p>"
+                       for s in chosen if s.key in ENGINES)
+    table = summary_markdown(rows, chosen).splitlines()
+    head = "".join(f"<th>{html.escape(c.strip())}</th>" for c in table[0].strip("|").split("|"))
+    body = "".join("<tr>" + "".join(f"<td>{html.escape(c.strip())}</td>" for c in line.strip("|").split("|"))
+                   + "</tr>" for line in table[2:])
+    pattern_html = ('<img src="beam_patterns.png" alt="beam patterns">' if patterns
+                    else "<p class=note>No engine of this project is built: no beam pattern.</p>")
+    sections = "\n".join(_scene_section(row, chosen, names) for row in rows)
+    page = f"""<!DOCTYPE html><html><head><meta charset="utf-8">
+<meta name="viewport" content="width=device-width"><title>Enhancement report</title>
 <style>{STYLE}</style></head><body>
-<h1>Measured enhancement</h1>
-<p>Program: <code>{html.escape(_shown_path(program))}</code>, run as
-<code>{command}</code>.</p>
-<p>Scenes: two microphones {scene.Scene.spacing:g} m apart, the target talker straight ahead
-({scene.Scene.target.distance:g} m away in the room),
-{SECONDS:g} s of speech rendered by espeak-ng, seed {SEED}. Interferers at the given angle
-(positive: towards microphone 0) in the free field, or in a {dims} m shoebox room simulated by the
-image-source method; diffuse noise has the two-microphone coherence sin(kd)/(kd).
-The input SNR is the power ratio of target and interference at microphone 0 over the whole scene.</p>
-<p>Metrics compare each signal with the clean target as received at microphone 0, after automatic
-alignment (the output lag found is shown; the engine's own delay is three steps), over the stretch
-that all signals cover. <b>mic 0</b> is the unprocessed microphone 0, <b>beam</b> the fixed beam
-(mean of both microphones), <b>output</b> the program's output; Δ columns are output minus mic 0
-and output minus beam. SI-SDR is scale-invariant; SNR counts everything the output adds to the target
-(including level changes); segmental SNR averages 30 ms frames clipped to [-10, 35] dB, skipping frames
-40 dB below the loudest; STOI follows its published definition.</p>
-<h2>Summary: output improvement over mic 0 / over the fixed beam</h2>
-{summary_html(rows)}
-<h2>All metrics</h2>
-{metrics_html(rows)}
-<h2>Beam pattern</h2>
-<p>Level of a white-noise source alone, by angle, in one-third-octave bands, measured after
-{beampattern.CONVERGED_AFTER:g} s of a {beampattern.SECONDS:g} s run, against microphone 0.</p>
-<img src="beam_pattern.png" alt="beam pattern">
-<h2>Spectrograms (microphone 0, fixed beam, engine output)</h2>
-{gallery}
-</body></html>
+<h1>Measured enhancement: {len(rows)} scenes of the {html.escape(set_name)} set</h1>
+<p>Each system gets the same two-microphone mixture (0.05 m apart, 16-bit) and is told the target's angle
+where it can be. Scores compare its output with the clean target as received at microphone 0, after
+finding its delay by cross-correlation; Δ is the improvement over microphone 0 itself. SI-SDR is
+scale-invariant; STOI is short-time objective intelligibility (0 to 1).</p>
+{notes}
+<h2>Verdict</h2>{verdicts}<ul>{lines}</ul>
+<h2>Systems</h2><p>Real-time factors: each program alone on {timing:g} s of 16 kHz noise in this run,
+its start-up included.</p><ul>{systems_list}</ul>
+<h2>Median improvement by scene family (ΔSI-SDR dB / ΔSTOI)</h2>
+<table><tr>{head}</tr>{body}</table>
+<h2>Every scene</h2><img src="{BARS}" alt="bar charts of every scene and system">
+<h2>Beam patterns</h2>
+<p>Level of a white-noise source alone against microphone 0, by angle, in one-third-octave bands,
+measured after {beampattern.CONVERGED_AFTER:g} s of a {beampattern.SECONDS:g} s run at {PATTERN_RATE} Hz
+(an adaptive engine that is left alone with the noise learns to cancel it).</p>{pattern_html}
+<h2>Scenes: scores, listening and spectrograms</h2>
+<p>Recorded voices: {html.escape(sources.RECORDINGS_DIR)} (Debian package alsa-utils), read at run time.
+Talkers are rendered by espeak-ng; rooms by the image-source method, high-passed at 100 Hz.</p>
+{sections}
+{IMAGE_CHECK}</body></html>
 """
     with open(path, "w", encoding="utf-8") as f:
         f.write(page)
 
 
 def update_readme(summary, image_path, readme=README, readme_image=README_IMAGE):
-    """Replaces the README's evaluation block (between its markers) and its spectrogram."""
+    """Replaces the README's evaluation block (between its markers) and its chart."""
     with open(readme, encoding="utf-8") as f:
         text = f.read()
     begin, end = text.find(README_BEGIN), text.find(README_END)
@@ -174,39 +190,49 @@ def update_readme(summary, image_path, readme=README, readme_image=README_IMAGE)
         raise RuntimeError(f"{readme} lacks the {README_BEGIN} ... {README_END} block")
     os.makedirs(os.path.dirname(readme_image), exist_ok=True)
     shutil.copyfile(image_path, readme_image)
-    name, snr, rate = README_SCENE
     link = os.path.relpath(readme_image, os.path.dirname(readme))
-    block = f"{README_BEGIN}\n{summary}\n![Spectrograms: {name}, {snr:g} dB, {rate} Hz]({link})\n"
+    block = f"{README_BEGIN}\n{summary}\n![Improvement of every system on every scene]({link})\n"
     with open(readme, "w", encoding="utf-8") as f:
         f.write(text[:begin] + block + text[end:])
 
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--pcmbeam", default=engine.DEFAULT_PCMBEAM, help="path of the pcmbeam program")
     parser.add_argument("--out", default=os.path.join(ROOT, "report"), help="output directory")
-    parser.add_argument("--readme", action="store_true", help="also refresh the README's table and image")
+    parser.add_argument("--build", default=systems.BUILD, help="the build directory with the programs")
+    parser.add_argument("--readme", action="store_true", help="also refresh the README's table and chart")
+    parser.add_argument("--quick", action="store_true", help="a few short scenes only")
     args = parser.parse_args(argv)
     os.makedirs(args.out, exist_ok=True)
     started = time.time()
-    rows = []
-    for rate in RATES:
-        for name, interferers, room in SCENES:
-            for snr in SNRS:
-                rows.append(run_scene(name, interferers, room, snr, rate, args.pcmbeam, args.out))
-                print(f"{rate} Hz, {name}, {snr:g} dB: ΔSI-SDR {rows[-1]['over_mic0']['si_sdr']:+.2f} dB, "
-                      f"ΔSTOI {rows[-1]['over_mic0']['stoi']:+.3f} (over mic 0)", flush=True)
-    patterns = {rate: beampattern.measure(rate, args.pcmbeam) for rate in RATES}
-    plots.beam_patterns(os.path.join(args.out, "beam_pattern.png"), patterns)
-    summary = summary_markdown(rows)
+    chosen = systems.standard(args.build)
+    absent = [m for m in map(systems.missing, chosen) if m]
+    if sources.recordings_missing():
+        absent.append(sources.recordings_missing() + ": the recorded-voice scenes are left out")
+    for line in absent:
+        print(line)
+    entries = sets.quick() if args.quick else sets.scenes(sets.REPORT)
+    rows = compare.run_set(entries, chosen, args.out, progress=lambda line: print(line, flush=True))
+    timing = QUICK_TIMING_SECONDS if args.quick else compare.TIMING_SECONDS
+    factors = compare.real_time_factors(chosen, timing)
+    patterns = patterns_of(chosen, args.quick)
+    if patterns:
+        plots.beam_patterns(os.path.join(args.out, "beam_patterns.png"), patterns)
+    bar_chart(os.path.join(args.out, BARS), rows, chosen)
+    summary = summary_markdown(rows, chosen)
+    verdicts = "\n".join(verdict(rows, s) for s in chosen if s.key in ENGINES)
+    block = f"{summary}\n{verdicts}\n"
     with open(os.path.join(args.out, "summary.md"), "w", encoding="utf-8") as f:
-        f.write(summary)
+        f.write(block)
     with open(os.path.join(args.out, "results.json"), "w", encoding="utf-8") as f:
-        json.dump({"rows": rows, "beam_pattern": patterns}, f, indent=1)
-    write_html(os.path.join(args.out, "index.html"), rows, args.pcmbeam)
+        json.dump({"rows": rows, "beam_patterns": patterns, "real_time": factors, "absent": absent}, f, indent=1)
+    write_html(os.path.join(args.out, "index.html"), rows, chosen, absent, patterns, factors,
+               "quick" if args.quick else "report", timing)
     if args.readme:
-        pick = next(r for r in rows if (r["scene"], r["snr"], r["rate"]) == README_SCENE)
-        update_readme(summary, os.path.join(args.out, pick["image"]))
+        update_readme(block, os.path.join(args.out, BARS))
+    print(compare.table(rows, chosen))
+    print(summary, "\n".join(summary_lines(rows, chosen)), sep="")
+    print("real time: " + ", ".join(f"{k} {v:.0f}x" for k, v in factors.items()))
     print(f"Wrote {os.path.join(args.out, 'index.html')} in {time.time() - started:.0f} s")
 
 

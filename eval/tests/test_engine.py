@@ -24,7 +24,8 @@ class ProgramTest(unittest.TestCase):
 
     def test_fixed_beam_pattern_is_the_two_element_array_response(self):
         rate, spacing = 16000, 0.05
-        p = beampattern.measure(rate, PROGRAM, angles=(-60.0, 0.0, 30.0), spacing=spacing, runner=RUNNER)
+        p = beampattern.measure(rate, lambda m: engine.run(m, rate, spacing, PROGRAM, runner=RUNNER),
+                                angles=(-60.0, 0.0, 30.0), spacing=spacing)
         for f in (500, 1000, 2000):
             theory = 20.0 * np.log10(np.abs(np.cos(np.pi * f * spacing * np.sin(np.radians(p["angles"])) / 343.0)))
             np.testing.assert_allclose(p["beam"][f], theory, atol=0.3)

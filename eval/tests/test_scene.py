@@ -5,7 +5,7 @@ import unittest
 import numpy as np
 from scipy import signal
 
-from eval import audio, room, scene
+from eval import audio, room, scene, sets
 
 RATE = 16000
 
@@ -16,17 +16,58 @@ def lone_noise(spacing, angle, colour, seconds):
                                     interferers=(scene.Source(colour, angle),))).mixture
 
 
+def delay_of_mic1(x):
+    """Delay (s) of microphone 1 behind microphone 0, from the phase slope of their cross-spectrum."""
+    f = np.fft.rfftfreq(len(x), 1.0 / RATE)
+    phase = np.unwrap(np.angle(np.fft.rfft(x[:, 1]) * np.conj(np.fft.rfft(x[:, 0]))))
+    use = (f > 100.0) & (f < 0.4 * RATE)
+    return -np.sum(f[use] * phase[use]) / (2.0 * np.pi * np.sum(f[use] ** 2))
+
+
 class SceneTest(unittest.TestCase):
     def test_inter_microphone_delay_is_d_sin_theta_over_c(self):
         for spacing, angle in itertools.product((0.05, 0.2), (-90.0, -25.0, 0.0, 10.0, 45.0, 90.0)):
             with self.subTest(spacing=spacing, angle=angle):
                 x = lone_noise(spacing, angle, "white", 2.0)
-                # The delay of microphone 1 from the phase slope of the cross-spectrum.
-                f = np.fft.rfftfreq(len(x), 1.0 / RATE)
-                phase = np.unwrap(np.angle(np.fft.rfft(x[:, 1]) * np.conj(np.fft.rfft(x[:, 0]))))
-                use = (f > 100.0) & (f < 0.4 * RATE)
-                delay = -np.sum(f[use] * phase[use]) / (2.0 * np.pi * np.sum(f[use] ** 2))
-                self.assertAlmostEqual(delay, spacing * np.sin(np.radians(angle)) / audio.SOUND_SPEED, delta=2e-7)
+                self.assertAlmostEqual(delay_of_mic1(x), spacing * np.sin(np.radians(angle)) / audio.SOUND_SPEED,
+                                       delta=2e-7)
+
+    def test_moving_source_is_at_its_interpolated_angle_at_a_given_time(self):
+        spacing, seconds = 0.2, 4.0
+        x = scene.render(scene.Scene(rate=RATE, seconds=seconds, spacing=spacing, target=None, interferers=(
+            scene.Source("white", 30.0, end_angle=90.0),))).mixture
+        half, finer = RATE // 8, 32  # a quarter-second window; the correlation interpolated 32 times
+        for t, angle in ((1.0, 45.0), (2.0, 60.0), (3.0, 75.0)):
+            w = x[int(t * RATE) - half:int(t * RATE) + half]
+            c = np.fft.irfft(np.fft.rfft(w[:, 1]) * np.conj(np.fft.rfft(w[:, 0])), len(w) * finer)
+            lag = np.argmax(np.concatenate([c[-half * finer:], c[:half * finer]])) - half * finer
+            self.assertAlmostEqual(lag / finer / RATE, spacing * np.sin(np.radians(angle)) / audio.SOUND_SPEED,
+                                   delta=4e-6, msg=t)  # 4 us: the angle within about 1 degree
+
+    def test_capsule_mismatch_and_faults_act_on_microphone_1_as_stated(self):
+        def broadside(**fields):
+            return scene.render(scene.Scene(rate=RATE, seconds=2.0, target=None,
+                                            interferers=(scene.Source("white", 0.0),), **fields)).mixture
+        clean = broadside()
+        for gain, delay in ((2.0, 0.4), (-3.0, -0.5), (2.0, -0.3)):
+            x = broadside(mismatch=(gain, delay))
+            self.assertAlmostEqual(audio.db(audio.power(x[:, 1]) / audio.power(x[:, 0])), gain, delta=0.02)
+            self.assertAlmostEqual(delay_of_mic1(x) * RATE, delay, delta=0.01)
+        dead, clipped = broadside(fault="dead"), broadside(fault="clipped")
+        self.assertFalse(np.any(dead[:, 1]))
+        for x in (dead, clipped):
+            np.testing.assert_array_equal(x[:, 0], clean[:, 0])
+        self.assertGreater(np.mean(np.abs(clipped[:, 1]) >= 1.0), 0.5)  # hard clipping: most samples at the rails
+
+    def test_off_axis_rooms_of_both_sets_decay_at_their_rt60_and_the_sets_share_no_scene(self):
+        for choices in sets.SETS.values():
+            for rt60, dims, centre, distance, _ in choices.rooms:
+                target = np.asarray(centre) + [0.0, distance, 0.0]
+                h = room.impulse_response(dims, target, np.asarray(centre) + [0.025, 0.0, 0.0], 8000, rt60)
+                self.assertAlmostEqual(room.decay_time(h, 8000), rt60, delta=0.2 * rt60, msg=dims)
+        tuning, report = ({s for _, _, s in sets.scenes(c)} for c in (sets.TUNING, sets.REPORT))
+        self.assertFalse(tuning & report)
+        self.assertFalse(set(sets.TUNING.voices) & set(sets.REPORT.voices))
 
     def test_diffuse_coherence_follows_the_sinc(self):
         for spacing in (0.05, 0.2):
