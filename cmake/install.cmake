@@ -15,6 +15,7 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/include/micarray/micarray.h
   ${PROJECT_SOURCE_DIR}/include/micarray/fixed.h
   ${PROJECT_SOURCE_DIR}/include/micarray/micarray.hpp
+  ${PROJECT_SOURCE_DIR}/include/micarray/mvdr.h
   DESTINATION ${MICARRAY_INCLUDE_SUBDIR} COMPONENT micarray_dev)
 install(EXPORT micarrayTargets NAMESPACE micarray:: DESTINATION ${MICARRAY_CMAKE_DIR} COMPONENT micarray_dev)
 
