@@ -5,7 +5,8 @@
 writes out/scene.wav (stereo mixture), out/scene_target.wav and
 out/scene_interference.wav (both as received at microphone 0) and, with --pcm,
 out/scene.pcm for pcmbeam. Interferers are given as ANGLE[:LEVEL_DB], where
-ANGLE is in degrees (positive towards microphone 0) or "diffuse".
+ANGLE is in degrees (positive towards microphone 0), FROM>TO for a source moving
+between two angles over the scene, or "diffuse".
 """
 import argparse
 
@@ -15,10 +16,11 @@ KINDS = ("talker", "white", "pink")
 
 
 def parse_source(kind, text):
-    """A Source from "ANGLE[:LEVEL]" or "diffuse[:LEVEL]"."""
+    """A Source from "ANGLE[:LEVEL]", "FROM>TO[:LEVEL]" or "diffuse[:LEVEL]"."""
     where, _, level = text.partition(":")
-    angle = None if where == "diffuse" else float(where)
-    return scene.Source(kind, angle, float(level) if level else 0.0)
+    start, _, end = where.partition(">")
+    angle = None if where == "diffuse" else float(start)
+    return scene.Source(kind, angle, float(level) if level else 0.0, end_angle=float(end) if end else None)
 
 
 def scene_from_args(args):
@@ -28,7 +30,8 @@ def scene_from_args(args):
     if args.no_target:
         target = None
     return scene.Scene(rate=args.rate, seconds=args.seconds, spacing=args.spacing, target=target,
-                       interferers=interferers, room=room, snr=args.snr, seed=args.seed)
+                       interferers=interferers, room=room, snr=args.snr, seed=args.seed,
+                       mismatch=tuple(args.mismatch), fault=args.fault)
 
 
 def main(argv=None):
@@ -47,6 +50,9 @@ def main(argv=None):
     parser.add_argument("--rt60", type=float, default=0.0, help="seconds; 0 for the free field")
     parser.add_argument("--room", type=float, nargs=3, default=scene.Room().dims, metavar=("X", "Y", "Z"))
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--mismatch", type=float, nargs=2, default=(0.0, 0.0), metavar=("DB", "SAMPLES"),
+                        help="microphone 1's gain and extra delay")
+    parser.add_argument("--fault", choices=scene.FAULTS, help="microphone 1 dead or clipped hard")
     parser.add_argument("--pcm", action="store_true", help="also write PREFIX.pcm (raw stereo 16-bit)")
     args = parser.parse_args(argv)
     s = scene_from_args(args)

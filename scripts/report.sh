@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Runs the standard scenes through pcmbeam and writes report/index.html; also
-# refreshes the README's evaluation table and its spectrogram (docs/).
+# Runs the held-out scenes through both engines and the peers, writes report/index.html,
+# refreshes the README's evaluation table, verdicts and chart (docs/), then checks
+# in headless Chromium that the page loads every image (report/screenshot.png).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$(nproc)" --target pcmbeam
-/usr/bin/python3 -m eval.report --pcmbeam build/pcmbeam/pcmbeam --readme "$@"
+scripts/eval_programs.sh
+/usr/bin/python3 -m eval.report --readme "$@"
+/usr/bin/python3 -m eval.check_page report/index.html --screenshot report/screenshot.png

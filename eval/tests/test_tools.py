@@ -41,7 +41,7 @@ class ToolsTest(unittest.TestCase):
             for table in ("| first |\n", "| second |\n"):  # a second run replaces the first
                 report.update_readme(table, source, readme, image)
             # Exactly the text around the block, the last table and a link to the copied image.
-            head = re.escape(f"{before}{report.README_BEGIN}\n| second |\n\n![Spectrograms: ")
+            head = re.escape(f"{before}{report.README_BEGIN}\n| second |\n\n![")
             tail = re.escape(f"](docs/x.png)\n{report.README_END}{after}")
             self.assertRegex(readme.read_text(), rf"\A{head}[^]\n]*{tail}\Z")
             self.assertEqual(image.read_bytes(), b"png")
