@@ -12,7 +12,7 @@ from scipy import signal  # noqa: E402
 SPECTROGRAM_SECONDS = 0.032  # analysis frame
 DYNAMIC_RANGE_DB = 70.0  # shown below the loudest bin of all panels
 DPI = 80
-SPECTROGRAM_PANEL_INCHES = 1.4
+SPECTROGRAM_PANEL_INCHES = 1.2
 BAR_HEIGHT_INCHES = 0.09  # per bar of the grouped bar charts
 PALETTE_COLOURS = 64  # figures are stored with a palette: a quarter of the size, no visible loss
 
@@ -33,8 +33,8 @@ def spectrograms(path, rate, panels, title):
         f, t, s = signal.spectrogram(x, rate, window="hann", nperseg=size, noverlap=size * 3 // 4)
         images.append((label, f, t, 10.0 * np.log10(s + 1e-20)))
     top = max(np.max(i[3]) for i in images)
-    fig, axes = plt.subplots(len(panels), 1, figsize=(8, 0.7 + SPECTROGRAM_PANEL_INCHES * len(panels)),
-                             sharex=True, squeeze=False)
+    fig, axes = plt.subplots(len(panels), 1, figsize=(9, 0.7 + SPECTROGRAM_PANEL_INCHES * len(panels)),
+                             sharex=True, squeeze=False, layout="constrained")
     for ax, (label, f, t, level) in zip(axes[:, 0], images):
         mesh = ax.pcolormesh(t, f / 1000.0, level, shading="auto", cmap="magma",
                              vmin=top - DYNAMIC_RANGE_DB, vmax=top)

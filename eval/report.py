@@ -24,6 +24,7 @@ QUICK_ANGLES = (-60, 0, 60)
 QUICK_TIMING_SECONDS = 5.0
 SI_SDR_LIMITS, STOI_LIMITS = (-20.0, 25.0), (-0.3, 0.3)  # chart axes; bars beyond stop at the edge
 BARS = "bars.png"
+LEVEL_DB = 0.5  # a median ΔSI-SDR within this of zero neither helps nor harms
 
 
 def _family_medians(rows, key):
@@ -59,7 +60,9 @@ def verdict(rows, system):
     wins, count, median = compare.versus(rows, system.key)
     ours, peer = _family_medians(rows, system.key), _family_medians(rows, compare.REFERENCE_PEER)
     losing = [f for f in ours if f in peer and ours[f]["si_sdr"] < peer[f]["si_sdr"]]
-    helps = "improves on" if overall["si_sdr"] > 0 else "does worse than"
+    level = overall["si_sdr"]
+    helps = ("improves on" if level > LEVEL_DB else "does worse than" if level < -LEVEL_DB
+             else "is about level with")
     sentence = (f"**{system.name}**: {helps} microphone 0 (median {overall['si_sdr']:+.1f} dB SI-SDR, "
                 f"{overall['stoi']:+.3f} STOI) and beats the WebRTC beamformer on {wins} of {count} scenes "
                 f"(median {median:+.1f} dB)")
@@ -220,7 +223,7 @@ def main(argv=None):
         plots.beam_patterns(os.path.join(args.out, "beam_patterns.png"), patterns)
     bar_chart(os.path.join(args.out, BARS), rows, chosen)
     summary = summary_markdown(rows, chosen)
-    verdicts = "\n".join(verdict(rows, s) for s in chosen if s.key in ENGINES)
+    verdicts = "\n\n".join(verdict(rows, s) for s in chosen if s.key in ENGINES)
     block = f"{summary}\n{verdicts}\n"
     with open(os.path.join(args.out, "summary.md"), "w", encoding="utf-8") as f:
         f.write(block)

@@ -99,7 +99,7 @@ def scenes(choices, seconds=SECONDS):
         out.append(("target off broadside", f"target at {target:g}°, interfering talker at {angle:g}°",
                     make(target=talker(target), interferers=(talker(angle),), snr=mid)))
     for fault in scene.FAULTS:
-        out.append(("faulty microphone", f"mic 1 {fault}, interfering talker at {a1:g}°",
+        out.append((f"{fault} microphone", f"mic 1 {fault}, interfering talker at {a1:g}°",
                     make(interferers=(talker(a1),), snr=high, fault=fault)))
     if sources.recordings_missing() is None:
         voice = scene.Source("recording", 0.0, voice=choices.recording)
@@ -115,5 +115,5 @@ def scenes(choices, seconds=SECONDS):
 def quick(seconds=2.0):
     """Two short scenes for the test suite (seconds, not minutes): where the systems help and where they fail."""
     everything = scenes(TUNING, seconds)
-    keep = ("free field", "faulty microphone")
+    keep = ("free field", "dead microphone")
     return [next(s for s in everything if s[0] == family) for family in keep]
