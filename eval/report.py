@@ -99,7 +99,8 @@ def patterns_of(chosen, quick):
     for s in chosen:
         if s.key in ENGINES and not systems.missing(s):
             probe = scene.Scene(rate=PATTERN_RATE)  # the target straight ahead, the default spacing
-            out[s.name] = beampattern.measure(PATTERN_RATE, lambda m, s=s: systems.run(s, m, probe)[0], angles)
+            out[s.name] = beampattern.measure(PATTERN_RATE, lambda m, s=s: systems.run(s, m, probe)[0],
+                                              angles)
     return out
 
 
@@ -110,9 +111,11 @@ th{background:#eee}td.n{text-align:right}img{max-width:100%}audio{height:28px;wi
 .players{display:flex;flex-wrap:wrap;gap:4px 18px}.players div{font-size:13px}"""
 
 # Tells a checker whether every image loaded (eval.check_page reads it from the rendered page).
-IMAGE_CHECK = """<script>window.addEventListener("load",function(){var i=Array.from(document.images),
-b=i.filter(function(x){return !(x.complete&&x.naturalWidth>0)}).map(function(x){return x.getAttribute("src")});
-document.body.setAttribute("data-images",i.length+" images, "+b.length+" broken"+(b.length?": "+b.join(" "):""));
+IMAGE_CHECK = """<script>window.addEventListener("load", function () {
+  var all = Array.from(document.images), broken = all.filter(function (x) {
+    return !(x.complete && x.naturalWidth > 0); }).map(function (x) { return x.getAttribute("src"); });
+  document.body.setAttribute("data-images", all.length + " images, " + broken.length + " broken"
+    + (broken.length ? ": " + broken.join(" ") : ""));
 });</script>"""
 
 
@@ -122,14 +125,14 @@ def _scene_section(row, chosen, names):
         label = html.escape(names.get(key, "microphone 0 (input)"))
         if key in row["results"]:
             r, d = row["results"][key], row["over_mic0"][key]
-            s_rows.append(f"<tr><td>{label}</td><td class=n>{r['si_sdr']:.2f}</td><td class=n>{d['si_sdr']:+.2f}"
-                          f"</td><td class=n>{r['stoi']:.3f}</td><td class=n>{d['stoi']:+.3f}</td>"
-                          f"<td class=n>{r['lag']}</td></tr>")
+            cells = (f"{r['si_sdr']:.2f}", f"{d['si_sdr']:+.2f}", f"{r['stoi']:.3f}", f"{d['stoi']:+.3f}",
+                     f"{r['lag']}")
+            s_rows.append(f"<tr><td>{label}</td>" + "".join(f"<td class=n>{c}</td>" for c in cells) + "</tr>")
         else:
             s_rows.append(f"<tr><td>{label}</td><td colspan=5 class=note>not run: "
                           f"{html.escape(row['skipped'].get(key, ''))}</td></tr>")
-    players = "".join(f'<div>{html.escape(label)}<br><audio controls preload="none" src="{row["files"][key]}">'
-                      "</audio></div>"
+    players = "".join(f'<div>{html.escape(label)}<br>'
+                      f'<audio controls preload="none" src="{row["files"][key]}"></audio></div>'
                       for key, label in [("input", "input (stereo)"), ("target", "clean target")]
                       + [(s.key, s.name) for s in chosen] if key in row["files"])
     return (f'<section><h3>{html.escape(row["name"])}</h3><p>{html.escape(row["family"])}, '
@@ -228,7 +231,8 @@ def main(argv=None):
     with open(os.path.join(args.out, "summary.md"), "w", encoding="utf-8") as f:
         f.write(block)
     with open(os.path.join(args.out, "results.json"), "w", encoding="utf-8") as f:
-        json.dump({"rows": rows, "beam_patterns": patterns, "real_time": factors, "absent": absent}, f, indent=1)
+        json.dump({"rows": rows, "beam_patterns": patterns, "real_time": factors, "absent": absent}, f,
+                  indent=1)
     write_html(os.path.join(args.out, "index.html"), rows, chosen, absent, patterns, factors,
                "quick" if args.quick else "report", timing)
     if args.readme:

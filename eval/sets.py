@@ -63,7 +63,8 @@ def scenes(choices, seconds=SECONDS):
     a1, a2, a3 = choices.angles
     low, mid, high = choices.snrs
     out = [
-        ("free field", f"interfering talker at {a1:g}°, {mid:g} dB", make(interferers=(talker(a1),), snr=mid)),
+        ("free field", f"interfering talker at {a1:g}°, {mid:g} dB",
+         make(interferers=(talker(a1),), snr=mid)),
         ("free field", f"white noise at {a2:g}°, {low:g} dB",
          make(interferers=(scene.Source("white", a2),), snr=low)),
         ("free field", f"pink noise at {a3:g}°, {high:g} dB",
@@ -86,7 +87,8 @@ def scenes(choices, seconds=SECONDS):
          make(interferers=(scene.Source("pink", None), talker(a1)), snr=mid)),
     ]
     for gain, delay in choices.mismatches:
-        out.append(("capsule mismatch", f"mic 1 {gain:+g} dB, {delay:+g} sample, interfering talker at {a1:g}°",
+        out.append(("capsule mismatch",
+                    f"mic 1 {gain:+g} dB, {delay:+g} sample, interfering talker at {a1:g}°",
                     make(interferers=(talker(a1),), snr=mid, mismatch=(gain, delay))))
     start, end = choices.moving
     out += [
@@ -113,7 +115,7 @@ def scenes(choices, seconds=SECONDS):
 
 
 def quick(seconds=2.0):
-    """Two short scenes for the test suite (seconds, not minutes): where the systems help and where they fail."""
+    """Two short scenes for the test suite (seconds, not minutes): systems help on one, fail on the other."""
     everything = scenes(TUNING, seconds)
     keep = ("free field", "dead microphone")
     return [next(s for s in everything if s[0] == family) for family in keep]

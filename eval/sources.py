@@ -106,7 +106,8 @@ RECORDING_GROUPS = {"front": ("Front_Left", "Front_Center", "Front_Right"),
 
 def recordings_missing():
     """Why the recorded voices cannot be used here, or None."""
-    if all(os.path.exists(os.path.join(RECORDINGS_DIR, f"{c}.wav")) for g in RECORDING_GROUPS.values() for c in g):
+    clips = [c for group in RECORDING_GROUPS.values() for c in group]
+    if all(os.path.exists(os.path.join(RECORDINGS_DIR, f"{c}.wav")) for c in clips):
         return None
     return f"recorded voices not found in {RECORDINGS_DIR} (Debian package alsa-utils)"
 
@@ -121,4 +122,5 @@ def _recorded(clip):
 def recorded_speech(n, rate, group, rng):
     """n samples of the recorded clips of a group, in an order drawn from rng, with pauses."""
     clips = RECORDING_GROUPS[group]
-    return _read_out(n, rate, rng, (_recorded(clips[i]) for i in itertools.cycle(rng.permutation(len(clips)))))
+    order = itertools.cycle(rng.permutation(len(clips)))
+    return _read_out(n, rate, rng, (_recorded(clips[i]) for i in order))

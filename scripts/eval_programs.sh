@@ -7,5 +7,6 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 for target in pcmbeam micbeam webrtc_beam speex_denoise; do
-  cmake --build build -j"$(nproc)" --target "$target" >/dev/null || echo "$target not built: left out of the evaluation"
+  cmake --build build -j"$(nproc)" --target "$target" >/dev/null ||
+    echo "$target not built: left out of the evaluation"
 done

@@ -29,8 +29,8 @@ class SceneTest(unittest.TestCase):
         for spacing, angle in itertools.product((0.05, 0.2), (-90.0, -25.0, 0.0, 10.0, 45.0, 90.0)):
             with self.subTest(spacing=spacing, angle=angle):
                 x = lone_noise(spacing, angle, "white", 2.0)
-                self.assertAlmostEqual(delay_of_mic1(x), spacing * np.sin(np.radians(angle)) / audio.SOUND_SPEED,
-                                       delta=2e-7)
+                expected = spacing * np.sin(np.radians(angle)) / audio.SOUND_SPEED
+                self.assertAlmostEqual(delay_of_mic1(x), expected, delta=2e-7)
 
     def test_moving_source_is_at_its_interpolated_angle_at_a_given_time(self):
         spacing, seconds = 0.2, 4.0
@@ -41,8 +41,8 @@ class SceneTest(unittest.TestCase):
             w = x[int(t * RATE) - half:int(t * RATE) + half]
             c = np.fft.irfft(np.fft.rfft(w[:, 1]) * np.conj(np.fft.rfft(w[:, 0])), len(w) * finer)
             lag = np.argmax(np.concatenate([c[-half * finer:], c[:half * finer]])) - half * finer
-            self.assertAlmostEqual(lag / finer / RATE, spacing * np.sin(np.radians(angle)) / audio.SOUND_SPEED,
-                                   delta=4e-6, msg=t)  # 4 us: the angle within about 1 degree
+            expected = spacing * np.sin(np.radians(angle)) / audio.SOUND_SPEED
+            self.assertAlmostEqual(lag / finer / RATE, expected, delta=4e-6, msg=t)  # 4 us: about 1 degree
 
     def test_capsule_mismatch_and_faults_act_on_microphone_1_as_stated(self):
         def broadside(**fields):
@@ -57,7 +57,7 @@ class SceneTest(unittest.TestCase):
         self.assertFalse(np.any(dead[:, 1]))
         for x in (dead, clipped):
             np.testing.assert_array_equal(x[:, 0], clean[:, 0])
-        self.assertGreater(np.mean(np.abs(clipped[:, 1]) >= 1.0), 0.5)  # hard clipping: most samples at the rails
+        self.assertGreater(np.mean(np.abs(clipped[:, 1]) >= 1.0), 0.5)  # hard: most samples at the rails
 
     def test_off_axis_rooms_of_both_sets_decay_at_their_rt60_and_the_sets_share_no_scene(self):
         for choices in sets.SETS.values():
