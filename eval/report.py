@@ -64,8 +64,10 @@ def verdict(rows, system):
     helps = ("improves on" if level > LEVEL_DB else "does worse than" if level < -LEVEL_DB
              else "is about level with")
     sentence = (f"**{system.name}**: {helps} microphone 0 (median {overall['si_sdr']:+.1f} dB SI-SDR, "
-                f"{overall['stoi']:+.3f} STOI) and beats the WebRTC beamformer on {wins} of {count} scenes "
-                f"(median {median:+.1f} dB)")
+                f"{overall['stoi']:+.3f} STOI)")
+    if not count:
+        return sentence + "; the WebRTC beamformer was not built, so they were not compared."
+    sentence += f" and beats the WebRTC beamformer on {wins} of {count} scenes (median {median:+.1f} dB)"
     if losing:
         return sentence + f"; it loses to that beamformer on {', '.join(losing)}."
     return sentence + "; it loses to that beamformer on no scene family."

@@ -69,8 +69,10 @@ def scenes(choices, seconds=SECONDS):
          make(interferers=(scene.Source("white", a2),), snr=low)),
         ("free field", f"pink noise at {a3:g}°, {high:g} dB",
          make(interferers=(scene.Source("pink", a3),), snr=high)),
-        ("48 kHz", f"interfering talker at {a2:g}°, {mid:g} dB, 48 kHz",
+        ("8 and 48 kHz", f"interfering talker at {a2:g}°, {mid:g} dB, 48 kHz",
          make(rate=48000, interferers=(talker(a2),), snr=mid)),
+        ("8 and 48 kHz", f"white noise at {a1:g}°, {high:g} dB, 8 kHz",
+         make(rate=8000, interferers=(scene.Source("white", a1),), snr=high)),
     ]
     for rt60, dims, centre, distance, angle in choices.rooms:
         out.append(("off-axis room", f"room RT60 {rt60:g} s, talker {distance:g} m, interfering talker "
