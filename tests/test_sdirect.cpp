@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <math.h>
 
-#include <algorithm>
 #include <complex>
 #include <cstring>
 #include <memory>
