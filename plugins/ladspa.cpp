@@ -11,15 +11,19 @@ const unsigned long kUniqueId = 5281;
 
 LADSPA_PortDescriptor Kind(TPlugPortKind kind) {
   switch (kind) {
-    case kAudioIn: return LADSPA_PORT_AUDIO | LADSPA_PORT_INPUT;
-    case kAudioOut: return LADSPA_PORT_AUDIO | LADSPA_PORT_OUTPUT;
-    case kControlIn: return LADSPA_PORT_CONTROL | LADSPA_PORT_INPUT;
-    default: return LADSPA_PORT_CONTROL | LADSPA_PORT_OUTPUT;
+    case kAudioIn:
+      return LADSPA_PORT_AUDIO | LADSPA_PORT_INPUT;
+    case kAudioOut:
+      return LADSPA_PORT_AUDIO | LADSPA_PORT_OUTPUT;
+    case kControlIn:
+      return LADSPA_PORT_CONTROL | LADSPA_PORT_INPUT;
+    default:
+      return LADSPA_PORT_CONTROL | LADSPA_PORT_OUTPUT;
   }
 }
 
 const LADSPA_PortRangeHintDescriptor kDefaultHints[] = {0, LADSPA_HINT_DEFAULT_0, LADSPA_HINT_DEFAULT_LOW,
-                                                         LADSPA_HINT_DEFAULT_MIDDLE, LADSPA_HINT_DEFAULT_HIGH};
+                                                        LADSPA_HINT_DEFAULT_MIDDLE, LADSPA_HINT_DEFAULT_HIGH};
 
 // Output controls have defaults too: some hosts ask a value for every
 // control port.
@@ -75,7 +79,8 @@ struct TLadspa {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) const LADSPA_Descriptor* ladspa_descriptor(unsigned long index) {
+extern "C" __attribute__((visibility("default"))) const LADSPA_Descriptor* ladspa_descriptor(
+    unsigned long index) {
   static const TLadspa plugin;
   return index == 0 ? &plugin.descriptor : nullptr;
 }

@@ -19,8 +19,8 @@ void Run(LV2_Handle h, uint32_t frames) { Plug_Run((TPlug*)h, frames); }
 void Cleanup(LV2_Handle h) { Plug_Delete((TPlug*)h); }
 const void* ExtensionData(const char*) { return nullptr; }
 
-const LV2_Descriptor kDescriptor = {DUET_LV2_URI, Instantiate, Connect, Activate, Run, nullptr, Cleanup,
-                                    ExtensionData};
+const LV2_Descriptor kDescriptor = {DUET_LV2_URI, Instantiate, Connect, Activate,
+                                    Run,          nullptr,     Cleanup, ExtensionData};
 
 }  // namespace
 

@@ -24,19 +24,19 @@ struct TSettings {
 }  // namespace
 
 const TPlugPortInfo kPlugPorts[kPortCount] = {
-    {"mic0", "Microphone 0", kAudioIn, 0, 0, 0, false, false, kDefaultNone},
-    {"mic1", "Microphone 1", kAudioIn, 0, 0, 0, false, false, kDefaultNone},
-    {"out", "Output", kAudioOut, 0, 0, 0, false, false, kDefaultNone},
-    {"out_copy", "Output copy", kAudioOut, 0, 0, 0, false, false, kDefaultNone},
-    {"engine", "Engine (0 adaptive, 1 classic)", kControlIn, 0, 1, kEngineMvdr, true, false, kDefaultZero},
-    {"spacing", "Microphone spacing (m)", kControlIn, 0.01f, 0.25f, kUsual.distance, false, true, kDefaultMiddle},
-    {"angle", "Target angle (degrees)", kControlIn, -90, 90, kUsual.angle, false, false, kDefaultZero},
-    {"suppression", "Suppression (dB)", kControlIn, -60, 0, kUsual.suppression, false, false, kDefaultHigh},
-    {"speed", "Classic direction speed", kControlIn, 0.01f, 0.25f, kUsual.speed, false, false, kDefaultLow},
-    {"noise_rate", "Classic noise rate", kControlIn, 0.6f, 1, kUsual.noise_rate, false, false, kDefaultHigh},
-    {"musical", "Classic musical smoothing", kControlIn, 0.92f, 1, kUsual.musical, false, false, kDefaultHigh},
-    {"latency", "latency", kControlOut, 0, 0, 0, true, false, kDefaultZero},
-    {"status", "Status (0 pass-through, 1 adaptive, 2 classic)", kControlOut, 0, 2, 0, true, false, kDefaultZero},
+    {"Microphone 0", kAudioIn, 0, 0, 0, false, false, kDefaultNone},
+    {"Microphone 1", kAudioIn, 0, 0, 0, false, false, kDefaultNone},
+    {"Output", kAudioOut, 0, 0, 0, false, false, kDefaultNone},
+    {"Output copy", kAudioOut, 0, 0, 0, false, false, kDefaultNone},
+    {"Engine (0 adaptive, 1 classic)", kControlIn, 0, 1, kEngineMvdr, true, false, kDefaultZero},
+    {"Microphone spacing (m)", kControlIn, 0.01f, 0.25f, kUsual.distance, false, true, kDefaultMiddle},
+    {"Target angle (degrees)", kControlIn, -90, 90, kUsual.angle, false, false, kDefaultZero},
+    {"Suppression (dB)", kControlIn, -60, 0, kUsual.suppression, false, false, kDefaultHigh},
+    {"Classic direction speed", kControlIn, 0.01f, 0.25f, kUsual.speed, false, false, kDefaultLow},
+    {"Classic noise rate", kControlIn, 0.6f, 1, kUsual.noise_rate, false, false, kDefaultHigh},
+    {"Classic musical smoothing", kControlIn, 0.92f, 1, kUsual.musical, false, false, kDefaultHigh},
+    {"latency", kControlOut, 0, 0, 0, true, false, kDefaultZero},
+    {"Status (0 pass-through, 1 adaptive, 2 classic)", kControlOut, 0, 2, 0, true, false, kDefaultZero},
 };
 
 struct TPlug {
@@ -47,7 +47,7 @@ struct TPlug {
 
   TMicArray classic;
   unsigned char* mvdrMemory;
-  TMvdrArray* mvdr;  // laid inside mvdrMemory
+  TMvdrArray* mvdr;   // laid inside mvdrMemory
   TSettings applied;  // what the running engine uses
   uint32_t hops[kEngines];
   uint32_t latency;

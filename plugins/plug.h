@@ -42,7 +42,6 @@ enum TPlugPortKind { kAudioIn, kAudioOut, kControlIn, kControlOut };
 enum TPlugDefault { kDefaultNone, kDefaultZero, kDefaultLow, kDefaultMiddle, kDefaultHigh };
 
 struct TPlugPortInfo {
-  const char* symbol;  // LV2 symbol
   const char* name;
   TPlugPortKind kind;
   float low, high, value;  // range and default of a control
