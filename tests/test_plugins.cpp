@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <ladspa.h>
+#include <sys/stat.h>
 
 #include <random>
 #include <sstream>
@@ -249,6 +250,37 @@ TEST(Plugins, HostsReadTheDescriptions) {
     for (const std::string& line : c.expected)
       EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
   }
+}
+
+// A private PipeWire daemon (no devices, no session manager) loads the
+// filter-chain file shipped in the tree: the plugin takes every control the
+// file sets, and the virtual source appears.
+TEST(Plugins, PipewireMakesTheEnhancedMicrophone) {
+  if (!Installed("pipewire") || !Installed("pw-cli")) GTEST_SKIP() << "PipeWire is not installed";
+  const std::string dir = TempDir();
+  ASSERT_EQ(mkdir((dir + "/run").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir((dir + "/daemon.conf.d").c_str(), 0700), 0);
+  WriteFile(dir + "/daemon.conf",
+            "context.properties = { core.daemon = true core.name = pipewire-0 }\n"
+            "context.spa-libs = { audio.convert.* = audioconvert/libspa-audioconvert "
+            "support.* = support/libspa-support }\n"
+            "context.modules = [ { name = libpipewire-module-protocol-native } "
+            "{ name = libpipewire-module-client-node } { name = libpipewire-module-access } "
+            "{ name = libpipewire-module-metadata } { name = libpipewire-module-adapter } ]\n");
+  WriteFile(dir + "/daemon.conf.d/enhanced-mic.conf", ReadFile(DUET_PIPEWIRE_CONF));
+  // The daemon logs warnings and errors only; the listing waits for the
+  // source for up to five seconds.
+  const RunResult r =
+      Shell("export XDG_RUNTIME_DIR=" + dir + "/run LADSPA_PATH=" + kLadspaDir + "; " +
+            "PIPEWIRE_CONFIG_DIR=" + dir + " PIPEWIRE_DEBUG=2 timeout 30 pipewire -c daemon.conf " + "2>" +
+            dir + "/daemon.log & daemon=$!; for i in $(seq 50); do sleep 0.1; " +
+            "timeout 5 pw-cli ls Node >" + dir + "/nodes 2>/dev/null; " + "grep -q '\"enhanced_mic\"' " +
+            dir + "/nodes && break; done; kill $daemon; cat " + dir + "/nodes");
+  EXPECT_NE(r.out.find("node.name = \"enhanced_mic\"\n \t\tmedia.class = \"Audio/Source\""),
+            std::string::npos)
+      << r.out;
+  const std::string log = ReadFile(dir + "/daemon.log");
+  EXPECT_EQ(log.find("mod.filter-chain"), std::string::npos) << log;
 }
 
 // Blocks of random lengths give the output of one long block, also when the
