@@ -65,9 +65,13 @@ struct TPlug {
   float* delay;
   uint32_t delayLength;
   uint32_t delayHead;
-  // A restart waits for one hop of output faded to silence.
+  // A restart waits for one hop of output faded to silence; the new engine
+  // is muted until its first output reaches the host and then faded in
+  // over one of its hops.
   bool fading;
   uint32_t fadeLeft;
+  uint32_t muteLeft;
+  uint32_t fadeInLeft;
 };
 
 namespace {
@@ -93,8 +97,9 @@ void InitEngine(TPlug* it, const TSettings& s) {
     it->mvdr = MvdrArray_Init(it->mvdrMemory, it->rate, t.distance, t.angle, t.suppression);
 }
 
-// A fresh engine at a hop boundary, with every buffer silent.
-void Start(TPlug* it, const TSettings& s) {
+// A fresh engine at a hop boundary, with every buffer silent; faded in
+// when it replaces a running one.
+void Start(TPlug* it, const TSettings& s, bool fadeIn) {
   InitEngine(it, s);
   it->hop = EngineHop(it);
   it->filled = 0;
@@ -104,6 +109,8 @@ void Start(TPlug* it, const TSettings& s) {
   it->delayHead = 0;
   std::fill(it->delay, it->delay + it->latency, 0.0f);
   it->fading = false;
+  it->muteLeft = fadeIn ? it->latency : 0;
+  it->fadeInLeft = fadeIn ? it->hop : 0;
 }
 
 // A control's value inside its port's range; the default when unconnected
@@ -158,12 +165,12 @@ void ProcessHop(TPlug* it) {
   for (uint32_t i = 0; i < it->hop; i++) it->out[i] = micarray::FromInt16<float>(it->pcmOut[i]);
 }
 
-// One full hop of input. A change the engine cannot take first fades the
-// output out over the next hop (the old engine still running), then starts
-// the new engine, which begins from silence itself: no click either way.
+// One full hop of input. A change the engine cannot take fades the output
+// out over the next hop (the old engine still running), then starts the new
+// engine, which is faded in: no click either way.
 void Step(TPlug* it, const TSettings& wanted) {
   if (it->fading) {
-    Start(it, wanted);
+    Start(it, wanted, true);
     return;
   }
   if (NeedsRestart(it, wanted)) {
@@ -177,7 +184,7 @@ void Step(TPlug* it, const TSettings& wanted) {
 }
 
 // An output sample on its way to the host: delayed by delayLength, and
-// faded while a restart waits.
+// faded around a restart.
 float Emit(TPlug* it, float x) {
   if (it->delayLength > 0) {
     float* slot = it->delay + it->delayHead;
@@ -186,9 +193,19 @@ float Emit(TPlug* it, float x) {
     it->delayHead = it->delayHead + 1 == it->delayLength ? 0 : it->delayHead + 1;
     x = y;
   }
-  if (!it->fading) return x;
-  if (it->fadeLeft > 0) it->fadeLeft--;
-  return x * (float)it->fadeLeft / (float)it->hop;
+  if (it->fading) {
+    if (it->fadeLeft > 0) it->fadeLeft--;
+    return x * (float)it->fadeLeft / (float)it->hop;
+  }
+  if (it->muteLeft > 0) {
+    it->muteLeft--;
+    return 0.0f;
+  }
+  if (it->fadeInLeft > 0) {
+    it->fadeInLeft--;
+    return x * (float)(it->hop - it->fadeInLeft) / (float)it->hop;
+  }
+  return x;
 }
 
 void Report(TPlug* it, uint32_t frames, TPlugStatus status) {
@@ -262,7 +279,7 @@ void Plug_Run(TPlug* it, uint32_t frames) {
   }
   const TSettings wanted = Wanted(it);
   if (it->restart) {
-    Start(it, wanted);
+    Start(it, wanted, false);
     it->restart = false;
   }
   // Each input is read before the output at its place is written: hosts may

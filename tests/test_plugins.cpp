@@ -7,6 +7,7 @@
 #include <ladspa.h>
 #include <sys/stat.h>
 
+#include <cmath>
 #include <random>
 #include <sstream>
 
@@ -56,17 +57,25 @@ class Ladspa {
   }
   ~Ladspa() { dlclose(lib_); }
 
+  // A control port's new value from a frame on (from the first block that
+  // starts there or later).
+  struct TChange {
+    size_t frame;
+    uint32_t port;
+    float value;
+  };
   // Runs stereo (16-bit interleaved) through a fresh instance in blocks of
   // the given lengths, repeated; mono receives the output. With inPlace the
-  // output overwrites microphone 0's buffer. Returns the output copy's
-  // difference from the output (none expected), and the control outputs.
+  // output overwrites microphone 0's buffer. Returns the output, whether the
+  // output copy equals it, and the control outputs at the end.
   struct TRun {
     std::vector<float> mono;
     bool copyEqual = true;
     float latency = -1, status = -1;
   };
   TRun Run(const TTuning& t, unsigned rate, const std::vector<int16_t>& stereo,
-           const std::vector<size_t>& blocks, bool inPlace = false) const {
+           const std::vector<size_t>& blocks, bool inPlace = false,
+           const std::vector<TChange>& changes = {}) const {
     const size_t frames = stereo.size() / 2;
     std::vector<float> mic0(frames), mic1(frames), copy(frames);
     for (size_t k = 0; k < frames; k++) {
@@ -82,6 +91,8 @@ class Ladspa {
     descriptor_->activate(h);
     float* out = inPlace ? mic0.data() : r.mono.data();
     for (size_t done = 0, b = 0; done < frames; b++) {
+      for (const TChange& c : changes)
+        if (c.frame <= done) controls[c.port] = c.value;
       const size_t n = std::min(blocks[b % blocks.size()], frames - done);
       descriptor_->connect_port(h, kPortMic0, &mic0[done]);
       descriptor_->connect_port(h, kPortMic1, &mic1[done]);
@@ -304,6 +315,34 @@ TEST(Plugins, AnyBlockLengthsGiveTheSameOutput) {
       EXPECT_EQ(pieces.latency, whole.latency);
     }
   }
+}
+
+// Every kind of control change on a steady tone: retunes, restarts of the
+// classic engine and engine switches fade without a step steeper than the
+// tone's own, and the last engine plays the tone.
+TEST(Plugins, ControlChangesDoNotClick) {
+  const unsigned rate = 16000;
+  const double kTone = 440, kAmplitude = 16384, kSeconds = 3.0, kSlack = 1.05;
+  std::vector<int16_t> stereo(2 * (size_t)(kSeconds * rate));
+  for (size_t k = 0; k < stereo.size(); k++)
+    stereo[k] = (int16_t)std::lround(kAmplitude * std::sin(2 * M_PI * kTone * (double)(k / 2) / rate));
+  const size_t second = rate;
+  const std::vector<Ladspa::TChange> changes = {{second / 2, kPortEngine, kEngineClassic},
+                                                {second, kPortSpeed, 0.1f},
+                                                {5 * second / 4, kPortSuppression, -30},
+                                                {3 * second / 2, kPortEngine, kEngineMvdr},
+                                                {2 * second, kPortAngle, 20},
+                                                {5 * second / 2, kPortDistance, 0.06f}};
+  const Ladspa::TRun r = Ladspa().Run(kAdaptive, rate, stereo, {256}, false, changes);
+  EXPECT_EQ(r.status, kStatusMvdr);
+  const double toneStep = 2 * kAmplitude / micarray::kFullScale * std::sin(M_PI * kTone / rate);
+  float steepest = 0, lastPeak = 0;
+  for (size_t k = 1; k < r.mono.size(); k++)
+    steepest = std::max(steepest, std::fabs(r.mono[k] - r.mono[k - 1]));
+  for (size_t k = r.mono.size() - second / 4; k < r.mono.size(); k++)
+    lastPeak = std::max(lastPeak, r.mono[k]);
+  EXPECT_LE(steepest, kSlack * toneStep);
+  EXPECT_GT(lastPeak, kAmplitude / micarray::kFullScale / kSlack);
 }
 
 // Rates the engines do not run: microphone 0 as it is, no latency, and the
