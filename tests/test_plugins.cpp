@@ -23,11 +23,11 @@ const std::string kLv2Uri = DUET_LV2_URI;
 const double kSceneSeconds = 2.0;
 const int kHostLsb = 1;  // hosts round floats to 16 bits their own way
 
-// The tuning of a run, in the order of the control ports.
+// The tuning of a run: the control ports' values in port order (engine,
+// spacing, angle, suppression, speed, noise rate, musical).
 struct TTuning {
   const char* engine;
-  float values[kPortMusical - kPortEngine +
-               1];  // engine, spacing, angle, suppression, speed, noise rate, musical
+  float values[kPortMusical - kPortEngine + 1];
   unsigned rate;
 };
 // Away from the defaults; the classic engine at a rate where it runs later
@@ -152,10 +152,8 @@ std::string GstCommand(const char* element, const char* const* properties, const
                     " ! wavparse ! audioconvert ! audio/x-raw,format=F32LE,channels=2 ! " + element;
   for (size_t i = 0; i < std::size(kLv2Symbols); i++)
     cmd += std::string(" ") + properties[i] + "=" + Number(t.values[i]);
-  return cmd +
-         " ! audioconvert dithering=none noise-shaping=none ! audio/x-raw,format=S16LE ! wavenc ! filesink "
-         "location=" +
-         out;
+  return cmd + " ! audioconvert dithering=none noise-shaping=none ! audio/x-raw,format=S16LE" +
+         " ! wavenc ! filesink location=" + out;
 }
 
 const char kGstLadspa[] = "ladspa-duet-beam-so-duet-beam";
@@ -166,7 +164,7 @@ const char* const kGstLadspaProperties[] = {"engine",
                                             "suppression",
                                             "classic-direction-speed",
                                             "classic-noise-rate",
-                                            "classic-musical-smoothing"};
+                                            "classic-musical-smoothing"};  // from the port names
 const char* const kGstLv2Properties[] = {"engine", "spacing",    "angle",  "suppression",
                                          "speed",  "noise-rate", "musical"};
 
@@ -282,11 +280,11 @@ TEST(Plugins, PipewireMakesTheEnhancedMicrophone) {
   // The daemon logs warnings and errors only; the listing waits for the
   // source for up to five seconds.
   const RunResult r =
-      Shell("export XDG_RUNTIME_DIR=" + dir + "/run LADSPA_PATH=" + kLadspaDir + "; " +
-            "PIPEWIRE_CONFIG_DIR=" + dir + " PIPEWIRE_DEBUG=2 timeout 30 pipewire -c daemon.conf " + "2>" +
-            dir + "/daemon.log & daemon=$!; for i in $(seq 50); do sleep 0.1; " +
-            "timeout 5 pw-cli ls Node >" + dir + "/nodes 2>/dev/null; " + "grep -q '\"enhanced_mic\"' " +
-            dir + "/nodes && break; done; kill $daemon; cat " + dir + "/nodes");
+      Shell("cd " + dir + "; export XDG_RUNTIME_DIR=" + dir + "/run LADSPA_PATH=" + kLadspaDir +
+            "; PIPEWIRE_CONFIG_DIR=" + dir +
+            " PIPEWIRE_DEBUG=2 timeout 30 pipewire -c daemon.conf 2>daemon.log & daemon=$!; " +
+            "for i in $(seq 50); do sleep 0.1; timeout 5 pw-cli ls Node >nodes 2>/dev/null; " +
+            "grep -q '\"enhanced_mic\"' nodes && break; done; kill $daemon; cat nodes");
   EXPECT_NE(r.out.find("node.name = \"enhanced_mic\"\n \t\tmedia.class = \"Audio/Source\""),
             std::string::npos)
       << r.out;
