@@ -98,7 +98,8 @@ void InitEngine(TPlug* it, const TSettings& s) {
 }
 
 // A fresh engine at a hop boundary, with every buffer silent; faded in
-// when it replaces a running one.
+// when it replaces a running one. The engines' hops and delays depend on the
+// rate alone, so `latency` (found at instantiation) covers every path.
 void Start(TPlug* it, const TSettings& s, bool fadeIn) {
   InitEngine(it, s);
   it->hop = EngineHop(it);
