@@ -10,6 +10,9 @@ packages=(cmake g++ make python3 googletest libgtest-dev libbenchmark-dev libfft
           # g++-multilib metapackage, which Debian declares in conflict with the ARM64
           # cross compiler); clang's libFuzzer for fuzz/
           qemu-user g++-12-multilib g++-aarch64-linux-gnu clang-14 libclang-rt-14-dev
+          # the plugins' headers, and the hosts that run them in the tests
+          ladspa-sdk lv2-dev lilv-utils sox gstreamer1.0-tools gstreamer1.0-plugins-base
+          gstreamer1.0-plugins-good gstreamer1.0-plugins-bad pipewire pipewire-bin
           # the evaluation's peers, its recorded voices and the browser that checks its page
           libwebrtc-audio-processing-dev libspeexdsp-dev alsa-utils chromium)
 missing=()
