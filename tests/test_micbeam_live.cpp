@@ -1,0 +1,187 @@
+// micbeam --live without sound hardware: a JACK server with its dummy driver
+// keeps real time, and ALSA (configured through ALSA_CONFIG_PATH) offers a
+// capture device whose samples its file plugin replaces with a known
+// recording, and a playback device on the same server. Whatever stops a run,
+// its file must be the offline micbeam output of the part that was captured.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include "audio_files.h"
+
+namespace {
+
+const uint32_t kRate = 16000;
+const double kRecordingSeconds = 10.0;  // longer than any run
+const double kRunSeconds = 1.5;
+const unsigned kServerWait = 10;        // seconds for a server to come up
+
+// Capture: the file plugin reads the recording in step with the server's
+// capture ports (through plug, since the server's samples are floats).
+// PortAudio's ALSA enumeration needs a "default" device among the others.
+std::string AlsaConfig(const std::string& recording) {
+  return "pcm.micin { type file file \"/dev/null\" infile \"" + recording +
+         "\" format \"raw\" slave.pcm { type plug slave.pcm \"server\" } }\n"
+         "pcm.speaker { type jack playback_ports { 0 system:playback_1 1 system:playback_2 } }\n"
+         "pcm.server { type jack capture_ports { 0 system:capture_1 1 system:capture_2 } }\n"
+         "pcm.default { type null }\n";
+}
+
+pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) _exit(127);
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+int Wait(pid_t pid) {
+  int st = 0;
+  waitpid(pid, &st, 0);
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+// A dummy JACK server at kRate under its own name, ready when this returns.
+pid_t StartServer(const std::string& name) {
+  const pid_t pid = Spawn({"jackd", "-n", name, "--no-realtime", "-d", "dummy", "-r", std::to_string(kRate),
+                           "-C", "2", "-P", "2"},
+                          "/dev/null", "/dev/null");
+  const std::string wait = "jack_wait -s " + name + " -w -t " + std::to_string(kServerWait) + " >/dev/null 2>&1";
+  if (system(wait.c_str()) != 0) throw std::runtime_error("the JACK server " + name + " did not start");
+  return pid;
+}
+
+class Live : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (system("command -v jackd >/dev/null && command -v jack_wait >/dev/null") != 0) return;
+    dir = TempDir();
+    recording = Scene(kRate, kRecordingSeconds);
+    WritePcm(dir + "/mics.raw", recording);
+    WriteFile(dir + "/asound.conf", AlsaConfig(dir + "/mics.raw"));
+    setenv("ALSA_CONFIG_PATH", (dir + "/asound.conf").c_str(), 1);
+    server = "micbeam_test_" + std::to_string(getpid());
+    setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+    jackd = StartServer(server);
+  }
+  static void TearDownTestSuite() {
+    if (!jackd) return;
+    kill(jackd, SIGTERM);
+    Wait(jackd);
+  }
+  void SetUp() override {
+    if (!jackd) GTEST_SKIP() << "needs jackd and jack_wait (Debian's jackd2)";
+  }
+
+  // micbeam with args; after `after` seconds, `signal` goes to `target`
+  // (micbeam itself when 0).
+  static Ran RunLive(const std::vector<std::string>& args, double after, int signal, pid_t target = 0) {
+    std::vector<std::string> argv = {MICBEAM_EXE};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const pid_t pid = Spawn(argv, dir + "/.stdout", dir + "/.stderr");
+    usleep((useconds_t)(after * 1e6));
+    kill(target ? target : pid, signal);
+    const int status = Wait(pid);
+    return Ran{status, ReadFile(dir + "/.stdout"), ReadFile(dir + "/.stderr")};
+  }
+
+  // The live file holds the offline output of the recording's first frames:
+  // as many as the file holds samples (aligned), byte for byte.
+  static void ExpectOffline(const std::string& live, const std::vector<std::string>& engine) {
+    const Audio out = ReadAudio(live);
+    ASSERT_EQ(out.rate, (int)kRate);
+    ASSERT_GT(out.samples.size(), 0u);
+    const std::vector<int16_t> captured(recording.begin(), recording.begin() + 2 * (long)out.samples.size());
+    WriteAudio(dir + "/captured.wav", kWav16, kRate, 2, captured);
+    std::vector<std::string> args = engine;
+    args.insert(args.end(), {dir + "/captured.wav", "-o", dir + "/offline.wav"});
+    ASSERT_EQ(RunMicbeam(dir, args).status, 0);
+    EXPECT_TRUE(ReadFile(live) == ReadFile(dir + "/offline.wav"));
+  }
+
+  static std::string dir, server;
+  static std::vector<int16_t> recording;
+  static pid_t jackd;
+};
+
+std::string Live::dir, Live::server;
+std::vector<int16_t> Live::recording;
+pid_t Live::jackd = 0;
+
+TEST_F(Live, ListsTheVirtualDevicesAndRefusesAnUnknownOne) {
+  const Ran list = RunMicbeam(dir, {"--list-devices"});
+  EXPECT_EQ(list.status, 0);
+  EXPECT_NE(list.out.find("micin (ALSA)  in "), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("speaker (ALSA)  in "), std::string::npos) << list.out;
+  const Ran unknown = RunMicbeam(dir, {"--live", "--input-device", "nowhere", "-o", dir + "/x.wav"});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.err.find("no input device nowhere"), std::string::npos) << unknown.err;
+  EXPECT_FALSE(FileExists(dir + "/x.wav"));
+}
+
+struct DurationCase {
+  std::vector<std::string> engine;
+  std::vector<std::string> extra;  // playback, alignment
+  size_t samples;                  // in the file
+};
+
+class LiveDuration : public Live, public ::testing::WithParamInterface<DurationCase> {};
+
+// A run of --duration on a terminal: the status line, then the offline output
+// of exactly that much of the recording.
+TEST_P(LiveDuration, FileEqualsTheOfflineOutput) {
+  const DurationCase& c = GetParam();
+  const std::string live = dir + "/duration.wav";
+  std::vector<std::string> args = c.engine;
+  args.insert(args.end(), {"--live", "--input-device", "micin", "--duration", std::to_string(kRunSeconds),
+                           "-o", live});
+  args.insert(args.end(), c.extra.begin(), c.extra.end());
+  const Ran r = RunMicbeam(dir, args, "/dev/null", true);
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(::testing::internal::RE::PartialMatch(
+      r.out, ::testing::internal::RE("mics +-?[0-9.]+ +-?[0-9.]+ dBFS  out +-?[0-9.]+ dBFS  overruns [0-9]+  "
+                                     "underruns [0-9]+  latency [0-9]+ ms \\(device [0-9]+ \\+ engine [0-9]+\\)")))
+      << r.out;
+  EXPECT_EQ(ReadAudio(live).samples.size(), c.samples);
+  std::vector<std::string> offline = c.engine;
+  if (c.extra.back() == "--no-align") offline.push_back("--no-align");
+  ExpectOffline(live, offline);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Micbeam, LiveDuration,
+    ::testing::Values(DurationCase{{"--engine", "classic"}, {"--output-device", "speaker"}, 24000},
+                      // whole steps of the engine's own stream: 93 of 256
+                      DurationCase{{"--engine", "mvdr"}, {"--no-align"}, 23808}));
+
+// Ctrl-C, SIGTERM, or the server going away mid-run: the file holds what
+// was captured; only the device's failure is an error.
+TEST_F(Live, StoppedMidRunLeavesTheOfflineOutput) {
+  for (int signal : {SIGINT, SIGTERM}) {
+    const std::string live = dir + "/stopped.wav";
+    const Ran r = RunLive({"--engine", "classic", "--live", "--input-device", "micin", "--output-device",
+                           "speaker", "-o", live},
+                          kRunSeconds, signal);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    ExpectOffline(live, {"--engine", "classic"});
+  }
+  const std::string name = server + "_gone";
+  setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+  const std::string live = dir + "/gone.wav";
+  const pid_t gone = StartServer(name);
+  const Ran r = RunLive({"--engine", "classic", "--live", "--input-device", "micin", "-o", live}, kRunSeconds,
+                        SIGTERM, gone);
+  Wait(gone);
+  setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("micbeam: the input device stopped delivering audio"), std::string::npos) << r.err;
+  ExpectOffline(live, {"--engine", "classic"});
+}
+
+}  // namespace
