@@ -28,6 +28,7 @@ const double kRingSeconds = 2.0;                    // of audio in each ring
 const std::chrono::milliseconds kIdle(2);           // the worker's wait for more input
 const std::chrono::milliseconds kRedraw(200);       // status line refresh
 const std::chrono::milliseconds kStall(1000);       // no input this long: the device is gone
+const double kConversionBurst = 0.02;               // seconds the rate converters release at once
 const unsigned kMicrophones = 2;
 const unsigned kMaxOutputChannels = 2;              // the mono result goes to both sides
 const double kMillis = 1000.0;
@@ -255,10 +256,12 @@ bool Open(TLive* p, int* status) {
       return false;
   }
   p->stream.reset(new micarray::Stream(p->engineRate, o->tuning, o->align, o->engine));
-  // Playback starts once it holds what the engine gives at once (a step)
-  // and a device buffer, so that steps arriving in bursts play smoothly.
+  // Playback starts once it holds what the engine gives at once (a step),
+  // what the converters release at once, and a device buffer, so that
+  // output arriving in bursts plays smoothly.
   const micarray::Engine& e = p->stream->engine();
-  l->prime = e.step() * p->rate / p->engineRate + 1 + kFramesPerBuffer;
+  l->prime = (e.step() * p->rate + p->engineRate - 1) / p->engineRate + kFramesPerBuffer;
+  if (p->toEngine) l->prime += (size_t)(kConversionBurst * p->rate);
   p->deviceLatency = Pa_GetStreamInfo(p->input)->inputLatency;
   p->engineLatency = (double)e.delay() / p->engineRate;
   if (p->output) {
