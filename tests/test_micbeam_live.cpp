@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <regex>
+#include <thread>
 
 #include "audio_files.h"
+#include "ring.h"
 
 namespace {
 
@@ -184,6 +186,35 @@ TEST_F(Live, StoppedMidRunLeavesTheOfflineOutput) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("micbeam: the input device stopped delivering audio"), std::string::npos) << r.err;
   ExpectOffline(live, {"--engine", "classic"});
+}
+
+// Counting values through a small ring from another thread, in blocks of
+// varying sizes that wrap around its end: every value arrives once, in order;
+// a block is written whole or not at all.
+TEST(Ring, CarriesEveryValueInOrderAcrossThreads) {
+  const size_t kCapacity = 1000, kTotal = 100000, kLargestBlock = 997, kReadBlock = 613;
+  TRing ring;
+  Ring_Init(&ring, kCapacity);
+  std::thread producer([&] {
+    std::vector<int16_t> block;
+    for (size_t next = 0, n = 1; next < kTotal; next += block.size(), n = (7 * n + 3) % kLargestBlock + 1) {
+      block.clear();
+      for (size_t k = next; k < std::min(next + n, kTotal); k++) block.push_back((int16_t)k);
+      while (!Ring_Write(&ring, block.data(), block.size())) std::this_thread::yield();
+    }
+  });
+  std::vector<int16_t> got(kTotal);
+  for (size_t have = 0; have < kTotal;) {
+    const size_t taken = Ring_Read(&ring, &got[have], std::min(kReadBlock, kTotal - have));
+    if (!taken) std::this_thread::yield();
+    have += taken;
+  }
+  producer.join();
+  for (size_t k = 0; k < kTotal; k++) ASSERT_EQ(got[k], (int16_t)k) << k;
+  const std::vector<int16_t> full(kCapacity + 1, 0);
+  EXPECT_FALSE(Ring_Write(&ring, full.data(), kCapacity + 1));
+  EXPECT_TRUE(Ring_Write(&ring, full.data(), kCapacity));
+  EXPECT_EQ(Ring_Used(&ring), kCapacity);
 }
 
 }  // namespace
