@@ -127,7 +127,6 @@ struct TLive {
   uint64_t consumed;            // frames taken from the captured ring
   double deviceLatency;         // seconds, as the devices report it
   double engineLatency;         // seconds: the engine's delay and the playback's prime
-  std::chrono::steady_clock::time_point start;
   std::string error;
 };
 
@@ -325,8 +324,8 @@ void DrawStatus(TLive* p) {
   TLink* l = &p->link;
   const double seconds = (double)p->consumed / p->rate;
   const int minutes = (int)(seconds / kSecondsPerMinute);
-  // Carriage return and erase to the end of the line: redrawn in place.
   const double device = p->deviceLatency * kMillis, engine = p->engineLatency * kMillis;
+  // Carriage return and erase to the end of the line: redrawn in place.
   fprintf(stderr,
           "\rmics %s %s dBFS  out %s dBFS  overruns %llu  underruns %llu  latency %.0f ms "
           "(device %.0f + engine %.0f)  %d:%04.1f\033[K",
@@ -382,10 +381,11 @@ bool Finish(TLive* p, bool devicesOk) {
   const size_t left =
       p->options->duration > 0 ? 0 : Ring_Read(&p->link.captured, p->stereo.data(), p->stereo.size());
   p->consumed += left / kMicrophones;
-  bool ok = Process(p, left / kMicrophones, true);
-  ok = (!p->toFile || (ok && Sink_Commit(&p->sink, &p->error))) && ok;
+  const bool processed = Process(p, left / kMicrophones, true);
+  // What reached the file is kept even when the rest could not be processed.
+  const bool committed = !p->toFile || Sink_Commit(&p->sink, &p->error);
   if (p->output && devicesOk) Pa_StopStream(p->output);
-  return ok;
+  return processed && committed;
 }
 
 // After a device failed, closing can itself fail hard (the host API of a
@@ -420,6 +420,14 @@ int Live_ListDevices() {
 }
 
 int Live_Run(const TMicbeamOptions* options) {
+  // From the start, so that Ctrl-C while the devices open stops cleanly too.
+  // A second one ends the process at once, should stopping hang.
+  struct sigaction stop = {}, oldInt, oldTerm;
+  stop.sa_handler = OnStopSignal;
+  stop.sa_flags = SA_RESETHAND;
+  sigemptyset(&stop.sa_mask);
+  sigaction(SIGINT, &stop, &oldInt);
+  sigaction(SIGTERM, &stop, &oldTerm);
   TLive p;
   p.options = options;
   p.input = p.output = nullptr;
@@ -432,37 +440,28 @@ int Live_Run(const TMicbeamOptions* options) {
   l->playing = false;
   l->frames = l->overruns = l->underruns = 0;
   l->inPeak[0] = l->inPeak[1] = l->outPeak = 0;
-  if (!Initialize(&p.error)) {
-    fprintf(stderr, "micbeam: %s\n", p.error.c_str());
-    return kExitFailed;
-  }
   int status = kExitFailed;
   bool started = false, devicesOk = false;
+  const bool initialized = Initialize(&p.error);
   try {
-    started = Open(&p, &status);
+    started = initialized && Open(&p, &status);
     if (started) {
-      // A second Ctrl-C ends the process at once, should stopping hang.
-      struct sigaction stop = {}, oldInt, oldTerm;
-      stop.sa_handler = OnStopSignal;
-      stop.sa_flags = SA_RESETHAND;
-      sigemptyset(&stop.sa_mask);
-      sigaction(SIGINT, &stop, &oldInt);
-      sigaction(SIGTERM, &stop, &oldTerm);
-      p.start = std::chrono::steady_clock::now();
       PaError e = p.output ? Pa_StartStream(p.output) : paNoError;
       if (e == paNoError) e = Pa_StartStream(p.input);
-      devicesOk = e == paNoError && Loop(&p);
       if (e != paNoError) p.error = std::string("cannot start the devices: ") + Pa_GetErrorText(e);
+      devicesOk = e == paNoError && Loop(&p);
       const bool finished = Finish(&p, devicesOk);
       status = devicesOk && finished ? 0 : kExitFailed;
-      sigaction(SIGINT, &oldInt, nullptr);
-      sigaction(SIGTERM, &oldTerm, nullptr);
     }
   } catch (const std::exception& e) {
     p.error = e.what();
     status = kExitFailed;
   }
+  // A device that a stop signal interrupted while opening is no failure.
+  if (!started && stopSignal) status = 0;
   if (status != 0) fprintf(stderr, "micbeam: %s\n", p.error.c_str());
-  Close(&p, devicesOk || !started);
+  Close(&p, initialized && (devicesOk || !started));
+  sigaction(SIGINT, &oldInt, nullptr);
+  sigaction(SIGTERM, &oldTerm, nullptr);
   return status;
 }

@@ -18,7 +18,9 @@ namespace {
 const uint32_t kRate = 16000;
 const double kRecordingSeconds = 10.0;  // longer than any run
 const double kRunSeconds = 1.5;
-const unsigned kServerWait = 10;        // seconds for a server to come up
+const unsigned kServerWait = 10;        // seconds for a server or a client to come up
+const unsigned kPollsPerSecond = 20;
+const unsigned kMicrosPerSecond = 1000000;
 
 // Capture: the file plugin reads the recording in step with the server's
 // capture ports (through plug, since the server's samples are floats).
@@ -83,13 +85,16 @@ class Live : public ::testing::Test {
     if (!jackd) GTEST_SKIP() << "needs jackd and jack_wait (Debian's jackd2)";
   }
 
-  // micbeam with args; after `after` seconds, `signal` goes to `target`
-  // (micbeam itself when 0).
+  // micbeam with args; `after` seconds after it joined the server, `signal`
+  // goes to `target` (micbeam itself when 0).
   static Ran RunLive(const std::vector<std::string>& args, double after, int signal, pid_t target = 0) {
     std::vector<std::string> argv = {MICBEAM_EXE};
     argv.insert(argv.end(), args.begin(), args.end());
     const pid_t pid = Spawn(argv, dir + "/.stdout", dir + "/.stderr");
-    usleep((useconds_t)(after * 1e6));
+    const std::string joined = "jack_lsp 2>/dev/null | grep -qv '^system:'";  // ports of a client
+    for (unsigned k = 0; k < kServerWait * kPollsPerSecond && system(joined.c_str()) != 0; k++)
+      usleep(kMicrosPerSecond / kPollsPerSecond);
+    usleep((useconds_t)(after * kMicrosPerSecond));
     kill(target ? target : pid, signal);
     const int status = Wait(pid);
     return Ran{status, ReadFile(dir + "/.stdout"), ReadFile(dir + "/.stderr")};
