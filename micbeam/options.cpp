@@ -25,7 +25,10 @@ const char kFooter[] =
     "          w64 or raw, optionally with :16, :24, :32 or :float (default 16-bit PCM WAV).\n"
     "          Several inputs or a directory need -o DIR. An output is written beside its final\n"
     "          name and takes that name only when complete. - is standard input or output.\n"
-    "Exit:     0 when every file was enhanced, 1 when any failed, 2 for a refused command line.";
+    "Exit:     0 when every file was enhanced, 1 when any failed, 2 for a refused command line.\n"
+    "Live:     --live enhances two channels of an input device as they arrive, at the device's rate;\n"
+    "          Ctrl-C or SIGTERM ends the run with the file complete (status 0), a failing device\n"
+    "          with the file complete up to then (status 1).";
 
 // Help for each tuning value, in the order of micarray::kTuningRanges.
 const char* const kTuningHelp[] = {
@@ -127,6 +130,8 @@ int Options_Parse(TMicbeamOptions* it, int argc, char** argv) {
   }
   it->align = !noAlign;
   if (it->live && !it->inputs.empty()) return Refuse("--live takes no input files");
+  if (it->live && it->engineRate)
+    return Refuse("--engine-rate is for files; live output keeps the device's rate");
   if (!it->live && !it->listDevices) {
     if (it->inputs.empty()) return Refuse("inputs is required");
     if (it->output.empty()) return Refuse("--output is required");
