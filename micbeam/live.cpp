@@ -175,7 +175,7 @@ bool FindDevice(const std::string& request, bool input, PaDeviceIndex* found, st
       for (PaDeviceIndex i : partial) *error += " " + std::to_string(i) + " (" + DeviceName(i) + ")";
       return false;
     }
-    if (partial.size() == 1) *found = partial[0];
+    if (*found == paNoDevice && partial.size() == 1) *found = partial[0];
   }
   if (*found == paNoDevice || Channels(Pa_GetDeviceInfo(*found), input) == 0) {
     *error = "no " + std::string(kind) + " device " + (request.empty() ? "by default" : request) +

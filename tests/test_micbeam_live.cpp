@@ -25,9 +25,12 @@ const unsigned kMicrosPerSecond = 1000000;
 // Capture: the file plugin reads the recording in step with the server's
 // capture ports (through plug, since the server's samples are floats).
 // PortAudio's ALSA enumeration needs a "default" device among the others.
-std::string AlsaConfig(const std::string& recording) {
-  return "pcm.micin { type file file \"/dev/null\" infile \"" + recording +
-         "\" format \"raw\" slave.pcm { type plug slave.pcm \"server\" } }\n"
+std::string AlsaConfig(const std::string& dir) {
+  std::string capture;
+  for (const char* name : {"micin", "micin4"})
+    capture += "pcm." + std::string(name) + " { type file file \"/dev/null\" infile \"" + dir + "/" + name +
+               ".raw\" format \"raw\" slave.pcm { type plug slave.pcm \"server\" } }\n";
+  return capture +
          "pcm.speaker { type jack playback_ports { 0 system:playback_1 1 system:playback_2 } }\n"
          "pcm.server { type jack capture_ports { 0 system:capture_1 1 system:capture_2 } }\n"
          "pcm.default { type null }\n";
@@ -69,8 +72,14 @@ class Live : public ::testing::Test {
     if (system("command -v jackd >/dev/null && command -v jack_wait >/dev/null") != 0) return;
     dir = TempDir();
     recording = Scene(kRate, kRecordingSeconds);
-    WritePcm(dir + "/mics.raw", recording);
-    WriteFile(dir + "/asound.conf", AlsaConfig(dir + "/mics.raw"));
+    WritePcm(dir + "/micin.raw", recording);
+    // Four channels, the microphones in 3 and 1 and another scene between.
+    const std::vector<int16_t> other = Scene(kRate, kRecordingSeconds, kSceneInterferer);
+    std::vector<int16_t> four;
+    for (size_t n = 0; n < recording.size(); n += 2)
+      four.insert(four.end(), {other[n], recording[n + 1], other[n + 1], recording[n]});
+    WritePcm(dir + "/micin4.raw", four);
+    WriteFile(dir + "/asound.conf", AlsaConfig(dir));
     setenv("ALSA_CONFIG_PATH", (dir + "/asound.conf").c_str(), 1);
     server = "micbeam_test_" + std::to_string(getpid());
     setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
@@ -136,7 +145,7 @@ TEST_F(Live, ListsTheVirtualDevicesAndRefusesAnUnknownOne) {
 
 struct DurationCase {
   std::vector<std::string> engine;
-  std::vector<std::string> extra;  // playback, alignment
+  std::vector<std::string> extra;  // device, playback, alignment
   size_t samples;                  // in the file
 };
 
@@ -148,8 +157,7 @@ TEST_P(LiveDuration, FileEqualsTheOfflineOutput) {
   const DurationCase& c = GetParam();
   const std::string live = dir + "/duration.wav";
   std::vector<std::string> args = c.engine;
-  args.insert(args.end(), {"--live", "--input-device", "micin", "--duration", std::to_string(kRunSeconds),
-                           "-o", live});
+  args.insert(args.end(), {"--live", "--duration", std::to_string(kRunSeconds), "-o", live});
   args.insert(args.end(), c.extra.begin(), c.extra.end());
   const Ran r = RunMicbeam(dir, args, "/dev/null", true);
   ASSERT_EQ(r.status, 0) << r.out;
@@ -164,9 +172,13 @@ TEST_P(LiveDuration, FileEqualsTheOfflineOutput) {
 
 INSTANTIATE_TEST_SUITE_P(
     Micbeam, LiveDuration,
-    ::testing::Values(DurationCase{{"--engine", "classic"}, {"--output-device", "speaker"}, 24000},
-                      // whole steps of the engine's own stream: 93 of 256
-                      DurationCase{{"--engine", "mvdr"}, {"--no-align"}, 23808}));
+    ::testing::Values(DurationCase{{"--engine", "classic"},
+                                   {"--input-device", "micin", "--output-device", "speaker"},
+                                   24000},
+                      // two channels of a larger device; whole steps of the engine's own stream: 93 of 256
+                      DurationCase{{"--engine", "mvdr"},
+                                   {"--input-device", "micin4", "--mics", "3,1", "--no-align"},
+                                   23808}));
 
 // Ctrl-C, SIGTERM, or the server going away mid-run: the file holds what
 // was captured; only the device's failure is an error.
