@@ -27,6 +27,7 @@ const unsigned long kFramesPerBuffer = 256;         // per callback: 5.3 ms at 4
 const double kRingSeconds = 2.0;                    // of audio in each ring
 const std::chrono::milliseconds kIdle(2);           // the worker's wait for more input
 const std::chrono::milliseconds kRedraw(200);       // status line refresh
+const std::chrono::milliseconds kWatch(20);         // the status thread's look at the worker
 const std::chrono::milliseconds kStall(1000);       // no input this long: the device is gone
 const double kConversionBurst = 0.02;               // seconds the rate converters release at once
 const unsigned kMicrophones = 2;
@@ -124,7 +125,7 @@ struct TLive {
   std::vector<int16_t> mono;    // engine output
   std::vector<double> wide;
   std::vector<double> converted;
-  uint64_t consumed;            // frames taken from the captured ring
+  std::atomic<uint64_t> consumed;  // frames taken from the captured ring
   double deviceLatency;         // seconds, as the devices report it
   double engineLatency;         // seconds: the engine's delay and the playback's prime
   std::string error;
@@ -338,10 +339,9 @@ void DrawStatus(TLive* p) {
 // Processes until the duration, a stop signal or a device failure (false).
 bool Loop(TLive* p) {
   const TMicbeamOptions* o = p->options;
-  const bool shown = !o->quiet && isatty(STDERR_FILENO);
   const uint64_t limit = o->duration > 0 ? (uint64_t)std::llround(o->duration * p->rate)
                                          : std::numeric_limits<uint64_t>::max();
-  auto now = std::chrono::steady_clock::now(), drawn = now, heard = now;
+  auto now = std::chrono::steady_clock::now(), heard = now;
   uint64_t frames = 0;
   bool ok = true;
   while (ok && p->consumed < limit && !stopSignal) {
@@ -361,12 +361,34 @@ bool Loop(TLive* p) {
       p->error = "the output device stopped playing (disconnected?)";
       ok = false;
     }
-    if (shown && now - drawn >= kRedraw) {
-      DrawStatus(p);
-      drawn = now;
-    }
     if (!taken) std::this_thread::sleep_for(kIdle);
   }
+  return ok;
+}
+
+// The engine runs on a worker thread, so that a slow terminal never holds
+// it up; this thread redraws the status line.
+bool Run(TLive* p) {
+  std::atomic<bool> done(false);
+  bool ok = false;
+  std::thread worker([p, &ok, &done] {
+    try {
+      ok = Loop(p);
+    } catch (const std::exception& e) {
+      p->error = e.what();
+    }
+    done = true;
+  });
+  const bool shown = !p->options->quiet && isatty(STDERR_FILENO);
+  auto drawn = std::chrono::steady_clock::now();
+  while (!done) {
+    std::this_thread::sleep_for(kWatch);
+    if (shown && std::chrono::steady_clock::now() - drawn >= kRedraw) {
+      DrawStatus(p);
+      drawn = std::chrono::steady_clock::now();
+    }
+  }
+  worker.join();
   if (shown) {
     DrawStatus(p);
     fputc('\n', stderr);
@@ -449,7 +471,7 @@ int Live_Run(const TMicbeamOptions* options) {
       PaError e = p.output ? Pa_StartStream(p.output) : paNoError;
       if (e == paNoError) e = Pa_StartStream(p.input);
       if (e != paNoError) p.error = std::string("cannot start the devices: ") + Pa_GetErrorText(e);
-      devicesOk = e == paNoError && Loop(&p);
+      devicesOk = e == paNoError && Run(&p);
       const bool finished = Finish(&p, devicesOk);
       status = devicesOk && finished ? 0 : kExitFailed;
     }
