@@ -61,8 +61,9 @@ struct TLink {
   std::atomic<int> outPeak;
 };
 
-// The callback is the only writer; the status line resets the peak when it
-// shows it, and may lose one block's peak to the race, which is harmless.
+// One thread raises a peak (a callback, or the worker for the output); the
+// status line resets it when it shows it, and may lose one block's peak to
+// the race, which is harmless.
 void RaisePeak(std::atomic<int>* peak, int value) {
   if (value > peak->load(std::memory_order_relaxed)) peak->store(value, std::memory_order_relaxed);
 }
@@ -97,13 +98,8 @@ int OnOutput(const void*, void* output, unsigned long frames, const PaStreamCall
   }
   std::fill(l->outBlock.begin() + (std::ptrdiff_t)got, l->outBlock.begin() + (std::ptrdiff_t)frames, 0);
   int16_t* out = (int16_t*)output;
-  int peak = 0;
-  for (unsigned long n = 0; n < frames; n++) {
-    const int16_t v = l->outBlock[n];
-    for (unsigned c = 0; c < l->outChannels; c++) out[n * l->outChannels + c] = v;
-    peak = std::max(peak, std::abs((int)v));
-  }
-  RaisePeak(&l->outPeak, peak);
+  for (unsigned long n = 0; n < frames; n++)
+    for (unsigned c = 0; c < l->outChannels; c++) out[n * l->outChannels + c] = l->outBlock[n];
   return paContinue;
 }
 
@@ -273,6 +269,9 @@ bool Open(TLive* p, int* status) {
 
 // Samples for the file and the output device.
 bool Deliver(TLive* p, const int16_t* samples, size_t count) {
+  int peak = 0;
+  for (size_t k = 0; k < count; k++) peak = std::max(peak, std::abs((int)samples[k]));
+  RaisePeak(&p->link.outPeak, peak);
   if (p->toFile && !Sink_Write(&p->sink, samples, count, &p->error)) return false;
   if (p->output && count && !Ring_Write(&p->link.played, samples, count)) p->link.overruns++;
   return true;
