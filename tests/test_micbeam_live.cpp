@@ -16,6 +16,7 @@
 namespace {
 
 const uint32_t kRate = 16000;
+const uint32_t kConvertedRate = 96000;  // beyond the engines' rates: converted to 48000 Hz and back
 const double kRecordingSeconds = 10.0;  // longer than any run
 const double kRunSeconds = 1.5;
 const unsigned kServerWait = 10;        // seconds for a server or a client to come up
@@ -55,9 +56,9 @@ int Wait(pid_t pid) {
   return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
-// A dummy JACK server at kRate under its own name, ready when this returns.
-pid_t StartServer(const std::string& name) {
-  const pid_t pid = Spawn({"jackd", "-n", name, "--no-realtime", "-d", "dummy", "-r", std::to_string(kRate),
+// A dummy JACK server under its own name, ready when this returns.
+pid_t StartServer(const std::string& name, uint32_t rate = kRate) {
+  const pid_t pid = Spawn({"jackd", "-n", name, "--no-realtime", "-d", "dummy", "-r", std::to_string(rate),
                            "-C", "2", "-P", "2"},
                           "/dev/null", "/dev/null");
   const std::string wait =
@@ -111,12 +112,13 @@ class Live : public ::testing::Test {
 
   // The live file holds the offline output of the recording's first frames:
   // as many as the file holds samples (aligned), byte for byte.
-  static void ExpectOffline(const std::string& live, const std::vector<std::string>& engine) {
+  static void ExpectOffline(const std::string& live, const std::vector<std::string>& engine,
+                            uint32_t rate = kRate) {
     const Audio out = ReadAudio(live);
-    ASSERT_EQ(out.rate, (int)kRate);
+    ASSERT_EQ(out.rate, (int)rate);
     ASSERT_GT(out.samples.size(), 0u);
     const std::vector<int16_t> captured(recording.begin(), recording.begin() + 2 * (long)out.samples.size());
-    WriteAudio(dir + "/captured.wav", kWav16, kRate, 2, captured);
+    WriteAudio(dir + "/captured.wav", kWav16, (int)rate, 2, captured);
     std::vector<std::string> args = engine;
     args.insert(args.end(), {dir + "/captured.wav", "-o", dir + "/offline.wav"});
     ASSERT_EQ(RunMicbeam(dir, args).status, 0);
@@ -184,6 +186,21 @@ INSTANTIATE_TEST_SUITE_P(
                       DurationCase{{"--engine", "mvdr"},
                                    {"--input-device", "micin4", "--mics", "3,1", "--no-align"},
                                    23808}));
+
+// A device rate the engines do not run: converted there and back as for files.
+TEST_F(Live, ConvertedRateGivesTheOfflineOutput) {
+  const std::string name = server + "_converted", live = dir + "/converted.wav";
+  const pid_t own = StartServer(name, kConvertedRate);
+  setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+  const Ran r = RunMicbeam(dir, {"--engine", "classic", "--live", "--input-device", "micin",
+                                 "--output-device", "speaker", "--duration", "1", "-o", live});
+  setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+  kill(own, SIGTERM);
+  Wait(own);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadAudio(live).samples.size(), kConvertedRate);
+  ExpectOffline(live, {"--engine", "classic"}, kConvertedRate);
+}
 
 // Ctrl-C, SIGTERM, or the server going away mid-run: the file holds what
 // was captured; only the device's failure is an error.
