@@ -77,6 +77,7 @@ int Options_Parse(TMicbeamOptions* it, int argc, char** argv) {
 
   CLI::App app(kDescription, "micbeam");
   app.footer(kFooter);
+  app.set_version_flag("--version", std::string("micbeam ") + MICBEAM_VERSION);
   app.add_option("inputs", it->inputs, "input files or directories; - reads standard input")->required();
   app.add_option("-o,--output", it->output, "output file, directory, or - for standard output")->required();
   for (size_t i = 0; i < sizeof kTuningHelp / sizeof kTuningHelp[0]; i++) {
