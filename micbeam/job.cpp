@@ -145,11 +145,12 @@ bool Drain(TPipeline* p) {
 
 bool Run(TPipeline* p, TProgress* progress) {
   TJobResult* r = p->result;
-  const size_t block = std::max<size_t>(1, (size_t)((uint64_t)kBlockFrames * r->rate / r->engineRate));
+  const size_t block =
+      std::min(kBlockFrames, std::max<size_t>(1, (size_t)((uint64_t)kBlockFrames * r->rate / r->engineRate)));
   std::vector<double> stereo;
   uint64_t reported = 0;
   for (;;) {
-    if (!Source_Read(&p->source, std::min(block, kBlockFrames), &stereo, &p->error)) return false;
+    if (!Source_Read(&p->source, block, &stereo, &p->error)) return false;
     if (stereo.empty()) break;
     r->inputFrames += stereo.size() / kMicrophones;
     const uint64_t micros = AudioMicros(r->inputFrames, r->rate);
@@ -157,8 +158,8 @@ bool Run(TPipeline* p, TProgress* progress) {
     reported = micros;
     if (!Feed(p, stereo.data(), stereo.size() / kMicrophones)) return false;
   }
-  // Then silence up to the input's length where that is the promise.
   if (!Drain(p)) return false;
+  // Silence up to the input's length where that is the promise.
   if (p->exact) {
     const std::vector<int16_t> silence((size_t)(r->inputFrames - r->outputFrames), 0);
     if (!Write(p, silence.data(), silence.size())) return false;

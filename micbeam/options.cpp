@@ -22,7 +22,7 @@ const char kFooter[] =
     "          --no-align gives the engine's own stream: three steps late, whole steps only.\n"
     "Output:   the format follows --format or the extension of -o: wav, aiff, flac, ogg, au, caf,\n"
     "          w64 or raw, optionally with :16, :24, :32 or :float (default 16-bit PCM WAV).\n"
-    "          Several inputs or a directory need -o DIR. An output is written beside its final\n"
+    "          Several inputs or a directory need -o DIR. An output is written aside from its final\n"
     "          name and takes that name only when complete. - is standard input or output.\n"
     "Exit:     0 when every file was enhanced, 1 when any failed, 2 for a refused command line.";
 
