@@ -1,5 +1,5 @@
 // micbeam's path for one file on arbitrary bytes: libsndfile's reader, the
-// rate conversion and the engine, as a batch job runs them. A job either
+// rate conversion and each engine, as a batch job runs them. A job either
 // succeeds with an output WAV exactly as long as its input, or fails with a
 // reason and no output; nothing is left under a temporary name either way.
 #include <dirent.h>
@@ -40,6 +40,20 @@ uint64_t EngineFrames(const std::string& path) {
   return (uint64_t)((double)info.frames * Job_EngineRate((unsigned)info.samplerate) / info.samplerate);
 }
 
+// Either an output WAV exactly as long as the input, or a reason and no file.
+void Check(const TJobResult& result, const std::string& out) {
+  if (!result.ok) {
+    if (result.error.empty() || Entries(gDir) != 1) abort();
+    return;
+  }
+  SF_INFO info = {};
+  SNDFILE* written = sf_open(out.c_str(), SFM_READ, &info);
+  if (!written) abort();
+  sf_close(written);
+  if ((uint64_t)info.frames != result.inputFrames || result.outputFrames != result.inputFrames) abort();
+  if (info.samplerate != (int)result.rate || info.channels != 1 || Entries(gDir) != 2) abort();
+}
+
 void RemoveRunFiles() {
   for (const char* name : {"/in.audio", "/out.wav", ""}) remove((gDir + name).c_str());
 }
@@ -63,20 +77,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (EngineFrames(in) > kMaxEngineFrames) return 0;
 
   const TJob job{in, out, OutputFormat_Default()};
-  const TJobSettings settings{micarray::Tuning(), {0, 1}, 0, false, true};
-  TProgress progress;
-  Progress_Start(&progress, 1, false);
-  TJobResult result;
-  Job_Run(&job, &settings, &result, &progress);
-  if (result.ok) {
-    SF_INFO info = {};
-    SNDFILE* written = sf_open(out.c_str(), SFM_READ, &info);
-    if (!written) abort();
-    sf_close(written);
-    if ((uint64_t)info.frames != result.inputFrames || result.outputFrames != result.inputFrames) abort();
-    if (info.samplerate != (int)result.rate || info.channels != 1 || Entries(gDir) != 2) abort();
-  } else {
-    if (result.error.empty() || Entries(gDir) != 1) abort();
+  for (micarray::EngineKind engine : {micarray::EngineKind::mvdr, micarray::EngineKind::classic}) {
+    const TJobSettings settings{engine, micarray::Tuning(), {0, 1}, 0, false, true};
+    TProgress progress;
+    Progress_Start(&progress, 1, false);
+    TJobResult result;
+    Job_Run(&job, &settings, &result, &progress);
+    Check(result, out);
+    remove(out.c_str());
   }
   return 0;
 }

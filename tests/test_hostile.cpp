@@ -120,23 +120,24 @@ TEST_P(Hostile, SuccessfulRunReplacesTheOutputWhole) {
 // open, holds more to come) ends the program by that signal; the output keeps
 // what it held and nothing else is left.
 TEST_P(Hostile, SignalsLeaveNothingBehind) {
-  const std::string fifo = TempDir() + "/in.fifo";  // elsewhere: only the output's directory is watched
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  const int writer = open(fifo.c_str(), O_RDWR);  // never at the end of the input
+  const std::string inputs = TempDir();  // elsewhere: only the output's directory is watched
   WriteFile(out, "the previous output");
-  std::vector<std::string> args = kTuning;
-  if (!GetParam()) args.push_back("16000");
-  args.insert(args.end(), {fifo, out});
   for (int signal : {SIGINT, SIGTERM}) {
+    const std::string fifo = inputs + "/" + std::to_string(signal);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int writer = open(fifo.c_str(), O_RDWR);  // never at the end of the input
     // A WAV header of unknown size: the samples run to the end of the input.
     const std::string start = GetParam() ? WavFile(WavFormat(), Input(8).substr(44), 0xFFFFFFFFll) : Input(8);
     ASSERT_EQ(write(writer, start.data(), start.size()), (ssize_t)start.size());
+    std::vector<std::string> args = kTuning;
+    if (!GetParam()) args.push_back("16000");
+    args.insert(args.end(), {fifo, out});
     const Spawned r = Spawn(GetParam() ? WAVBEAM_EXE : PCMBEAM_EXE, args, signal, dir);
+    close(writer);
     EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == signal) << signal;
     EXPECT_EQ(ReadFile(out), "the previous output");
     EXPECT_EQ(Listing(dir), (std::set<std::string>{"out"})) << signal;
   }
-  close(writer);
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, Hostile, ::testing::Bool(),

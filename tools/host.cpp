@@ -20,6 +20,8 @@ const char kTempPattern[] = "XXXXXX";
 // Permissions of a newly created output, as fopen gives them, less the umask.
 const mode_t kNewFileMode = 0666;
 const mode_t kPermissionBits = 07777;
+// The programs take the first five tuning values; the others keep their defaults.
+const size_t kHostTuningValues = 5;
 // Signals that end a program by default and after which no temporary name may remain.
 const int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ};
 
@@ -188,8 +190,9 @@ bool HostTuning_Parse(micarray::Tuning* it, char* const* args) {
   // The ranges and messages are the engine interface's, shared by every
   // program; a refusal leaves later values unexamined.
   micarray::Tuning t;
-  for (const micarray::TuningRange& r : micarray::kTuningRanges) {
-    const char* text = *args++;
+  for (size_t i = 0; i < kHostTuningValues; i++) {
+    const micarray::TuningRange& r = micarray::kTuningRanges[i];
+    const char* text = args[i];
     const bool number = ParseReal(text, &(t.*r.field));
     if (number && micarray::InRange(r, t.*r.field)) continue;
     puts(r.message);

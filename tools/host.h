@@ -10,8 +10,9 @@
 
 #include "micarray.hpp"
 
-// Parses and checks args[0..4] in this order, each only after the previous
-// one was accepted. Prints the first refusal's message and returns false;
+// Parses and checks args[0..4] (distance, speed, suppression, noise rate,
+// musical-noise smoothing; the other values keep their defaults) in this
+// order, each only after the previous one was accepted. Prints the first refusal's message and returns false;
 // text that is not wholly a number is refused with the value's message too.
 bool HostTuning_Parse(micarray::Tuning* it, char* const* args);
 
