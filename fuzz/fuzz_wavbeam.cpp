@@ -48,7 +48,8 @@ size_t Entries(const std::string& dir) {
 void CheckOutput(const std::string& out) {
   if (out.size() < kHeaderBytes || out.compare(0, 4, "RIFF") != 0) abort();
   const unsigned long fmtSize = LeU32(out, 16);
-  const size_t header = kHeaderBytes + (fmtSize > kFmtFieldsSize ? fmtSize - kFmtFieldsSize : 0) + fmtSize % 2;
+  const size_t extension = fmtSize > kFmtFieldsSize ? fmtSize - kFmtFieldsSize : 0;
+  const size_t header = kHeaderBytes + extension + fmtSize % 2;
   if (out.size() < header || LeU32(out, 4) != (uint32_t)(out.size() - 8)) abort();
   if (out.compare(header - 8, 4, "data") != 0 || LeU32(out, header - 4) != out.size() - header) abort();
   if ((out.size() - header) % 2 != 0) abort();

@@ -35,7 +35,8 @@ int main(int argc, char** argv) {
   // The report's file is opened first: an unwritable path is refused before any work.
   THostOutput reportFile;
   if (!options.report.empty() && !HostOutput_Open(&reportFile, options.report.c_str()))
-    return Refuse("cannot write the report " + options.report + ": " + std::generic_category().message(errno));
+    return Refuse("cannot write the report " + options.report + ": " +
+                  std::generic_category().message(errno));
   if (!Plan_Make(&options, &jobs, &error)) {
     HostOutput_Abandon(&reportFile);
     return Refuse(error);

@@ -20,8 +20,8 @@ std::string Clock(double seconds) {
     snprintf(text, sizeof text, "%d:%04.1f", minutes, seconds - minutes * kSecondsPerMinute);
   } else {
     const long whole = (long)seconds;
-    snprintf(text, sizeof text, "%ld:%02ld:%02ld", whole / kSecondsPerHour, whole / kSecondsPerMinute % kMinutesPerHour,
-             whole % kSecondsPerMinute);
+    snprintf(text, sizeof text, "%ld:%02ld:%02ld", whole / kSecondsPerHour,
+             whole / kSecondsPerMinute % kMinutesPerHour, whole % kSecondsPerMinute);
   }
   return text;
 }

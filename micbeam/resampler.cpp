@@ -13,8 +13,8 @@ const unsigned kThreads = 1;
 
 // One call of the converter with room for `room` frames appended to *out;
 // a null input (with no frames) asks for what the converter holds.
-bool Step(TResampler* it, const double* in, size_t frames, size_t room, std::vector<double>* out, size_t* used,
-          size_t* made, std::string* error) {
+bool Step(TResampler* it, const double* in, size_t frames, size_t room, std::vector<double>* out,
+          size_t* used, size_t* made, std::string* error) {
   const size_t start = out->size();
   out->resize(start + room * it->channels);
   *used = *made = 0;
