@@ -64,10 +64,13 @@ int main(int argc, char** argv) {
   }
   micarray::Tuning tuning;
   if (!HostTuning_Parse(&tuning, argv + 1)) return 1;
-  // A whole number (of any size: larger ones are refused below as too high).
+  // Text that is wholly a number; its leading whole part is the rate, as the
+  // program has always read it (16000.5 runs at 16000 Hz). Numbers of any
+  // size: larger ones are refused below as too high.
   char* end = nullptr;
-  const long parsed = strtol(argv[6], &end, 10);
-  if (end == argv[6] || *end != '\0') return Fail("Sampling rate for input file must be a whole number of Hz");
+  strtod(argv[6], &end);
+  if (end == argv[6] || *end != '\0') return Fail("Sampling rate for input file must be a number of Hz");
+  const long parsed = strtol(argv[6], nullptr, 10);
   const int rate = (int)std::max<long>(std::min<long>(parsed, INT_MAX), INT_MIN);
 
   FILE* inp = fopen(argv[7], "rb");

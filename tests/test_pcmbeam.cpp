@@ -61,7 +61,7 @@ TEST_F(Pcmbeam, ArgumentsAreCheckedInTurn) {
   const std::string pSdb = "pSdb: [-80.0, 0.0] dB, default: -15.0 \n";
   const std::string pNn = "pNn: [0.6, 0.999], default: 0.90 \n", pMn = "pMn: [0.6, 0.999], default: 0.98 \n";
   const std::string rate = "Sampling rate for input file must be <= 32 kHz\n";
-  const std::string notRate = "Sampling rate for input file must be a whole number of Hz\n";
+  const std::string notRate = "Sampling rate for input file must be a number of Hz\n";
   // Every bound that is accepted, then each refusal.
   const std::pair<const char*, std::string> cases[] = {
       {"10 1 0 0.6 0.6 32000", ""},
@@ -73,6 +73,7 @@ TEST_F(Pcmbeam, ArgumentsAreCheckedInTurn) {
       {"0.05 0.07 -15 0.9 0.98x 8000", pMn + "Not a number: 0.98x\n"},
       {"0.05 0.07 -15 0.9 0.98 16000abc", notRate},
       {"0.05 0.07 -15 0.9 0.98 abc", notRate},
+      {"0.05 0.07 -15 0.9 0.98 16000.5", ""},  // a pure number keeps its whole part, as always
       {"nan 0.07 -15 0.9 0.98 8000", distance + "nan\n"},
       {"0.05 0 -15 0.9 0.98 8000", speed + "0.000000\n"},
       {"0.05 1.0001 -15 0.9 0.98 8000", speed + "1.000100\n"},
