@@ -52,8 +52,11 @@ void RemovePendingNames(int signal) {
 void InstallHandlers() {
   for (int s : kCleanupSignals) {
     struct sigaction previous;
-    // A signal the caller chose to ignore stays ignored.
-    if (sigaction(s, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) continue;
+    // A signal the program ignores, or handles itself (micbeam --live stops
+    // cleanly and commits its output), keeps its disposition.
+    if (sigaction(s, nullptr, &previous) != 0 || previous.sa_handler != SIG_DFL ||
+        (previous.sa_flags & SA_SIGINFO))
+      continue;
     struct sigaction action = {};
     action.sa_handler = RemovePendingNames;
     sigemptyset(&action.sa_mask);
