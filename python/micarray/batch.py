@@ -15,9 +15,6 @@ import os
 import sys
 import time
 
-import dask
-from distributed import Client, LocalCluster, as_completed
-
 from . import _micarray
 
 EXIT_FAILED = 1
@@ -47,7 +44,8 @@ def positive(text):
 
 
 def parse(argv):
-    p = argparse.ArgumentParser(prog=f"python3 -m {PROG}", description=__doc__.split("\n\n")[0])
+    summary, _, details = __doc__.split("\n\n")
+    p = argparse.ArgumentParser(prog=f"python3 -m {PROG}", description=summary, epilog=details)
     p.add_argument("inputs", nargs="+", help="files, directories or glob patterns ('*.wav' quoted)")
     p.add_argument("-o", "--output", required=True, help="the output directory")
     where = p.add_mutually_exclusive_group()
@@ -132,6 +130,8 @@ class Progress:
 
 def connect(stack, args):
     """A client of the given scheduler, or of a local cluster of worker processes made for this run."""
+    import dask  # here, not at the top: a refused command line or --help need not wait for it
+    from distributed import Client, LocalCluster
     if args.scheduler:
         client = stack.enter_context(Client(args.scheduler))
         client.wait_for_workers(1)
@@ -147,6 +147,7 @@ def connect(stack, args):
 
 def run(client, todo, fmt, settings, progress):
     """Each file of todo enhanced by its own task; the report's entries as they finish."""
+    from distributed import as_completed
     futures = {client.submit(enhance_file, source, target, fmt, settings, pure=False): (source, target)
                for source, target in todo}
     for future in as_completed(futures):
