@@ -153,7 +153,7 @@ TJobSettings SettingsOf(const py::dict& d) {
 std::vector<std::pair<std::string, std::string>> Plan(const std::vector<std::string>& inputs,
                                                       const std::string& output, const std::string& format,
                                                       unsigned raw) {
-  TMicbeamOptions options;
+  TMicbeamOptions options = TMicbeamOptions();
   options.inputs = inputs;
   options.output = output.empty() || output.back() == '/' ? output : output + "/";
   options.format = format;

@@ -155,19 +155,6 @@ class Batch(unittest.TestCase):
         for n, t in before.items():
             self.assertEqual(os.stat(self.path("out", n)).st_mtime_ns != t, n == "f0.flac", n)
 
-    def test_refusals_before_any_cluster_starts(self):
-        os.mkdir(self.path("in"))
-        with open(self.path("in", "a.wav"), "wb") as f:
-            f.write(wav_bytes(8000, 0))
-        for args, message in ((["--engine", "classic", "--angle", "30"], "straight ahead only"),
-                              (["--mics", "1,1"], "two different channel numbers"),
-                              (["--format", "mp9"], "unknown format 'mp9'"),
-                              ([self.path("none", "*.wav")], "no file matches")):
-            r = self.batch(*args)
-            self.assertEqual(r.communicate(timeout=DEADLINE)[1].count(message), 1, args)
-            self.assertEqual(r.returncode, 2)
-        self.assertFalse(os.path.exists(self.path("out")))
-
 
 if __name__ == "__main__":
     unittest.main()
