@@ -139,8 +139,9 @@ def connect(stack, args):
         # Each worker process takes one file at a time and the rest wait at the scheduler, so that
         # no file waits behind a long one while another worker is free.
         stack.enter_context(dask.config.set({"distributed.scheduler.worker-saturation": 1.0}))
-        cluster = stack.enter_context(LocalCluster(n_workers=args.workers or os.cpu_count(),
-                                                   threads_per_worker=1, processes=True, dashboard_address=None))
+        cluster = LocalCluster(n_workers=args.workers or os.cpu_count(), threads_per_worker=1, processes=True,
+                               dashboard_address=None)
+        stack.enter_context(cluster)
         client = stack.enter_context(Client(cluster))
     return client, len(client.scheduler_info()["workers"])
 
@@ -161,6 +162,23 @@ def run(client, todo, fmt, settings, progress):
         yield entry
 
 
+def write_report(args, settings, files, workers, wall, audio):
+    """micbeam's report of the same settings, with these files and the cluster's totals."""
+    report = json.loads(_micarray._report(settings, workers, wall))
+    hours_per_minute = audio / SECONDS_PER_HOUR * SECONDS_PER_MINUTE / wall if wall else 0.0
+    report.update(succeeded=sum(e["ok"] for e in files), failed=sum(not e["ok"] for e in files),
+                  skipped=sum(e["status"] == "skipped" for e in files), files=files,
+                  scheduler=args.scheduler or "local", audio_s=audio, audio_hours_per_minute=hours_per_minute)
+    try:
+        with open(args.report, "w") as f:
+            json.dump(report, f, indent=2)
+            f.write("\n")
+        return True
+    except OSError as e:
+        print(f"{PROG}: cannot write the report {args.report}: {e.strerror}", file=sys.stderr)
+        return False
+
+
 def main(argv):
     parser, args = parse(argv)
     try:
@@ -179,7 +197,12 @@ def main(argv):
                         not args.quiet and sys.stderr.isatty())
     if todo:
         with contextlib.ExitStack() as stack:
-            client, workers = connect(stack, args)
+            try:
+                client, workers = connect(stack, args)
+            except OSError as e:  # no scheduler at that address, or it did not answer in time
+                print(f"{PROG}: cannot reach the scheduler {args.scheduler or 'of a local cluster'}: {e}",
+                      file=sys.stderr)
+                return EXIT_FAILED
             progress.start = time.monotonic()  # the cluster's start-up is not part of the throughput
             for entry in run(client, todo, args.format, settings, progress):
                 entries[entry["input"]] = entry
@@ -191,21 +214,8 @@ def main(argv):
         print(f"{PROG}: {e['input']}: {e['error']}", file=sys.stderr)
     if failed and len(files) > 1:
         print(f"{PROG}: {len(failed)} of {len(files)} files failed", file=sys.stderr)
-    if args.report:
-        # micbeam's report of the same settings, with these files and the cluster's totals.
-        report = json.loads(_micarray._report(settings, workers, wall))
-        hours_per_minute = progress.audio / SECONDS_PER_HOUR * SECONDS_PER_MINUTE / wall if wall else 0.0
-        report.update(succeeded=len(files) - len(failed), failed=len(failed),
-                      skipped=sum(e["status"] == "skipped" for e in files), files=files,
-                      scheduler=args.scheduler or "local", audio_s=progress.audio,
-                      audio_hours_per_minute=hours_per_minute)
-        try:
-            with open(args.report, "w") as f:
-                json.dump(report, f, indent=2)
-                f.write("\n")
-        except OSError as e:
-            print(f"{PROG}: cannot write the report {args.report}: {e.strerror}", file=sys.stderr)
-            return EXIT_FAILED
+    if args.report and not write_report(args, settings, files, workers, wall, progress.audio):
+        return EXIT_FAILED
     return EXIT_FAILED if failed else 0
 
 
