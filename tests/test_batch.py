@@ -123,7 +123,8 @@ class Batch(unittest.TestCase):
                    "--scheduler-file", scheduler_file, **quiet,
                    env=dict(os.environ, DASK_DISTRIBUTED__SCHEDULER__WORKER_SATURATION="1.0"))
         workers = [self.start("distributed.cli.dask_worker", "--scheduler-file", scheduler_file, "--nthreads",
-                              "1", "--no-nanny", "--no-dashboard", "--host", "127.0.0.1", **quiet)
+                              "1", "--no-nanny", "--no-dashboard", "--host", "127.0.0.1",
+                              "--local-directory", self.dir, **quiet)
                    for _ in range(2)]
         with Client(scheduler_file=scheduler_file) as client:
             client.wait_for_workers(2, timeout=DEADLINE)

@@ -13,6 +13,7 @@ import glob
 import json
 import os
 import sys
+import tempfile
 import time
 
 from . import _micarray
@@ -139,8 +140,10 @@ def connect(stack, args):
         # Each worker process takes one file at a time and the rest wait at the scheduler, so that
         # no file waits behind a long one while another worker is free.
         stack.enter_context(dask.config.set({"distributed.scheduler.worker-saturation": 1.0}))
+        # The workers' scratch space is the run's own, removed after it.
         cluster = LocalCluster(n_workers=args.workers or os.cpu_count(), threads_per_worker=1, processes=True,
-                               dashboard_address=None)
+                               dashboard_address=None,
+                               local_directory=stack.enter_context(tempfile.TemporaryDirectory()))
         stack.enter_context(cluster)
         client = stack.enter_context(Client(cluster))
     return client, len(client.scheduler_info()["workers"])
