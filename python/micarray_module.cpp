@@ -186,8 +186,9 @@ std::string EnhanceFile(const std::string& input, const std::string& output, con
   std::vector<TJobResult> result(1);
   {
     py::gil_scoped_release unlocked;
-    std::atomic<uint64_t> audioMicros(0);
-    Job_Run(&job[0], &s, &result[0], &audioMicros);
+    TProgress progress;  // not shown: micarray.batch draws its own over the whole cluster
+    Progress_Start(&progress, job.size(), false);
+    Job_Run(&job[0], &s, &result[0], &progress);
   }
   return ReportOf(s, job, result, 1, result[0].processing);
 }
