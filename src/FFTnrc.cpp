@@ -10,6 +10,7 @@
 #include "fastmath.h"
 #include "fix.h"
 #include "uperation.h"
+#include "vector.h"
 
 namespace {
 
@@ -36,14 +37,9 @@ const TSegment kSegments[] = {
 // part of eight bins): GCC's generic vectors, one AVX2 register or two SSE2
 // registers. Their + - * act lane by lane with one IEEE rounding each, so
 // every lane computes exactly what the scalar rule does.
-typedef float V8 __attribute__((vector_size(32)));
-typedef int V8i __attribute__((vector_size(32)));
-inline V8 Load8(const mfloat* p) {
-  V8 v;
-  __builtin_memcpy(&v, p, sizeof v);
-  return v;
-}
-inline void Store8(mfloat* p, V8 v) { __builtin_memcpy(p, &v, sizeof v); }
+typedef V8f V8;
+inline V8 Load8(const mfloat* p) { return Vec_Load<V8>(p); }
+inline void Store8(mfloat* p, V8 v) { Vec_Store(p, v); }
 // Complex values of a vector as four 64-bit lanes, for moving them whole.
 typedef long long V4q __attribute__((vector_size(32)));
 // Sign bits of the imaginary (odd) and of the real (even) floats.
@@ -158,8 +154,7 @@ inline void SplitBins(V& ak, V& bk, V& am, V& bm, V u, V v, V s, V half) {
 // single-precision quotient im/re, moved by half a turn for a negative real
 // part; a zero real part gives +-pi/2 (its quotient is not used). Eight bins
 // at a time, on copies padded with zero bins.
-MICARRAY_VECTOR_CLONES
-void Phases(const mfloat* re, const mfloat* im, mfloat* F, uint32 n) {
+VEC_INLINE void PhasesOf(const mfloat* re, const mfloat* im, mfloat* F, uint32 n) {
   const uint32 padded = (n + 7) & ~7u;
   float x[kMaxBins + 7], y[kMaxBins + 7], f[kMaxBins + 7];
   float q[kMaxBins + 7] = {};  // cleared only so that the compiler sees it written
@@ -182,6 +177,7 @@ void Phases(const mfloat* re, const mfloat* im, mfloat* F, uint32 n) {
   }
   for (uint32 k = 0; k < n; k++) F[k] = f[k];
 }
+VEC_DISPATCH(void, Phases, PhasesOf, (const mfloat* re, const mfloat* im, mfloat* F, uint32 n), (re, im, F, n))
 
 mfloat Magnitude(mfloat re, mfloat im) { return sqrtf(re * re + im * im); }
 
@@ -203,8 +199,7 @@ void FFTnRC_Destroyed(TFFTnRC* it) { (void)it; }
 // e^(-j*2*pi*n*k/(N/2)), radix-2 decimation in time. The first pass reads the
 // points in bit-reversed order straight from p (so the reordering needs no
 // exchanges) into a scratch frame; the last pass writes back into p.
-MICARRAY_VECTOR_CLONES
-static void e_minus_jwt(TFFTnRC* it, mfloat* p) {
+static VEC_INLINE void e_minus_jwt(TFFTnRC* it, mfloat* p) {
   const uint32 n = it->nfft;
   const uint32 half = n / 2;  // complex points
   const uint32 quarter = n / 4;
@@ -247,8 +242,7 @@ static void e_minus_jwt(TFFTnRC* it, mfloat* p) {
 // two, hence the halving). Inverse (s = -1): the same identity run backwards
 // rebuilds Z from the packed spectrum. Bin N/4 pairs with itself and only
 // needs conjugating; DC and Nyquist are left to the caller.
-MICARRAY_VECTOR_CLONES
-static void split_halve(TFFTnRC* it, mfloat* p, int isign) {
+static VEC_INLINE void split_halve(TFFTnRC* it, mfloat* p, int isign) {
   const uint32 n = it->nfft;
   const uint32 quarter = n / 4;
   const mfloat* cs = m_arCosTable32f + it->offset_cs;
@@ -287,8 +281,7 @@ static void split_halve(TFFTnRC* it, mfloat* p, int isign) {
   p[n / 2 + 1] = (p[n / 2 + 1] * 0.5f) * (-2.0f * s);
 }
 
-MICARRAY_VECTOR_CLONES
-void FFTnRC_fft(TFFTnRC* it, mfloat* p, int isign) {
+static VEC_INLINE void Fft(TFFTnRC* it, mfloat* p, int isign) {
   const uint32 n = it->nfft;
   if (isign == 1) {
     e_minus_jwt(it, p);
@@ -313,9 +306,9 @@ void FFTnRC_fft(TFFTnRC* it, mfloat* p, int isign) {
     for (uint32 i = 0; i < n; i += 8) Store8(p + i, FlipSigns(Load8(p + i), kOddSigns) * scale8);
   }
 }
+VEC_DISPATCH(void, FFTnRC_fft, Fft, (TFFTnRC* it, mfloat* p, int isign), (it, p, isign))
 
-MICARRAY_VECTOR_CLONES
-void FFTnRC_fftbuf2xy(TFFTnRC* it, mfloat* fftbuf, mfloat* x, mfloat* y) {
+static VEC_INLINE void Unpack(TFFTnRC* it, mfloat* fftbuf, mfloat* x, mfloat* y) {
   const uint32 half = it->nfft / 2;
   x[0] = fftbuf[0];
   y[0] = 0.0f;
@@ -326,9 +319,10 @@ void FFTnRC_fftbuf2xy(TFFTnRC* it, mfloat* fftbuf, mfloat* x, mfloat* y) {
   x[half] = fftbuf[1];
   y[half] = 0.0f;
 }
+VEC_DISPATCH(void, FFTnRC_fftbuf2xy, Unpack, (TFFTnRC* it, mfloat* fftbuf, mfloat* x, mfloat* y),
+             (it, fftbuf, x, y))
 
-MICARRAY_VECTOR_CLONES
-void FFTnRC_xy2fftbuf(TFFTnRC* it, mfloat* x, mfloat* y, mfloat* fftbuf) {
+static VEC_INLINE void Pack(TFFTnRC* it, mfloat* x, mfloat* y, mfloat* fftbuf) {
   const uint32 half = it->nfft / 2;
   fftbuf[0] = x[0];
   fftbuf[1] = x[half];
@@ -337,6 +331,8 @@ void FFTnRC_xy2fftbuf(TFFTnRC* it, mfloat* x, mfloat* y, mfloat* fftbuf) {
     fftbuf[2 * k + 1] = y[k];
   }
 }
+VEC_DISPATCH(void, FFTnRC_xy2fftbuf, Pack, (TFFTnRC* it, mfloat* x, mfloat* y, mfloat* fftbuf),
+             (it, x, y, fftbuf))
 
 // DC and Nyquist are real in the packed buffer: their magnitude is the
 // absolute value and their phase that of a zero imaginary part.
@@ -359,11 +355,11 @@ void FFTnRC_fftbuf2RF(TFFTnRC* it, mfloat* fftbuf, mfloat* R, mfloat* F) {
   FFTnRC_fftbuf2F(it, fftbuf, F);
 }
 
-MICARRAY_VECTOR_CLONES
-void FFTnRC_xy2R(TFFTnRC* it, mfloat* x, mfloat* y, mfloat* R) {
+static VEC_INLINE void Magnitudes(TFFTnRC* it, mfloat* x, mfloat* y, mfloat* R) {
   const uint32 bins = it->nfft / 2 + 1;
   for (uint32 k = 0; k < bins; k++) R[k] = Magnitude(x[k], y[k]);
 }
+VEC_DISPATCH(void, FFTnRC_xy2R, Magnitudes, (TFFTnRC* it, mfloat* x, mfloat* y, mfloat* R), (it, x, y, R))
 
 void FFTnRC_xy2F(TFFTnRC* it, mfloat* x, mfloat* y, mfloat* F) { Phases(x, y, F, it->nfft / 2 + 1); }
 
@@ -372,8 +368,7 @@ void FFTnRC_xy2RF(TFFTnRC* it, mfloat* x, mfloat* y, mfloat* R, mfloat* F) {
   FFTnRC_xy2F(it, x, y, F);
 }
 
-MICARRAY_VECTOR_CLONES
-void FFTnRC_RF2xy(TFFTnRC* it, mfloat* R, mfloat* F, mfloat* x, mfloat* y) {
+static VEC_INLINE void Rebuild(TFFTnRC* it, mfloat* R, mfloat* F, mfloat* x, mfloat* y) {
   const uint32 bins = it->nfft / 2 + 1;
   float c[kMaxBins], s[kMaxBins];
   FastMath_sincos(F, c, s, bins);
@@ -382,6 +377,8 @@ void FFTnRC_RF2xy(TFFTnRC* it, mfloat* R, mfloat* F, mfloat* x, mfloat* y) {
     y[k] = R[k] * s[k];
   }
 }
+VEC_DISPATCH(void, FFTnRC_RF2xy, Rebuild, (TFFTnRC* it, mfloat* R, mfloat* F, mfloat* x, mfloat* y),
+             (it, R, F, x, y))
 
 // DC and Nyquist keep only their real part R*cos(F).
 void FFTnRC_RF2fftbuf(TFFTnRC* it, mfloat* R, mfloat* F, mfloat* fftbuf) {

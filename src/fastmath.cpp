@@ -19,17 +19,16 @@
 // same order whatever the group size, so all versions give the same floats.
 #include "fastmath.h"
 
-#include <emmintrin.h>
 #include <math.h>
 
-#include "uperation.h"
+#include "vector.h"
 
 namespace {
 
 // Every helper is inlined into each version of the functions below, so that
 // it runs with that version's instructions (an out-of-line copy would be the
 // baseline code, and would pass vectors in another convention).
-#define FASTMATH_INLINE inline __attribute__((always_inline))
+#define FASTMATH_INLINE VEC_INLINE
 
 // Arc tangent: atan(a/b) for 0 <= a <= b is atan(c) + atan(t) with
 // t = (a - c*b) / (b + c*a). Both a and b are floats and c*b, c*a have at
@@ -97,12 +96,12 @@ struct TGroup {
   static FASTMATH_INLINE D Max(D a, D b) { return a > b ? a : b; }
   static FASTMATH_INLINE D ToDouble(F v) { return __builtin_convertvector(v, D); }
 
-  // Lanes whose mask is set, as a bit mask (four lanes per SSE2 register).
+  // Lanes whose mask is set, as a bit mask (four lanes at a time).
   static FASTMATH_INLINE int Lanes(I mask) {
-    __m128 quarter[kLanes / 4];
+    V4i quarter[kLanes / 4];
     __builtin_memcpy(quarter, &mask, sizeof mask);
     int bits = 0;
-    for (uint32 q = 0; q < kLanes / 4; q++) bits |= _mm_movemask_ps(quarter[q]) << (4 * q);
+    for (uint32 q = 0; q < kLanes / 4; q++) bits |= Vec_Mask(quarter[q]) << (4 * q);
     return bits;
   }
 
@@ -255,7 +254,7 @@ struct TGroup {
 // by one two-register permute, entry 32 where it is asked for. (Clang has no
 // shuffle by a variable index vector; there the lanes read memory one by one,
 // which gives the same values.)
-#ifndef __clang__
+#if defined(MICARRAY_X86) && !defined(__clang__)
 static_assert(kFastMathAtanPoints == 33 && kFastMathCosSinPoints == 33, "tables of 33 entries");
 template <>
 FASTMATH_INLINE TGroup<8>::D TGroup<8>::Lookup(const double* table, I i) {
@@ -271,57 +270,30 @@ FASTMATH_INLINE TGroup<8>::D TGroup<8>::Lookup(const double* table, I i) {
 }
 #endif
 
-// Groups of eight, for processors with AVX-512 (the foundation, double- and
-// quad-word, byte and word, and vector-length extensions: x86-64-v4).
-#define FASTMATH_AVX512 __attribute__((target("avx512f,avx512dq,avx512bw,avx512vl")))
-typedef TGroup<8> TWide;
-FASTMATH_AVX512 void AtanWide(const mfloat* x, mfloat* y, uint32 n) { TWide::Atan(x, y, n); }
-FASTMATH_AVX512 void Atan2Wide(const mfloat* y, const mfloat* x, mfloat* r, uint32 n) { TWide::Atan2(y, x, r, n); }
-FASTMATH_AVX512 void CosWide(const mfloat* x, mfloat* c, uint32 n) { TWide::Cos(x, c, n); }
-FASTMATH_AVX512 void SinCosWide(const mfloat* x, mfloat* c, mfloat* s, uint32 n) { TWide::SinCos(x, c, s, n); }
-
-// Groups of four, in SSE2 and AVX2 versions.
-typedef TGroup<4> TNarrow;
-MICARRAY_VECTOR_CLONES void AtanNarrow(const mfloat* x, mfloat* y, uint32 n) { TNarrow::Atan(x, y, n); }
-MICARRAY_VECTOR_CLONES void Atan2Narrow(const mfloat* y, const mfloat* x, mfloat* r, uint32 n) {
-  TNarrow::Atan2(y, x, r, n);
-}
-MICARRAY_VECTOR_CLONES void CosNarrow(const mfloat* x, mfloat* c, uint32 n) { TNarrow::Cos(x, c, n); }
-MICARRAY_VECTOR_CLONES void SinCosNarrow(const mfloat* x, mfloat* c, mfloat* s, uint32 n) {
-  TNarrow::SinCos(x, c, s, n);
-}
-
-bool HasAvx512() {
-  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-         __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
-}
-
 }  // namespace
 
-void FastMath_atan(const mfloat* x, mfloat* y, uint32 n) {
-  if (HasAvx512())
-    AtanWide(x, y, n);
-  else
-    AtanNarrow(x, y, n);
-}
+// Groups of eight on processors with AVX-512, groups of four elsewhere
+// (one AVX2 register, two SSE2 or NEON registers).
+#if defined(MICARRAY_X86)
+#define FASTMATH_DISPATCH(api, name, params, args)                            \
+  VEC_TARGET_AVX512 static void name##Wide params { TGroup<8>::name args; }  \
+  VEC_TARGET_AVX2 static void name##Avx2 params { TGroup<4>::name args; }    \
+  static void name##Base params { TGroup<4>::name args; }                     \
+  void api params {                                                           \
+    const TVecLevel level = Vec_Level();                                      \
+    if (level >= kVecAvx512)                                                  \
+      name##Wide args;                                                        \
+    else if (level == kVecAvx2)                                               \
+      name##Avx2 args;                                                        \
+    else                                                                      \
+      name##Base args;                                                        \
+  }
+#else
+#define FASTMATH_DISPATCH(api, name, params, args) \
+  void api params { TGroup<4>::name args; }
+#endif
 
-void FastMath_atan2(const mfloat* y, const mfloat* x, mfloat* r, uint32 n) {
-  if (HasAvx512())
-    Atan2Wide(y, x, r, n);
-  else
-    Atan2Narrow(y, x, r, n);
-}
-
-void FastMath_cos(const mfloat* x, mfloat* c, uint32 n) {
-  if (HasAvx512())
-    CosWide(x, c, n);
-  else
-    CosNarrow(x, c, n);
-}
-
-void FastMath_sincos(const mfloat* x, mfloat* c, mfloat* s, uint32 n) {
-  if (HasAvx512())
-    SinCosWide(x, c, s, n);
-  else
-    SinCosNarrow(x, c, s, n);
-}
+FASTMATH_DISPATCH(FastMath_atan, Atan, (const mfloat* x, mfloat* y, uint32 n), (x, y, n))
+FASTMATH_DISPATCH(FastMath_atan2, Atan2, (const mfloat* y, const mfloat* x, mfloat* r, uint32 n), (y, x, r, n))
+FASTMATH_DISPATCH(FastMath_cos, Cos, (const mfloat* x, mfloat* c, uint32 n), (x, c, n))
+FASTMATH_DISPATCH(FastMath_sincos, SinCos, (const mfloat* x, mfloat* c, mfloat* s, uint32 n), (x, c, s, n))

@@ -1,9 +1,8 @@
 // The engine: configuration from the sampling rate, lifecycle of the stage
 // records, and the per-step pipeline with all time-domain processing.
-#include <emmintrin.h>
-
 #include "micarray_core.h"
 #include "uperation.h"
+#include "vector.h"
 
 using micarray_core::Core;
 
@@ -36,21 +35,6 @@ const TFrameSize kFrameSizes[] = {
 };
 const uint32 kLastFrameSize = sizeof kFrameSizes / sizeof kFrameSizes[0] - 1;
 
-inline __m128 Splat(mfloat v) { return _mm_set1_ps(v); }
-
-// Four time-frame values as 16-bit samples (in 32-bit lanes): truncated
-// toward zero inside the range, saturated outside it (the inverse transform
-// gives no bound), and 0 for NaN, which carries no sample value.
-inline __m128i ToSamples(__m128 v) {
-  v = _mm_and_ps(v, _mm_cmpord_ps(v, v));
-  v = _mm_min_ps(_mm_max_ps(v, Splat(-32768.0f)), Splat(32767.0f));
-  return _mm_cvttps_epi32(v);
-}
-
-// Eight samples (or stereo pairs) per vector.
-typedef float V8f __attribute__((vector_size(32)));
-typedef short V16s __attribute__((vector_size(32)));
-
 // Eight interleaved stereo pairs as the two microphones' samples in float.
 inline void Samples(const int16* pairs, V8f* mic0, V8f* mic1) {
   V16s v;
@@ -76,8 +60,7 @@ uint32 SetFrameSize(micarray_core::TMicArray* it, uint32 SamplingRate) {
 // the shift and the append are one contiguous copy each, and the time-domain
 // arithmetic runs on eight samples of both microphones at a time (lane by
 // lane the operations of one sample).
-MICARRAY_VECTOR_CLONES
-void AnalyseFrames(micarray_core::TMicArray* it, const int16* inpbuf) {
+VEC_INLINE void AnalyseFrames(micarray_core::TMicArray* it, const int16* inpbuf) {
   static_assert(kMaxMics == 2, "the analysis reads interleaved pairs");
   const uint32 N = it->lenght_frame, S = it->lenght_step, F = it->maxFbin, M = it->sizeMic;
   const float* w = winTable32f + it->offset_wn;
@@ -145,13 +128,11 @@ void BlockTarget(micarray_core::TMicArray* it, mfloat sdd_norm) {
 
 // Synthesis: the inverse-transformed frame in buff is halved (four
 // Hann windows at a hop of N/4 sum to 2), overlap-added, de-emphasised and
-// clipped into the caller's buffer.
-MICARRAY_VECTOR_CLONES
-void Synthesise(micarray_core::TMicArray* it, int16* outbuf) {
+// clipped into the caller's buffer (the inverse transform gives no bound on
+// the frame's values).
+VEC_INLINE void Synthesise(micarray_core::TMicArray* it, int16* outbuf) {
   const uint32 N = it->lenght_frame, S = it->lenght_step;
-  for (uint32 k = 0; k < N; k += 8)
-    _mm_storeu_si128((__m128i*)(it->dOut_wE + k),
-                     _mm_packs_epi32(ToSamples(_mm_loadu_ps(it->buff + k)), ToSamples(_mm_loadu_ps(it->buff + k + 4))));
+  for (uint32 k = 0; k < N; k += 8) Vec_ToSamples(it->buff + k, it->dOut_wE + k);
   umem_cpy_div(it->dOut_wE, it->dOut_wE, it->div_step + it->div_step, N);
   umem_add(it->dOut_wE, it->dOutPrev_wE + S, N - S);
   umem_cpy(it->dOutPrev_wE, it->dOut_wE, N);
@@ -213,8 +194,9 @@ void MicArray_Destroyed(TMicArray* pub) {
   FilterWiener_Destroyed(&it->fwiener);
 }
 
-MICARRAY_VECTOR_CLONES
-mfloat MicArray_Process(TMicArray* pub, int16* inpbuf, int16* outbuf) {
+namespace {
+
+VEC_INLINE mfloat Process(TMicArray* pub, int16* inpbuf, int16* outbuf) {
   micarray_core::TMicArray* it = Core(pub);
   const uint32 F = it->maxFbin;
 
@@ -264,5 +246,10 @@ mfloat MicArray_Process(TMicArray* pub, int16* inpbuf, int16* outbuf) {
   Synthesise(it, outbuf);
   return 0.0f;
 }
+
+}  // namespace
+
+VEC_DISPATCH(mfloat, MicArray_Process, Process, (TMicArray* pub, int16* inpbuf, int16* outbuf),
+             (pub, inpbuf, outbuf))
 
 void vCpy(mfloat* r, mfloat* x, uint32 j) { umem_cpy(r, x, j); }

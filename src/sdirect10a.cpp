@@ -105,8 +105,9 @@ void sDirect10a_SetVectorDirect(TsDirect10a* it, mfloat angelTetta, mfloat Dom) 
   }
 }
 
-MICARRAY_VECTOR_CLONES
-void sDirect10a_Detect(TsDirect10a* it, mfloat* reMics, mfloat* imMics) {
+namespace {
+
+VEC_INLINE void Detect(TsDirect10a* it, mfloat* reMics, mfloat* imMics) {
   const uint32 M = it->maxFbin;
   const mfloat alfa = it->alfa;
   mfloat* pw0 = it->micPw;
@@ -139,7 +140,14 @@ void sDirect10a_Detect(TsDirect10a* it, mfloat* reMics, mfloat* imMics) {
   umem_complex_koeff_wiener2(it->reWiener, it->imWiener, it->reCoherMics, it->imCoherMics, pw0, pw1, M);
 }
 
-MICARRAY_VECTOR_CLONES
-void sDirect10a_FilterWiener(TsDirect10a* it, mfloat* reYb, mfloat* imYb, mfloat* reWYb, mfloat* imWYb) {
+VEC_INLINE void FilterWiener(TsDirect10a* it, mfloat* reYb, mfloat* imYb, mfloat* reWYb, mfloat* imWYb) {
   umem_complex_cpy(reWYb, imWYb, reYb, imYb, it->reWiener, it->imWiener, it->maxFbin);
 }
+
+}  // namespace
+
+VEC_DISPATCH(void, sDirect10a_Detect, Detect, (TsDirect10a* it, mfloat* reMics, mfloat* imMics),
+             (it, reMics, imMics))
+VEC_DISPATCH(void, sDirect10a_FilterWiener, FilterWiener,
+             (TsDirect10a* it, mfloat* reYb, mfloat* imYb, mfloat* reWYb, mfloat* imWYb),
+             (it, reYb, imYb, reWYb, imWYb))

@@ -1,4 +1,4 @@
-// Element-wise vector kit shared by the stages. Every routine is a plain loop
+// Element-wise routines shared by the stages. Every routine is a plain loop
 // in single precision with one rounding per operation, in the order written;
 // the engine's bit-exact output depends on that order, so keep it.
 #ifndef MICARRAY_UPERATION_H
@@ -7,19 +7,7 @@
 #include <math.h>
 
 #include "com_struct.h"
-
-// The functions that run the kit's loops over the bins are compiled twice,
-// for SSE2 and for AVX2, and the loader picks the AVX2 code where the
-// processor has it. The loops apply one IEEE operation per element either way
-// (AVX2 brings no fused multiply-add), so both versions give the same bits;
-// the AVX2 version handles twice as many elements per instruction.
-// clang before 15 gives the dispatcher a name of its own, so calls from other
-// files would find no definition: such builds keep the baseline code alone.
-#if defined(__clang__) && __clang_major__ < 15
-#define MICARRAY_VECTOR_CLONES
-#else
-#define MICARRAY_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#endif
+#include "vector.h"
 
 // Regulariser of every power normalisation (the float nearest 1e-20).
 static const mfloat kTinyPower = 1e-20f;

@@ -37,8 +37,9 @@ void FilterWiener_Reset(TFilterWiener* it, char kind_subst, mfloat pSdb, mfloat 
   it->pMn = pMn;
 }
 
-MICARRAY_VECTOR_CLONES
-void FilterWiener_Run(TFilterWiener* it, char ActiveSig, char stateVad, mfloat* psdX) {
+namespace {
+
+VEC_INLINE void Run(TFilterWiener* it, char ActiveSig, char stateVad, mfloat* psdX) {
   const uint32 n = it->maxFbin;
   // Apply the gain of the previous call, then follow the noise.
   umem_complex_filter_wiener_sub(it->psdS, it->psdN, it->Hn, psdX, it->pSn, n);
@@ -51,5 +52,10 @@ void FilterWiener_Run(TFilterWiener* it, char ActiveSig, char stateVad, mfloat* 
     umem_complex_filter_wiener_subst1(it->Hn, it->psdNmean, it->psdSmean, n);
   umem_cpy(psdX, ActiveSig != 0 ? it->psdS : it->psdN, n);
 }
+
+}  // namespace
+
+VEC_DISPATCH(void, FilterWiener_Run, Run, (TFilterWiener* it, char ActiveSig, char stateVad, mfloat* psdX),
+             (it, ActiveSig, stateVad, psdX))
 
 void FilterWiener_Destroyed(TFilterWiener* it) { it->maxFbin = 0; }
