@@ -98,10 +98,12 @@ struct TGroup {
 
   // Lanes whose mask is set, as a bit mask (four lanes at a time).
   static FASTMATH_INLINE int Lanes(I mask) {
-    V4i quarter[kLanes / 4];
-    __builtin_memcpy(quarter, &mask, sizeof mask);
     int bits = 0;
-    for (uint32 q = 0; q < kLanes / 4; q++) bits |= Vec_Mask(quarter[q]) << (4 * q);
+    for (uint32 q = 0; q < kLanes; q += 4) {
+      V4i quarter = {};
+      __builtin_memcpy(&quarter, (const int*)&mask + q, (kLanes < 4 ? kLanes : 4) * sizeof(int));
+      bits |= Vec_Mask(quarter) << q;
+    }
     return bits;
   }
 
@@ -164,11 +166,12 @@ struct TGroup {
 
   // The angle of the point (x, y) from r = atan(min/max) of |x| and |y|
   // (ax, ay): mirrored at pi/4 when |y| > |x|, at pi/2 when x is negative
-  // (its sign bit, -0 included, read as a negative integer), and given y's
-  // sign.
+  // (its sign bit, -0 included, spread over the lane by an arithmetic shift:
+  // SSE2 compares no 64-bit integers), and given y's sign.
   static FASTMATH_INLINE D Octant(D r, D ay, D ax, D y, D x) {
     r = ay > ax ? Splat(kHalfPi) - r : r;
-    r = (L)x < L{} ? Splat(kPi) - r : r;
+    const L negative = (L)x >> 63;
+    r = (D)((negative & (L)(Splat(kPi) - r)) | (~negative & (L)r));
     return FlipSign(r, SignOf(y));
   }
 
@@ -272,13 +275,14 @@ FASTMATH_INLINE TGroup<8>::D TGroup<8>::Lookup(const double* table, I i) {
 
 }  // namespace
 
-// Groups of eight on processors with AVX-512, groups of four elsewhere
-// (one AVX2 register, two SSE2 or NEON registers).
+// Groups of eight on processors with AVX-512, of four with AVX2 (one
+// register of doubles) and of two with SSE2 (one register; wider groups would
+// have their double comparisons done lane by lane). NEON takes groups of four.
 #if defined(MICARRAY_X86)
 #define FASTMATH_DISPATCH(api, name, params, args)                            \
   VEC_TARGET_AVX512 static void name##Wide params { TGroup<8>::name args; }  \
   VEC_TARGET_AVX2 static void name##Avx2 params { TGroup<4>::name args; }    \
-  static void name##Base params { TGroup<4>::name args; }                     \
+  static void name##Base params { TGroup<2>::name args; }                     \
   void api params {                                                           \
     const TVecLevel level = Vec_Level();                                      \
     if (level >= kVecAvx512)                                                  \

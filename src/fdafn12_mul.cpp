@@ -29,6 +29,7 @@ void MulFDAF12_Destroyed(TMulFDAF12* it) { (void)it; }
 
 namespace {
 
+template <TVecLevel kLevel>
 VEC_INLINE void Substration(TMulFDAF12* it, mfloat* reX, mfloat* imX, mfloat* reD, mfloat* imD,
                             mfloat* mulCoeff) {
   if (it->nReference == 0) {
@@ -41,6 +42,7 @@ VEC_INLINE void Substration(TMulFDAF12* it, mfloat* reX, mfloat* imX, mfloat* re
                                  it->nReference);
 }
 
+template <TVecLevel kLevel>
 VEC_INLINE void Adaptation(TMulFDAF12* it, mfloat* reX, mfloat* imX, mfloat* mulCoeff) {
   umem_complex_adaptation_multi(it->reW, it->imW, reX, imX, it->reE, it->imE, mulCoeff, it->maxFbin,
                                 it->nReference);

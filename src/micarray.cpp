@@ -36,11 +36,17 @@ const TFrameSize kFrameSizes[] = {
 const uint32 kLastFrameSize = sizeof kFrameSizes / sizeof kFrameSizes[0] - 1;
 
 // Eight interleaved stereo pairs as the two microphones' samples in float.
+template <TVecLevel kLevel>
 inline void Samples(const int16* pairs, V8f* mic0, V8f* mic1) {
   V16s v;
   __builtin_memcpy(&v, pairs, sizeof v);
-  *mic0 = __builtin_convertvector(__builtin_shufflevector(v, v, 0, 2, 4, 6, 8, 10, 12, 14), V8f);
-  *mic1 = __builtin_convertvector(__builtin_shufflevector(v, v, 1, 3, 5, 7, 9, 11, 13, 15), V8f);
+  // Each microphone's samples in the first half.
+  const V16s split = Vec_Shuffle<kLevel, 0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15>(v, v);
+  typedef short V8s __attribute__((vector_size(16)));
+  V8s half[2];
+  __builtin_memcpy(half, &split, sizeof split);
+  *mic0 = __builtin_convertvector(half[0], V8f);
+  *mic1 = __builtin_convertvector(half[1], V8f);
 }
 
 uint32 SetFrameSize(micarray_core::TMicArray* it, uint32 SamplingRate) {
@@ -60,6 +66,7 @@ uint32 SetFrameSize(micarray_core::TMicArray* it, uint32 SamplingRate) {
 // the shift and the append are one contiguous copy each, and the time-domain
 // arithmetic runs on eight samples of both microphones at a time (lane by
 // lane the operations of one sample).
+template <TVecLevel kLevel>
 VEC_INLINE void AnalyseFrames(micarray_core::TMicArray* it, const int16* inpbuf) {
   static_assert(kMaxMics == 2, "the analysis reads interleaved pairs");
   const uint32 N = it->lenght_frame, S = it->lenght_step, F = it->maxFbin, M = it->sizeMic;
@@ -77,8 +84,8 @@ VEC_INLINE void AnalyseFrames(micarray_core::TMicArray* it, const int16* inpbuf)
                         kPreEmphasis, kPreEmphasis, kPreEmphasis, kPreEmphasis};
   for (uint32 k = 0; k < N; k += 8) {
     V8f x0, x1, p0, p1, wk;
-    Samples(hist + k * M, &x0, &x1);
-    Samples(k == 0 ? lead : hist + (k - 1) * M, &p0, &p1);
+    Samples<kLevel>(hist + k * M, &x0, &x1);
+    Samples<kLevel>(k == 0 ? lead : hist + (k - 1) * M, &p0, &p1);
     __builtin_memcpy(&wk, w + k, sizeof wk);
     const V8f b0 = (x0 + emphasis * p0) * wk;
     const V8f b1 = (x1 + emphasis * p1) * wk;
@@ -130,6 +137,7 @@ void BlockTarget(micarray_core::TMicArray* it, mfloat sdd_norm) {
 // Hann windows at a hop of N/4 sum to 2), overlap-added, de-emphasised and
 // clipped into the caller's buffer (the inverse transform gives no bound on
 // the frame's values).
+template <TVecLevel kLevel>
 VEC_INLINE void Synthesise(micarray_core::TMicArray* it, int16* outbuf) {
   const uint32 N = it->lenght_frame, S = it->lenght_step;
   for (uint32 k = 0; k < N; k += 8) Vec_ToSamples(it->buff + k, it->dOut_wE + k);
@@ -196,11 +204,12 @@ void MicArray_Destroyed(TMicArray* pub) {
 
 namespace {
 
+template <TVecLevel kLevel>
 VEC_INLINE mfloat Process(TMicArray* pub, int16* inpbuf, int16* outbuf) {
   micarray_core::TMicArray* it = Core(pub);
   const uint32 F = it->maxFbin;
 
-  AnalyseFrames(it, inpbuf);
+  AnalyseFrames<kLevel>(it, inpbuf);
 
   // Fixed beam towards the front: the mean of the microphone spectra. Its
   // phase comes straight from the split spectrum: the imaginary parts of DC
@@ -243,7 +252,7 @@ VEC_INLINE mfloat Process(TMicArray* pub, int16* inpbuf, int16* outbuf) {
 
   FFTnRC_xy2fftbuf(&it->FFTnRC, it->reWE, it->imWE, it->buff);
   FFTnRC_fft(&it->FFTnRC, it->buff, -1);
-  Synthesise(it, outbuf);
+  Synthesise<kLevel>(it, outbuf);
   return 0.0f;
 }
 

@@ -107,6 +107,7 @@ void sDirect10a_SetVectorDirect(TsDirect10a* it, mfloat angelTetta, mfloat Dom) 
 
 namespace {
 
+template <TVecLevel kLevel>
 VEC_INLINE void Detect(TsDirect10a* it, mfloat* reMics, mfloat* imMics) {
   const uint32 M = it->maxFbin;
   const mfloat alfa = it->alfa;
@@ -140,6 +141,7 @@ VEC_INLINE void Detect(TsDirect10a* it, mfloat* reMics, mfloat* imMics) {
   umem_complex_koeff_wiener2(it->reWiener, it->imWiener, it->reCoherMics, it->imCoherMics, pw0, pw1, M);
 }
 
+template <TVecLevel kLevel>
 VEC_INLINE void FilterWiener(TsDirect10a* it, mfloat* reYb, mfloat* imYb, mfloat* reWYb, mfloat* imWYb) {
   umem_complex_cpy(reWYb, imWYb, reYb, imYb, it->reWiener, it->imWiener, it->maxFbin);
 }

@@ -39,6 +39,7 @@ void FilterWiener_Reset(TFilterWiener* it, char kind_subst, mfloat pSdb, mfloat 
 
 namespace {
 
+template <TVecLevel kLevel>
 VEC_INLINE void Run(TFilterWiener* it, char ActiveSig, char stateVad, mfloat* psdX) {
   const uint32 n = it->maxFbin;
   // Apply the gain of the previous call, then follow the noise.
