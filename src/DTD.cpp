@@ -5,16 +5,13 @@
 
 #include <math.h>
 
+#include "frameplan.h"
 #include "vector.h"
 
 // Basis rows for the frame length, or nullptr when there is no table for it.
 static const float* DCT_table(uint32 length) {
-  switch (length) {
-    case 256: return &mdct4x256_Tab32f[0][0];
-    case 512: return &mdct4x512_Tab32f[0][0];
-    case 1024: return &mdct4x1024_Tab32f[0][0];
-    default: return nullptr;
-  }
+  const TFramePlan* plan = FramePlan_ForFrame(length);
+  return plan != nullptr ? plan->dct : nullptr;
 }
 
 void DTalkDetect_Init(TDTalkDetect* it, uint32 size_dct, uint32 length) {

@@ -9,6 +9,7 @@
 
 #include "fastmath.h"
 #include "fix.h"
+#include "frameplan.h"
 #include "uperation.h"
 #include "vector.h"
 
@@ -19,19 +20,6 @@ const mfloat kHalfSqrt2 = 0.70710677f;  // sqrt(1/2), the span-8 twiddle
 const mfloat kPi = 3.1415927f;
 const mfloat kHalfPi = 1.5707964f;
 const mfloat kTwoPi = 6.2831855f;
-
-// Where each supported length's segments start in the tables.
-struct TSegment {
-  uint32 nfft;
-  int16 offset_cs;
-  int16 offset_sw;
-  int16 offset_tw;  // in m_arTwiddle32f
-};
-const TSegment kSegments[] = {
-    {256, 0, 0, 0},
-    {512, 65, 128, 480},
-    {1024, 194, 384, 1472},
-};
 
 // The transform works on eight floats at a time (four complex points, or one
 // part of eight bins): GCC's generic vectors, one AVX2 register or two SSE2
@@ -196,11 +184,10 @@ mfloat Magnitude(mfloat re, mfloat im) { return sqrtf(re * re + im * im); }
 
 void FFTnRC_Init(TFFTnRC* it, uint32 nfft) {
   it->nfft = nfft;
-  for (const TSegment& s : kSegments) {
-    if (s.nfft == nfft) {
-      it->offset_cs = s.offset_cs;
-      it->offset_sw = s.offset_sw;
-    }
+  const TFramePlan* plan = FramePlan_ForFrame(nfft);
+  if (plan != nullptr) {
+    it->offset_cs = (int16)plan->cosines;
+    it->offset_sw = (int16)plan->swaps;
   }
 }
 
@@ -238,9 +225,7 @@ static VEC_INLINE void e_minus_jwt(TFFTnRC* it, mfloat* p) {
 
   // Table-driven stages, half span h points, two at a time. The butterflies
   // of one stage are independent, so their order does not matter.
-  const mfloat* tw = m_arTwiddle32f;
-  for (const TSegment& s : kSegments)
-    if (s.nfft == n) tw += s.offset_tw;
+  const mfloat* tw = m_arTwiddle32f + FramePlan_ForFrame(n)->twiddles;
   uint32 h = 8;
   for (; 2 * h <= quarter; h *= 4)
     StagePair<kLevel>(scratch, 4 * h <= quarter ? scratch : p, half, h, tw + 4 * (h - 8), tw + 4 * (2 * h - 8));

@@ -21,20 +21,6 @@ const mfloat kDtdThreshold = 0.98f; // similarity above which a blocking filter'
 const mfloat kOutputLimit = 32767.0f;
 const uint32 kDtdCoefficients = 4;  // low DCT coefficients the double-talk detectors compare
 
-// Frame size by sampling rate (frames of 32 ms at 8, 16 and 32 kHz, hop of
-// a quarter frame); the last row takes every higher rate.
-struct TFrameSize {
-  uint32 maxRate;  // highest rate of the row
-  uint32 lenght_step;
-  int16 offset_wn;  // first entry of the frame's window in winTable32f
-};
-const TFrameSize kFrameSizes[] = {
-    {10000, 64, 0},
-    {20000, 128, 256},
-    {0, 256, 768},
-};
-const uint32 kLastFrameSize = sizeof kFrameSizes / sizeof kFrameSizes[0] - 1;
-
 // Eight interleaved stereo pairs as the two microphones' samples in float.
 template <TVecLevel kLevel>
 inline void Samples(const int16* pairs, V8f* mic0, V8f* mic1) {
@@ -51,12 +37,11 @@ inline void Samples(const int16* pairs, V8f* mic0, V8f* mic1) {
 
 uint32 SetFrameSize(micarray_core::TMicArray* it, uint32 SamplingRate) {
   it->SampleRate = SamplingRate;
-  const TFrameSize* size = kFrameSizes;
-  while (size != kFrameSizes + kLastFrameSize && SamplingRate > size->maxRate) size++;
-  it->lenght_step = size->lenght_step;
-  it->lenght_frame = 4 * size->lenght_step;
-  it->maxFbin = it->lenght_frame / 2 + 1;
-  it->offset_wn = size->offset_wn;
+  const TFramePlan* plan = FramePlan_ForRate(SamplingRate);
+  it->lenght_step = plan->step;
+  it->lenght_frame = plan->frame;
+  it->maxFbin = plan->bins;
+  it->offset_wn = (int16)plan->window;
   return it->lenght_frame;
 }
 

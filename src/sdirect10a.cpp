@@ -6,6 +6,7 @@
 #include <math.h>
 
 #include "fastmath.h"
+#include "frameplan.h"
 #include "uperation.h"
 
 namespace {
@@ -38,14 +39,6 @@ const TDirVecTab kDirVecTabs[] = {
     {reDirVecAng80_tab32f, imDirVecAng80_tab32f}, {reDirVecAng85_tab32f, imDirVecAng85_tab32f},
     {reDirVecAng90_tab32f, imDirVecAng90_tab32f},
 };
-
-// Start of each frame size's segment inside every steering table (two
-// microphone segments of maxFbin values per size, sizes in ascending order).
-struct TDirVecSegment {
-  uint32 maxFbin;
-  int16 offset;
-};
-const TDirVecSegment kDirVecSegments[] = {{129, 0}, {257, 258}, {513, 772}};
 
 }  // namespace
 
@@ -81,11 +74,9 @@ void sDirect10a_SetVectorDirect(TsDirect10a* it, mfloat angelTetta, mfloat Dom) 
   const uint32 M = it->maxFbin;
   it->angelTetta = angelTetta;
 
-  const TDirVecSegment* segment = nullptr;
-  for (const TDirVecSegment& s : kDirVecSegments)
-    if (s.maxFbin == M) segment = &s;
-  if (segment == nullptr) return;  // no table segment for this frame size
-  it->offet_sd = segment->offset;
+  const TFramePlan* plan = FramePlan_ForFrame(2 * (M - 1));
+  if (plan == nullptr) return;  // no table segment for this frame size
+  it->offet_sd = (int16)plan->steering;
 
   // Outside (-92.5, 92.5], or NaN: no look direction, keep the vectors.
   if (!(angelTetta > -kAngleLimit && angelTetta <= kAngleLimit)) return;
