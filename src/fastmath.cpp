@@ -111,23 +111,22 @@ struct TGroup {
   // which every function here evaluates without the library. (The tail has
   // at least one element: with no path that yields a constant group, the
   // compiler has no reason to specialise the evaluation for one.)
+  // A whole group is read straight into a register; a tail goes through a
+  // padded copy.
   static FASTMATH_INLINE F Load(const mfloat* x, uint32 i, uint32 n) {
-    F v = {};
-    if (i + kLanes <= n) {
-      __builtin_memcpy(&v, x + i, sizeof v);
-    } else {
-      uint32 k = 0;
-      do v[k] = x[i + k];
-      while (i + ++k < n);
-    }
-    return v;
+    if (i + kLanes <= n) return Vec_Load<F>(x + i);
+    float padded[kLanes] = {};
+    uint32 k = 0;
+    do padded[k] = x[i + k];
+    while (i + ++k < n);
+    return Vec_Load<F>(padded);
   }
 
   static FASTMATH_INLINE void Store(mfloat* y, uint32 i, uint32 n, F v) {
-    if (i + kLanes <= n)
-      __builtin_memcpy(y + i, &v, sizeof v);
-    else
-      for (uint32 k = 0; i + k < n; k++) y[i + k] = v[k];
+    if (i + kLanes <= n) return Vec_Store(y + i, v);
+    float padded[kLanes];
+    Vec_Store(padded, v);
+    for (uint32 k = 0; i + k < n; k++) y[i + k] = padded[k];
   }
 
   // table[i] in every lane, for indexes i from 0 to 32 (the tables' size).
