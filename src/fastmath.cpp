@@ -63,23 +63,13 @@ const double kSin3 = -1.0 / 6, kSin5 = 1.0 / 120, kSin7 = -1.0 / 5040, kSin9 = 1
 const long long kSign64 = (long long)(1ull << 63);
 const int kSign32 = (int)(1u << 31);
 
-// Vectors of groups of kLanes elements (four or eight): doubles (D) and
-// floats (F), and their lane masks (L, I).
-template <uint32 kLanes>
-struct TLanes {
-  typedef double D __attribute__((vector_size(kLanes * sizeof(double))));
-  typedef long long L __attribute__((vector_size(kLanes * sizeof(long long))));
-  typedef float F __attribute__((vector_size(kLanes * sizeof(float))));
-  typedef int I __attribute__((vector_size(kLanes * sizeof(int))));
-};
-
 // The functions on groups of kLanes elements.
 template <uint32 kLanes>
 struct TGroup {
-  typedef typename TLanes<kLanes>::D D;
-  typedef typename TLanes<kLanes>::L L;
-  typedef typename TLanes<kLanes>::F F;
-  typedef typename TLanes<kLanes>::I I;
+  typedef typename TVecLanes<kLanes>::D D;
+  typedef typename TVecLanes<kLanes>::L L;
+  typedef typename TVecLanes<kLanes>::F F;
+  typedef typename TVecLanes<kLanes>::I I;
 
   // v in every lane. (The sum 0 + v gives each lane a plain broadcast; only
   // -0.0 would lose its sign, and the sign masks below are integers.)

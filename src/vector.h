@@ -25,6 +25,17 @@ typedef short V16s __attribute__((vector_size(32)));
 typedef float V4f __attribute__((vector_size(16)));
 typedef int V4i __attribute__((vector_size(16)));
 
+// Groups of kLanes doubles (D) and floats (F), and their lane masks (L, I).
+// (Templates take these through typename: GCC applies a vector size that
+// depends on a template argument only outside the template that declares it.)
+template <uint32 kLanes>
+struct TVecLanes {
+  typedef double D __attribute__((vector_size(kLanes * sizeof(double))));
+  typedef long long L __attribute__((vector_size(kLanes * sizeof(long long))));
+  typedef float F __attribute__((vector_size(kLanes * sizeof(float))));
+  typedef int I __attribute__((vector_size(kLanes * sizeof(int))));
+};
+
 // Helpers inlined into each level's version of a function, so that they run
 // with that version's instructions.
 #define VEC_INLINE inline __attribute__((always_inline))
