@@ -151,9 +151,13 @@ inline void SplitBins(V& ak, V& bk, V& am, V& bm, V u, V v, V s, V half) {
 // Phases of n bins between -pi/2 and 3*pi/2: the arctangent of the
 // single-precision quotient im/re, moved by half a turn for a negative real
 // part; a zero real part gives +-pi/2 (its quotient is not used). Eight bins
-// at a time, on copies padded with zero bins.
+// at a time with AVX2, four (one register) below, on copies padded with zero
+// bins.
 template <TVecLevel kLevel>
 VEC_INLINE void PhasesOf(const mfloat* re, const mfloat* im, mfloat* F, uint32 n) {
+  constexpr uint32 kLanes = kLevel >= kVecAvx2 ? 8 : 4;
+  typedef typename TVecLanes<kLanes>::F V;
+  typedef typename TVecLanes<kLanes>::I Vi;
   const uint32 padded = (n + 7) & ~7u;
   float x[kMaxBins + 7], y[kMaxBins + 7], f[kMaxBins + 7];
   float q[kMaxBins + 7] = {};  // cleared only so that the compiler sees it written
@@ -162,17 +166,17 @@ VEC_INLINE void PhasesOf(const mfloat* re, const mfloat* im, mfloat* F, uint32 n
     y[k] = im[k];
   }
   for (uint32 k = n; k < padded; k++) x[k] = y[k] = 0.0f;
-  const V8 zero = {}, pi = zero + kPi, halfPi = zero + kHalfPi;
-  for (uint32 k = 0; k < padded; k += 8) {  // 0 where re = 0
-    const V8 xr = Load8(x + k);
-    Store8(q + k, (V8)((V8i)(xr != zero) & (V8i)(Load8(y + k) / xr)));
+  const V zero = {}, pi = zero + kPi, halfPi = zero + kHalfPi;
+  for (uint32 k = 0; k < padded; k += kLanes) {  // 0 where re = 0
+    const V xr = Vec_Load<V>(x + k);
+    Vec_Store(q + k, (V)((Vi)(xr != zero) & (Vi)(Vec_Load<V>(y + k) / xr)));
   }
   FastMath_atan(q, f, padded);
-  for (uint32 k = 0; k < padded; k += 8) {
-    const V8 xr = Load8(x + k), atanq = Load8(f + k);
-    const V8 turned = xr < zero ? atanq + pi : atanq;
-    const V8 axis = Load8(y + k) > zero ? halfPi : -halfPi;
-    Store8(f + k, xr == zero ? axis : turned);
+  for (uint32 k = 0; k < padded; k += kLanes) {
+    const V xr = Vec_Load<V>(x + k), atanq = Vec_Load<V>(f + k);
+    const V turned = xr < zero ? atanq + pi : atanq;
+    const V axis = Vec_Load<V>(y + k) > zero ? halfPi : -halfPi;
+    Vec_Store(f + k, xr == zero ? axis : turned);
   }
   for (uint32 k = 0; k < n; k++) F[k] = f[k];
 }

@@ -128,15 +128,17 @@ VEC_INLINE int Vec_Mask(V4i lanes) {
 #endif
 }
 
-// Eight time-frame values as 16-bit samples: truncated toward zero inside
+// Four time-frame values as 16-bit samples: truncated toward zero inside
 // the range, saturated outside it, and 0 for NaN, which carries no sample.
+// (Four lanes, one register everywhere: wider selections would go lane by
+// lane below AVX2.)
 VEC_INLINE void Vec_ToSamples(const mfloat* x, int16* r) {
-  typedef short V8s __attribute__((vector_size(16)));
-  const V8f zero = {}, low = zero - 32768.0f, high = zero + 32767.0f;
-  V8f v = Vec_Load<V8f>(x);
+  typedef short V4s __attribute__((vector_size(8)));
+  const V4f zero = {}, low = zero - 32768.0f, high = zero + 32767.0f;
+  V4f v = Vec_Load<V4f>(x);
   v = v == v ? v : zero;
   v = v < low ? low : (v > high ? high : v);
-  const V8s s = __builtin_convertvector(__builtin_convertvector(v, V8i), V8s);
+  const V4s s = __builtin_convertvector(__builtin_convertvector(v, V4i), V4s);
   __builtin_memcpy(r, &s, sizeof s);
 }
 
