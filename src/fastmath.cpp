@@ -12,11 +12,10 @@
 //
 // Both evaluations start from a table point c near the argument (i/32 for
 // the arc tangent, i/4 for the cosine and sine), so that short polynomials
-// suffice. They work on groups of elements in GCC's
-// generic vectors, one lane per element: eight lanes (one AVX-512 register of
-// doubles) on processors with AVX-512, four lanes (one AVX2 register, or two
-// SSE2 registers) elsewhere. Every lane does the same IEEE operations in the
-// same order whatever the group size, so all versions give the same floats.
+// suffice. They work on groups of elements in GCC's generic vectors, one
+// lane per element, as wide as the processor's level suits (see the end of
+// this file). Every lane does the same IEEE operations in the same order
+// whatever the group size, so all versions give the same floats.
 #include "fastmath.h"
 
 #include <math.h>
@@ -265,13 +264,15 @@ FASTMATH_INLINE TGroup<8>::D TGroup<8>::Lookup(const double* table, I i) {
 }  // namespace
 
 // Groups of eight on processors with AVX-512, of four with AVX2 (one
-// register of doubles) and of two with SSE2 (one register; wider groups would
-// have their double comparisons done lane by lane). NEON takes groups of four.
+// register of doubles). Below AVX2 and on NEON a register holds two doubles,
+// and the compiler would compare wider groups of doubles lane by lane: the
+// arc tangents (which compare doubles) take groups of two there, the cosines
+// and sines (which compare only floats) groups of four.
 #if defined(MICARRAY_X86)
-#define FASTMATH_DISPATCH(api, name, params, args)                            \
+#define FASTMATH_DISPATCH(api, name, baseLanes, params, args)                 \
   VEC_TARGET_AVX512 static void name##Wide params { TGroup<8>::name args; }  \
   VEC_TARGET_AVX2 static void name##Avx2 params { TGroup<4>::name args; }    \
-  static void name##Base params { TGroup<2>::name args; }                     \
+  static void name##Base params { TGroup<baseLanes>::name args; }             \
   void api params {                                                           \
     const TVecLevel level = Vec_Level();                                      \
     if (level >= kVecAvx512)                                                  \
@@ -282,11 +283,11 @@ FASTMATH_INLINE TGroup<8>::D TGroup<8>::Lookup(const double* table, I i) {
       name##Base args;                                                        \
   }
 #else
-#define FASTMATH_DISPATCH(api, name, params, args) \
-  void api params { TGroup<4>::name args; }
+#define FASTMATH_DISPATCH(api, name, baseLanes, params, args) \
+  void api params { TGroup<baseLanes>::name args; }
 #endif
 
-FASTMATH_DISPATCH(FastMath_atan, Atan, (const mfloat* x, mfloat* y, uint32 n), (x, y, n))
-FASTMATH_DISPATCH(FastMath_atan2, Atan2, (const mfloat* y, const mfloat* x, mfloat* r, uint32 n), (y, x, r, n))
-FASTMATH_DISPATCH(FastMath_cos, Cos, (const mfloat* x, mfloat* c, uint32 n), (x, c, n))
-FASTMATH_DISPATCH(FastMath_sincos, SinCos, (const mfloat* x, mfloat* c, mfloat* s, uint32 n), (x, c, s, n))
+FASTMATH_DISPATCH(FastMath_atan, Atan, 2, (const mfloat* x, mfloat* y, uint32 n), (x, y, n))
+FASTMATH_DISPATCH(FastMath_atan2, Atan2, 2, (const mfloat* y, const mfloat* x, mfloat* r, uint32 n), (y, x, r, n))
+FASTMATH_DISPATCH(FastMath_cos, Cos, 4, (const mfloat* x, mfloat* c, uint32 n), (x, c, n))
+FASTMATH_DISPATCH(FastMath_sincos, SinCos, 4, (const mfloat* x, mfloat* c, mfloat* s, uint32 n), (x, c, s, n))
