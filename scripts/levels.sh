@@ -8,4 +8,8 @@ flags=" $(grep -m1 '^flags' /proc/cpuinfo | cut -d: -f2) "
 has() { for f in "$@"; do [[ "$flags" == *" $f "* ]] || return 1; done; }
 echo sse2
 if has avx2; then echo avx2; else echo "avx2: not on this processor, skipped" >&2; fi
-if has avx512f avx512dq avx512bw avx512vl; then echo avx512; else echo "avx512: not on this processor, skipped" >&2; fi
+if has avx512f avx512dq avx512bw avx512vl; then
+  echo avx512
+else
+  echo "avx512: not on this processor, skipped" >&2
+fi

@@ -42,10 +42,13 @@ void DCT_dctFrames(TDTalkDetect* it, uint32 frames, const mfloat* const* inp, mf
       // sample i+j): the rows transposed.
       const V4f r1 = Vec_Load<V4f>(table + n + i), r2 = Vec_Load<V4f>(table + 2 * n + i),
                 r3 = Vec_Load<V4f>(table + 3 * n + i);
-      const V4f lo01 = __builtin_shufflevector(ones, r1, 0, 4, 1, 5), lo23 = __builtin_shufflevector(r2, r3, 0, 4, 1, 5);
-      const V4f hi01 = __builtin_shufflevector(ones, r1, 2, 6, 3, 7), hi23 = __builtin_shufflevector(r2, r3, 2, 6, 3, 7);
-      const V4f b[4] = {__builtin_shufflevector(lo01, lo23, 0, 1, 4, 5), __builtin_shufflevector(lo01, lo23, 2, 3, 6, 7),
-                        __builtin_shufflevector(hi01, hi23, 0, 1, 4, 5), __builtin_shufflevector(hi01, hi23, 2, 3, 6, 7)};
+      const V4f lo01 = __builtin_shufflevector(ones, r1, 0, 4, 1, 5);
+      const V4f lo23 = __builtin_shufflevector(r2, r3, 0, 4, 1, 5);
+      const V4f hi01 = __builtin_shufflevector(ones, r1, 2, 6, 3, 7);
+      const V4f hi23 = __builtin_shufflevector(r2, r3, 2, 6, 3, 7);
+      const V4f b[4] = {
+          __builtin_shufflevector(lo01, lo23, 0, 1, 4, 5), __builtin_shufflevector(lo01, lo23, 2, 3, 6, 7),
+          __builtin_shufflevector(hi01, hi23, 0, 1, 4, 5), __builtin_shufflevector(hi01, hi23, 2, 3, 6, 7)};
       for (uint32 f = 0; f < frames; f++) {
         const V4f x = Vec_Load<V4f>(inp[f] + i);
         acc[f] = acc[f] + __builtin_shufflevector(x, x, 0, 0, 0, 0) * b[0];

@@ -180,7 +180,8 @@ VEC_INLINE void PhasesOf(const mfloat* re, const mfloat* im, mfloat* F, uint32 n
   }
   for (uint32 k = 0; k < n; k++) F[k] = f[k];
 }
-VEC_DISPATCH(void, Phases, PhasesOf, (const mfloat* re, const mfloat* im, mfloat* F, uint32 n), (re, im, F, n))
+VEC_DISPATCH(void, Phases, PhasesOf, (const mfloat* re, const mfloat* im, mfloat* F, uint32 n),
+             (re, im, F, n))
 
 mfloat Magnitude(mfloat re, mfloat im) { return sqrtf(re * re + im * im); }
 
@@ -232,7 +233,8 @@ static VEC_INLINE void e_minus_jwt(TFFTnRC* it, mfloat* p) {
   const mfloat* tw = m_arTwiddle32f + FramePlan_ForFrame(n)->twiddles;
   uint32 h = 8;
   for (; 2 * h <= quarter; h *= 4)
-    StagePair<kLevel>(scratch, 4 * h <= quarter ? scratch : p, half, h, tw + 4 * (h - 8), tw + 4 * (2 * h - 8));
+    StagePair<kLevel>(scratch, 4 * h <= quarter ? scratch : p, half, h, tw + 4 * (h - 8),
+                      tw + 4 * (2 * h - 8));
   if (h <= quarter) Stage<kLevel>(scratch, p, half, h, tw + 4 * (h - 8));
 }
 

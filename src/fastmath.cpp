@@ -288,6 +288,7 @@ FASTMATH_INLINE TGroup<8>::D TGroup<8>::Lookup(const double* table, I i) {
 #endif
 
 FASTMATH_DISPATCH(FastMath_atan, Atan, 2, (const mfloat* x, mfloat* y, uint32 n), (x, y, n))
-FASTMATH_DISPATCH(FastMath_atan2, Atan2, 2, (const mfloat* y, const mfloat* x, mfloat* r, uint32 n), (y, x, r, n))
+FASTMATH_DISPATCH(FastMath_atan2, Atan2, 2, (const mfloat* y, const mfloat* x, mfloat* r, uint32 n),
+                  (y, x, r, n))
 FASTMATH_DISPATCH(FastMath_cos, Cos, 4, (const mfloat* x, mfloat* c, uint32 n), (x, c, n))
 FASTMATH_DISPATCH(FastMath_sincos, SinCos, 4, (const mfloat* x, mfloat* c, mfloat* s, uint32 n), (x, c, s, n))

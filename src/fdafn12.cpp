@@ -24,7 +24,8 @@ void FDAF12_Destroyed(TFDAF12* it) { (void)it; }
 namespace {
 
 template <TVecLevel kLevel>
-VEC_INLINE void Substration(TFDAF12* it, mfloat* reX, mfloat* imX, mfloat* reD, mfloat* imD, mfloat mulCoeff) {
+VEC_INLINE void Substration(TFDAF12* it, mfloat* reX, mfloat* imX, mfloat* reD, mfloat* imD,
+                            mfloat mulCoeff) {
   umem_complex_substration(it->reE, it->imE, it->reW, it->imW, reX, imX, reD, imD, mulCoeff, it->maxFbin);
 }
 
