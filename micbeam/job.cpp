@@ -53,7 +53,7 @@ bool Open(TPipeline* p, const TJob* job, const TJobSettings* settings) {
     p->fromEngine.reset(new TResampler);
     if (!Resampler_Init(p->fromEngine.get(), r->engineRate, r->outputRate, kOutputChannels, &p->error)) return false;
   }
-  p->stream.reset(new micarray::Stream(r->engineRate, settings->tuning, settings->align));
+  p->stream.reset(new micarray::Stream(r->engineRate, settings->tuning, settings->align, settings->engine));
   return Sink_Open(&p->sink, job->output, job->format, r->outputRate, &p->error);
 }
 

@@ -13,6 +13,7 @@
 
 // What is the same for every file of a run.
 typedef struct _TJobSettings {
+  micarray::EngineKind engine;
   micarray::Tuning tuning;
   unsigned mics[2];     // the two microphone channels
   unsigned rawRate;     // headerless input at this rate; 0 for files with headers

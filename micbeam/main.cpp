@@ -32,8 +32,8 @@ int main(int argc, char** argv) {
   std::string error;
   if (!Plan_Make(&options, &jobs, &error)) return Refuse(error);
 
-  const TJobSettings settings = {options.tuning,  {options.mics[0], options.mics[1]}, options.rawRate,
-                                 options.engineRate, options.align};
+  const TJobSettings settings = {options.engine,  options.tuning,     {options.mics[0], options.mics[1]},
+                                 options.rawRate, options.engineRate, options.align};
   std::vector<TJobResult> results(jobs.size());
   TProgress progress;
   Progress_Start(&progress, jobs.size(), !options.quiet && isatty(STDERR_FILENO));

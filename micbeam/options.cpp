@@ -9,17 +9,18 @@
 namespace {
 
 const char kDescription[] =
-    "micbeam: keeps the talker straight in front of a two-microphone array and suppresses the rest.\n"
+    "micbeam: keeps the talker a two-microphone array is pointed at and suppresses the rest.\n"
     "Reads WAV (every PCM width, float, extensible), AIFF, FLAC, Ogg and the other formats of\n"
     "libsndfile; writes one channel of enhanced speech.";
 
 const char kFooter[] =
-    "Samples:  the engine works on 16-bit samples; wider and float input samples are rounded to\n"
+    "Samples:  the engines work on 16-bit samples; wider and float input samples are rounded to\n"
     "          the nearest 16-bit value (halves away from zero) and saturated at full scale.\n"
     "Rates:    8000 to 48000 Hz run natively; other rates are converted to 8000 or 48000 Hz and\n"
     "          the result back to the input's rate (unless --engine-rate).\n"
     "Timing:   output sample n belongs to input sample n and the output is as long as the input;\n"
-    "          --no-align gives the engine's own stream: three steps late, whole steps only.\n"
+    "          --no-align gives the engine's own stream: late by its latency (mvdr: half a frame of\n"
+    "          about 32 ms; classic: three steps), whole steps only.\n"
     "Output:   the format follows --format or the extension of -o: wav, aiff, flac, ogg, au, caf,\n"
     "          w64 or raw, optionally with :16, :24, :32 or :float (default 16-bit PCM WAV).\n"
     "          Several inputs or a directory need -o DIR. An output is written beside its final\n"
@@ -33,6 +34,7 @@ const char* const kTuningHelp[] = {
     "deepest suppression in dB, [-80, 0]",
     "noise adaptation rate, [0.6, 1)",
     "musical-noise smoothing, [0.6, 1)",
+    "talker direction in degrees from broadside, [-90, 90], positive toward microphone 0",
 };
 static_assert(sizeof kTuningHelp / sizeof kTuningHelp[0] ==
                   sizeof micarray::kTuningRanges / sizeof micarray::kTuningRanges[0],
@@ -72,13 +74,21 @@ int Options_Parse(TMicbeamOptions* it, int argc, char** argv) {
   it->align = true;
   it->jobs = std::max(1u, std::thread::hardware_concurrency());
   it->quiet = false;
+  it->engine = micarray::EngineKind::mvdr;
   bool noAlign = false;
+  std::string engine = micarray::EngineName(it->engine);
   std::string mics = "0,1";
 
   CLI::App app(kDescription, "micbeam");
   app.footer(kFooter);
   app.add_option("inputs", it->inputs, "input files or directories; - reads standard input")->required();
   app.add_option("-o,--output", it->output, "output file, directory, or - for standard output")->required();
+  app.add_option("--engine", engine,
+                 "mvdr: adaptive beamformer with speech post-filter, any --angle; classic: the fixed "
+                 "design for a talker straight ahead (--speed, --noise-rate, --musical tune it)")
+      ->check(CLI::IsMember({micarray::EngineName(micarray::EngineKind::mvdr),
+                             micarray::EngineName(micarray::EngineKind::classic)}))
+      ->capture_default_str();
   for (size_t i = 0; i < sizeof kTuningHelp / sizeof kTuningHelp[0]; i++) {
     const micarray::TuningRange& r = micarray::kTuningRanges[i];
     app.add_option(TuningOption(r), it->tuning.*r.field, kTuningHelp[i])->capture_default_str();
@@ -91,7 +101,7 @@ int Options_Parse(TMicbeamOptions* it, int argc, char** argv) {
       ->type_name("RATE");
   app.add_option("--format", it->format, "output format NAME[:16|24|32|float]")->type_name("FORMAT");
   app.add_flag("--engine-rate", it->engineRate, "keep the output at the engine's rate (8000 or 48000 Hz)");
-  app.add_flag("--no-align", noAlign, "the engine's raw stream: three steps late, short final step dropped");
+  app.add_flag("--no-align", noAlign, "the engine's raw stream: late by its latency, short final step dropped");
   app.add_option("-j,--jobs", it->jobs, "worker threads (default: the number of cores)")
       ->check(CLI::Range(1u, kMaxJobs));
   app.add_flag("-q,--quiet", it->quiet, "no progress bar");
@@ -104,6 +114,8 @@ int Options_Parse(TMicbeamOptions* it, int argc, char** argv) {
     return Refuse(e.what());
   }
   it->align = !noAlign;
+  it->engine = engine == micarray::EngineName(micarray::EngineKind::classic) ? micarray::EngineKind::classic
+                                                                              : micarray::EngineKind::mvdr;
   char extra;
   if (sscanf(mics.c_str(), "%u,%u%c", &it->mics[0], &it->mics[1], &extra) != (int)kMicCount ||
       mics.find('-') != std::string::npos)
@@ -112,5 +124,8 @@ int Options_Parse(TMicbeamOptions* it, int argc, char** argv) {
   if (const micarray::TuningRange* refused = micarray::TuningRefusal(it->tuning))
     return Refuse(TuningOption(*refused) + " " + Number(it->tuning.*refused->field) + " refused: " +
                   refused->message);
+  if (it->engine == micarray::EngineKind::classic && it->tuning.angle != 0.0f)
+    return Refuse("--angle " + Number(it->tuning.angle) +
+                  " refused: the classic engine listens straight ahead only; use --engine mvdr");
   return -1;
 }

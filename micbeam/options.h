@@ -15,6 +15,7 @@ const int kExitUsage = 2;
 typedef struct _TMicbeamOptions {
   std::vector<std::string> inputs;  // files, directories, or - for standard input
   std::string output;               // -o: a file, a directory, or - for standard output
+  micarray::EngineKind engine;      // --engine
   micarray::Tuning tuning;
   unsigned mics[2];                 // the two microphone channels of the input
   unsigned rawRate;                 // --raw RATE: headerless 16-bit input and output; 0 otherwise

@@ -49,8 +49,16 @@ py::array MonoArray(const std::vector<int16_t>& mono, TSampleKind kind) {
   return wide.attr("astype")("float32");
 }
 
-micarray::Tuning MakeTuning(float distance, float speed, float suppression, float noise_rate, float musical) {
+micarray::EngineKind EngineOf(const std::string& name) {
+  for (micarray::EngineKind kind : {micarray::EngineKind::mvdr, micarray::EngineKind::classic})
+    if (name == micarray::EngineName(kind)) return kind;
+  throw py::value_error("engine must be \"mvdr\" or \"classic\", not \"" + name + "\"");
+}
+
+micarray::Tuning MakeTuning(float distance, float angle, float speed, float suppression, float noise_rate,
+                            float musical) {
   micarray::Tuning t;
+  t.angle = angle;
   t.distance = distance;
   t.speed = speed;
   t.suppression = suppression;
@@ -63,8 +71,8 @@ micarray::Tuning MakeTuning(float distance, float speed, float suppression, floa
 // a time, taken with the interpreter lock released.
 class PyStream {
  public:
-  PyStream(unsigned rate, const micarray::Tuning& tuning, bool align)
-      : stream_(rate, tuning, align), kind_(kInt16) {}
+  PyStream(unsigned rate, const micarray::Tuning& tuning, bool align, micarray::EngineKind engine)
+      : stream_(rate, tuning, align, engine), kind_(kInt16) {}
 
   py::array Process(const py::array& block) {
     const TSampleKind kind = KindOf(block.dtype());
@@ -98,11 +106,12 @@ class PyStream {
   std::mutex lock_;
 };
 
-py::array Enhance(const py::array& samples, unsigned rate, float distance, float speed, float suppression,
-                  float noise_rate, float musical, bool align) {
+py::array Enhance(const py::array& samples, unsigned rate, const std::string& engine, float distance, float angle,
+                  float speed, float suppression, float noise_rate, float musical, bool align) {
   const TSampleKind kind = KindOf(samples.dtype());
   const std::vector<int16_t> stereo = StereoSamples(samples, kind);
-  micarray::Stream stream(rate, MakeTuning(distance, speed, suppression, noise_rate, musical), align);
+  micarray::Stream stream(rate, MakeTuning(distance, angle, speed, suppression, noise_rate, musical), align,
+                          EngineOf(engine));
   std::vector<int16_t> mono;
   {
     py::gil_scoped_release unlocked;
@@ -118,28 +127,33 @@ const micarray::Tuning kDefaults;
 
 PYBIND11_MODULE(micarray, m) {
   m.doc() =
-      "Two-microphone speech enhancement: keeps the talker straight in front of the array.\n"
+      "Two-microphone speech enhancement: keeps the talker the array is pointed at.\n"
       "Input arrays have shape (n, 2), one column per microphone, int16 or float (1.0 is full\n"
       "scale; floats are rounded and saturated to 16 bits). Rates from 8000 to 48000 Hz.";
   m.attr("version") = MicArray_Info.product_version;
   m.attr("MIN_RATE") = micarray::kMinRate;
   m.attr("MAX_RATE") = micarray::kMaxRate;
 
-  m.def("enhance", &Enhance, py::arg("samples"), py::arg("rate"), py::kw_only(),
-        py::arg("distance") = kDefaults.distance, py::arg("speed") = kDefaults.speed,
+  m.def("enhance", &Enhance, py::arg("samples"), py::arg("rate"), py::kw_only(), py::arg("engine") = "mvdr",
+        py::arg("distance") = kDefaults.distance, py::arg("angle") = kDefaults.angle,
+        py::arg("speed") = kDefaults.speed,
         py::arg("suppression") = kDefaults.suppression, py::arg("noise_rate") = kDefaults.noise_rate,
         py::arg("musical") = kDefaults.musical, py::arg("align") = true,
         "Enhances a whole recording; returns the mono result with the input's sample type.\n"
         "align=True: sample n belongs to input sample n and the length is the input's.\n"
-        "align=False: the engine's own stream, three steps late, whole steps only.");
+        "align=False: the engine's own stream, `delay` samples late, whole steps only.\n"
+        "engine: \"mvdr\" (adaptive beamformer, steered by angle in degrees from broadside,\n"
+        "positive toward microphone 0) or \"classic\" (talker straight ahead; speed, noise_rate\n"
+        "and musical tune it).");
 
   py::class_<PyStream>(m, "Stream", "Enhancement of a recording that arrives in blocks of any length.")
-      .def(py::init([](unsigned rate, float distance, float speed, float suppression, float noise_rate,
-                       float musical, bool align) {
-             return new PyStream(rate, MakeTuning(distance, speed, suppression, noise_rate, musical), align);
+      .def(py::init([](unsigned rate, const std::string& engine, float distance, float angle, float speed,
+                       float suppression, float noise_rate, float musical, bool align) {
+             return new PyStream(rate, MakeTuning(distance, angle, speed, suppression, noise_rate, musical), align,
+                                 EngineOf(engine));
            }),
-           py::arg("rate"), py::kw_only(), py::arg("distance") = kDefaults.distance,
-           py::arg("speed") = kDefaults.speed, py::arg("suppression") = kDefaults.suppression,
+           py::arg("rate"), py::kw_only(), py::arg("engine") = "mvdr", py::arg("distance") = kDefaults.distance,
+           py::arg("angle") = kDefaults.angle, py::arg("speed") = kDefaults.speed, py::arg("suppression") = kDefaults.suppression,
            py::arg("noise_rate") = kDefaults.noise_rate, py::arg("musical") = kDefaults.musical,
            py::arg("align") = true)
       .def("process", &PyStream::Process, py::arg("block"),
@@ -148,6 +162,8 @@ PYBIND11_MODULE(micarray, m) {
            "Ends the recording and returns the rest (aligned: up to the input's length), with\n"
            "the sample type of the last block; the next block starts a new recording.")
       .def_property_readonly("rate", [](const PyStream& s) { return s.stream().engine().rate(); })
+      .def_property_readonly("engine",
+                             [](const PyStream& s) { return micarray::EngineName(s.stream().engine().kind()); })
       .def_property_readonly("step", [](const PyStream& s) { return s.stream().engine().step(); })
       .def_property_readonly("delay", [](const PyStream& s) { return s.stream().engine().delay(); })
       .def_property_readonly("aligned", [](const PyStream& s) { return s.stream().aligned(); });

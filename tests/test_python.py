@@ -30,12 +30,12 @@ class Enhance(unittest.TestCase):
     def test_raw_stream_is_pcmbeams_output_and_aligned_three_steps_earlier(self):
         custom = dict(distance=0.1, speed=0.2, suppression=-30, noise_rate=0.8, musical=0.7)
         for rate, x, tuning in ((16000, talker()[:-37], DEFAULTS), (8000, talker("talker_8k"), custom)):
-            raw = micarray.enhance(x, rate, align=False, **tuning)
+            raw = micarray.enhance(x, rate, engine="classic", align=False, **tuning)
             self.assertEqual(raw.dtype, np.int16)
             np.testing.assert_array_equal(raw, pcmbeam(x, rate, tuning))  # a short final step dropped by both
-            delay = 3 * micarray.Stream(rate).step
+            delay = 3 * micarray.Stream(rate, engine="classic").step
             padded = np.concatenate([x, np.zeros((2 * delay, 2), np.int16)])
-            np.testing.assert_array_equal(micarray.enhance(x, rate, **tuning),
+            np.testing.assert_array_equal(micarray.enhance(x, rate, engine="classic", **tuning),
                                           pcmbeam(padded, rate, tuning)[delay:delay + len(x)])
 
     def test_refusals(self):

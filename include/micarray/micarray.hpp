@@ -1,11 +1,15 @@
-// C++ interface over the two-microphone engine.
+// C++ interface over both engines.
 //
-// micarray::Engine owns one engine record (on the heap: it is about 120 KB)
-// and processes whole steps; micarray::Stream takes blocks of any length,
-// keeps the partial step between calls and, when aligned, removes the
-// engine's delay of three steps and flushes the tail, so that output sample
-// n belongs to input sample n and the output is as long as the input.
-// The engine itself stays allocation-free; only these wrappers allocate.
+// micarray::Engine owns one engine record (on the heap: the records are tens
+// or hundreds of kilobytes) and processes whole steps; micarray::Stream takes
+// blocks of any length, keeps the partial step between calls and, when
+// aligned, removes the engine's delay and flushes the tail, so that output
+// sample n belongs to input sample n and the output is as long as the input.
+// The engines themselves stay allocation-free; only these wrappers allocate.
+//
+// Two engines: EngineKind::mvdr, the adaptive beamformer with its speech
+// post-filter (any target angle), and EngineKind::classic, the fixed-design
+// engine for a talker straight ahead (MicArray_*), kept bit for bit.
 #ifndef MICARRAY_HPP
 #define MICARRAY_HPP
 
@@ -22,29 +26,39 @@
 #include <vector>
 
 #include "micarray.h"
+#include "mvdr.h"
 
 namespace micarray {
 
-// Rates the engine runs natively: its frame grows with the rate (32 ms at 8,
-// 16 and 32 kHz) and the look direction straight ahead needs no delay at
-// any rate. Other rates are best converted to the nearest of these bounds.
+// Rates both engines run natively: their frames grow with the rate.
+// Other rates are best converted to the nearest of these bounds.
 const unsigned kMinRate = 8000;
 const unsigned kMaxRate = 48000;
+static_assert(kMinRate == MVDR_MIN_RATE && kMaxRate == MVDR_MAX_RATE, "both engines run the same rates");
 
-// The delay of the output behind the input, in steps: the output of a step
-// is the oldest step of a frame of four.
+// The classic engine's delay of the output behind the input, in steps: the
+// output of a step is the oldest step of a frame of four.
 const size_t kDelaySteps = 3;
+
+enum class EngineKind { mvdr, classic };
+
+// "mvdr" or "classic".
+inline const char* EngineName(EngineKind kind) { return kind == EngineKind::mvdr ? "mvdr" : "classic"; }
 
 // Float samples are scaled so that 1.0 is 32768, the 16-bit full scale.
 const double kFullScale = 32768.0;
 
-// The five tuning values, with the defaults the programs advise.
+// The tuning values, with the defaults the programs advise. Both engines
+// read distance and suppression; speed, noise_rate and musical tune the
+// classic engine only; angle steers the mvdr engine (the classic engine
+// listens straight ahead only and refuses any other angle).
 struct Tuning {
   float distance = 0.05f;      // microphone spacing in metres, (0, 10]
   float speed = 0.07f;         // adaptation speed of the direction detector, (0, 1]
   float suppression = -15.0f;  // deepest suppression in dB, [-80, 0]
   float noise_rate = 0.90f;    // noise adaptation rate, [0.6, 1)
   float musical = 0.98f;       // musical-noise smoothing, [0.6, 1)
+  float angle = 0.0f;          // talker direction in degrees from broadside, [-90, 90]
 };
 
 // The accepted range of each tuning value, in field order, with the
@@ -70,6 +84,7 @@ const TuningRange kTuningRanges[] = {
      false},
     {&Tuning::noise_rate, "noise_rate", 0.6f, true, 1.0f, false, "pNn: [0.6, 0.999], default: 0.90 ", false},
     {&Tuning::musical, "musical", 0.6f, true, 1.0f, false, "pMn: [0.6, 0.999], default: 0.98 ", false},
+    {&Tuning::angle, "angle", -90.0f, true, 90.0f, true, "Target angle [degree] must be [-90.0, 90.0]", true},
 };
 
 inline bool InRange(const TuningRange& r, float v) {
@@ -121,21 +136,30 @@ class Engine {
  public:
   // Throws std::invalid_argument for a rate outside kMinRate..kMaxRate or a
   // tuning value out of range (with the refusal's text).
-  explicit Engine(unsigned rate, const Tuning& tuning = Tuning()) : rate_(rate), tuning_(tuning) {
+  explicit Engine(unsigned rate, const Tuning& tuning = Tuning(), EngineKind kind = EngineKind::classic)
+      : rate_(rate), tuning_(tuning), kind_(kind) {
     if (rate < kMinRate || rate > kMaxRate)
       throw std::invalid_argument("sampling rate must be from " + std::to_string(kMinRate) + " to " +
                                   std::to_string(kMaxRate) + " Hz (convert other rates first)");
-    Check(tuning);
-    state_.reset(new TMicArray);
+    Check(tuning, kind);
+    if (kind == EngineKind::classic) {
+      classic_.reset(new TMicArray);
+    } else {
+      mvdrMemory_.reset(new unsigned char[MvdrArray_Size(rate)]);
+    }
     Init();
   }
-  Engine(Engine&&) noexcept = default;
+  Engine(Engine&& other) noexcept : rate_(0), kind_(EngineKind::classic) { *this = std::move(other); }
   Engine& operator=(Engine&& other) noexcept {
     if (this == &other) return *this;
     Release();
-    state_ = std::move(other.state_);
+    classic_ = std::move(other.classic_);
+    mvdrMemory_ = std::move(other.mvdrMemory_);
+    mvdr_ = other.mvdr_;
+    other.mvdr_ = nullptr;
     rate_ = other.rate_;
     tuning_ = other.tuning_;
+    kind_ = other.kind_;
     return *this;
   }
   Engine(const Engine&) = delete;
@@ -144,26 +168,40 @@ class Engine {
 
   unsigned rate() const { return rate_; }
   const Tuning& tuning() const { return tuning_; }
+  EngineKind kind() const { return kind_; }
   // Stereo pairs consumed and mono samples produced by one step.
-  size_t step() const { return (size_t)State()->lenght_step; }
+  size_t step() const {
+    return kind_ == EngineKind::classic ? (size_t)Classic()->lenght_step : (size_t)MvdrArray_Hop(Mvdr());
+  }
   // Samples by which the output lags the input.
-  size_t delay() const { return kDelaySteps * step(); }
+  size_t delay() const {
+    return kind_ == EngineKind::classic ? kDelaySteps * step() : (size_t)MvdrArray_Latency(Mvdr());
+  }
 
   // Whole steps: stereo holds 2 * k * step() interleaved values (microphone
   // 0 first), mono receives k * step() values.
   void process(Span<const int16_t> stereo, Span<int16_t> mono) {
     const size_t S = step();
-    if (stereo.size() % (2 * S) != 0 || mono.size() != stereo.size() / 2)
-      throw std::invalid_argument("process takes whole steps: " + std::to_string(2 * S) +
-                                  " interleaved values per step and half as many outputs");
-    for (size_t k = 0; k < mono.size(); k += S)
-      // The engine only reads its input buffer.
-      MicArray_Process(State(), const_cast<int16*>(&stereo[2 * k]), &mono[k]);
+    CheckWhole(stereo.size(), mono.size());
+    for (size_t k = 0; k < mono.size(); k += S) {
+      if (kind_ == EngineKind::classic)
+        // The engine only reads its input buffer.
+        MicArray_Process(Classic(), const_cast<int16*>(&stereo[2 * k]), &mono[k]);
+      else
+        MvdrArray_Process(Mvdr(), &stereo[2 * k], &mono[k]);
+    }
   }
 
-  // Whole steps of float samples (1.0 is full scale), rounded and saturated
-  // to 16 bits on the way in.
+  // Whole steps of float samples (1.0 is full scale). The classic engine
+  // takes 16-bit samples: floats are rounded and saturated on the way in.
+  // The mvdr engine works on the floats themselves.
   void process(Span<const float> stereo, Span<float> mono) {
+    const size_t S = step();
+    CheckWhole(stereo.size(), mono.size());
+    if (kind_ == EngineKind::mvdr) {
+      for (size_t k = 0; k < mono.size(); k += S) MvdrArray_ProcessFloat(Mvdr(), &stereo[2 * k], &mono[k]);
+      return;
+    }
     std::vector<int16_t> in(stereo.size());
     std::vector<int16_t> out(mono.size());
     for (size_t i = 0; i < in.size(); i++) in[i] = ToInt16(stereo[i]);
@@ -174,50 +212,77 @@ class Engine {
   // Starts afresh: clears every history and adaptive state.
   void reset() { Init(); }
 
-  // New post-filter values from the next step on; every running estimate,
-  // adaptive filter and history is kept.
+  // New suppression values from the next step on; every running estimate,
+  // adaptive filter and history is kept. The mvdr engine reads suppression
+  // only.
   void retune(float suppression, float noise_rate, float musical) {
     Tuning t = tuning_;
     t.suppression = suppression;
     t.noise_rate = noise_rate;
     t.musical = musical;
-    Check(t);
+    Check(t, kind_);
     tuning_ = t;
-    MicArray_Reset(State(), suppression, noise_rate, musical);
+    if (kind_ == EngineKind::classic)
+      MicArray_Reset(Classic(), suppression, noise_rate, musical);
+    else
+      MvdrArray_Retune(Mvdr(), t.distance, t.angle, t.suppression);
   }
 
  private:
-  static void Check(const Tuning& t) {
+  static void Check(const Tuning& t, EngineKind kind) {
     if (const TuningRange* refused = TuningRefusal(t)) {
       std::ostringstream text;
       text << refused->name << " = " << t.*refused->field << ": " << refused->message;
       throw std::invalid_argument(text.str());
     }
+    if (kind == EngineKind::classic && t.angle != 0.0f)
+      throw std::invalid_argument("the classic engine listens straight ahead only (angle 0); "
+                                  "steer the mvdr engine instead");
   }
-  TMicArray* State() const {
-    if (!state_) throw std::logic_error("micarray::Engine used after it was moved from");
-    return state_.get();
+  void CheckWhole(size_t stereo, size_t mono) const {
+    const size_t S = step();
+    if (stereo % (2 * S) != 0 || mono != stereo / 2)
+      throw std::invalid_argument("process takes whole steps: " + std::to_string(2 * S) +
+                                  " interleaved values per step and half as many outputs");
+  }
+  void Used() const {
+    if (!classic_ && !mvdr_) throw std::logic_error("micarray::Engine used after it was moved from");
+  }
+  TMicArray* Classic() const {
+    Used();
+    return classic_.get();
+  }
+  TMvdrArray* Mvdr() const {
+    Used();
+    return mvdr_;
   }
   void Init() {
-    MicArray_Init(State(), rate_, tuning_.distance, tuning_.speed, tuning_.suppression, tuning_.noise_rate,
-                  tuning_.musical);
+    if (kind_ == EngineKind::classic)
+      MicArray_Init(Classic(), rate_, tuning_.distance, tuning_.speed, tuning_.suppression, tuning_.noise_rate,
+                    tuning_.musical);
+    else
+      mvdr_ = MvdrArray_Init(mvdrMemory_.get(), rate_, tuning_.distance, tuning_.angle, tuning_.suppression);
   }
   void Release() {
-    if (state_) MicArray_Destroyed(state_.get());
+    if (classic_) MicArray_Destroyed(classic_.get());
   }
 
-  std::unique_ptr<TMicArray> state_;
+  std::unique_ptr<TMicArray> classic_;
+  std::unique_ptr<unsigned char[]> mvdrMemory_;
+  TMvdrArray* mvdr_ = nullptr;  // laid inside mvdrMemory_
   unsigned rate_;
   Tuning tuning_;
+  EngineKind kind_;
 };
 
 class Stream {
  public:
   // aligned: output sample n belongs to input sample n and flush() completes
   // the output to the input's length. Not aligned: the engine's own stream,
-  // three steps late, and a short final step is dropped.
-  explicit Stream(unsigned rate, const Tuning& tuning = Tuning(), bool aligned = true)
-      : engine_(rate, tuning), aligned_(aligned), out_(engine_.step()) {
+  // engine().delay() samples late, and a short final step is dropped.
+  explicit Stream(unsigned rate, const Tuning& tuning = Tuning(), bool aligned = true,
+                  EngineKind kind = EngineKind::classic)
+      : engine_(rate, tuning, kind), aligned_(aligned), out_(engine_.step()) {
     pending_.reserve(2 * engine_.step());
     Restart();
   }
