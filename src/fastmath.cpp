@@ -81,8 +81,12 @@ struct TGroup {
   // min and max with SSE semantics: the second operand when either is NaN.
   static FASTMATH_INLINE F Min(F a, F b) { return a < b ? a : b; }
   static FASTMATH_INLINE F Max(F a, F b) { return a > b ? a : b; }
-  static FASTMATH_INLINE D Min(D a, D b) { return a < b ? a : b; }
-  static FASTMATH_INLINE D Max(D a, D b) { return a > b ? a : b; }
+  // Doubles are never compared: below AVX2 and on NEON a register holds two
+  // of them, and the compiler would compare a wider group lane by lane. The
+  // floats the doubles come from are compared instead, and their lane masks
+  // widened to the doubles' lanes select by bit operations.
+  static FASTMATH_INLINE L Wide(I mask) { return __builtin_convertvector(mask, L); }
+  static FASTMATH_INLINE D Select(L mask, D a, D b) { return (D)((mask & (L)a) | (~mask & (L)b)); }
   static FASTMATH_INLINE D ToDouble(F v) { return __builtin_convertvector(v, D); }
 
   // Lanes whose mask is set, as a bit mask (four lanes at a time).
@@ -135,17 +139,18 @@ struct TGroup {
   // Lanes that are infinite or NaN.
   static FASTMATH_INLINE I NotFinite(F v) { return !(Abs(v) <= Splat(3.40282347e+38f)); }
 
-  // atan(a/b) for 0 <= a <= b (0 for a = b = 0), given as floats (af, bf)
-  // and the same values in double (a, b): the table point nearest a/b (from
-  // the float quotient, rounded half up; 0/0 gives 0), then atan(c) + atan(t).
-  static FASTMATH_INLINE D AtanRatio(F af, F bf, D a, D b) {
+  // atan(a/b) for 0 <= a <= b (0 for a = b = 0), given as floats: the table
+  // point nearest a/b (from the float quotient, rounded half up; 0/0 gives
+  // 0), then atan(c) + atan(t) in double.
+  static FASTMATH_INLINE D AtanRatio(F af, F bf) {
+    const D a = ToDouble(af), b = ToDouble(bf);
     const F ratio = Min(Max(af / bf, Splat(0.0f)), Splat(1.0f));  // a NaN quotient becomes 0
     const I i = __builtin_convertvector(ratio * Splat((float)kFastMathAtanGrid) + Splat(0.5f), I);
     const D c = __builtin_convertvector(i, D) * Splat(1.0 / kFastMathAtanGrid);
     const D atanc = Lookup(m_arAtanTable64f, i);
     const D num = a - c * b;
     D den = b + c * a;
-    den = den == Splat(0.0) ? Splat(1.0) : den;  // 0/0: t = 0
+    den = Select(Wide(bf == Splat(0.0f)), Splat(1.0), den);  // 0/0 (den is 0 just when b is): t = 0
     const D t = num / den;
     const D z = t * t;
     const D p = t + t * (z * (Splat(kAtan3) + z * (Splat(kAtan5) + z * Splat(kAtan7))));
@@ -153,13 +158,12 @@ struct TGroup {
   }
 
   // The angle of the point (x, y) from r = atan(min/max) of |x| and |y|
-  // (ax, ay): mirrored at pi/4 when |y| > |x|, at pi/2 when x is negative
-  // (its sign bit, -0 included, spread over the lane by an arithmetic shift:
-  // SSE2 compares no 64-bit integers), and given y's sign.
-  static FASTMATH_INLINE D Octant(D r, D ay, D ax, D y, D x) {
-    r = ay > ax ? Splat(kHalfPi) - r : r;
-    const L negative = (L)x >> 63;
-    r = (D)((negative & (L)(Splat(kPi) - r)) | (~negative & (L)r));
+  // (the floats ax, ay): mirrored at pi/4 when |y| > |x|, at pi/2 when x is
+  // negative (its sign bit, -0 included, spread over the lane by an
+  // arithmetic shift), and given y's sign.
+  static FASTMATH_INLINE D Octant(D r, F ay, F ax, D y, D x) {
+    r = Select(Wide(ay > ax), Splat(kHalfPi) - r, r);
+    r = Select((L)x >> 63, Splat(kPi) - r, r);
     return FlipSign(r, SignOf(y));
   }
 
@@ -190,13 +194,11 @@ struct TGroup {
 
   static FASTMATH_INLINE void Atan(const mfloat* x, mfloat* y, uint32 n) {
     for (uint32 i = 0; i < n; i += kLanes) {
-      const F q = Load(x, i, n), aq = Abs(q);
-      const D qd = ToDouble(q), aqd = Abs(qd);
+      const F q = Load(x, i, n), aq = Abs(q), one = Splat(1.0f);
       // atan|q| from atan(min/max) of |q| and 1, mirrored when |q| > 1.
-      const D one = Splat(1.0);
-      const D ratio = AtanRatio(Min(aq, Splat(1.0f)), Max(aq, Splat(1.0f)), Min(aqd, one), Max(aqd, one));
+      const D ratio = AtanRatio(Min(aq, one), Max(aq, one));
       I unsure;
-      const D r = Octant(ratio, aqd, one, qd, one);
+      const D r = Octant(ratio, aq, one, ToDouble(q), Splat(1.0));
       Store(y, i, n, Round(r, Abs(r) * Splat(kAtanMargin), &unsure));
       Settle(unsure | NotFinite(q), i, n, [&](uint32 j) { y[j] = (mfloat)atan((double)x[j]); });
     }
@@ -206,9 +208,8 @@ struct TGroup {
     for (uint32 i = 0; i < n; i += kLanes) {
       const F yv = Load(y, i, n), xv = Load(x, i, n);
       const F ay = Abs(yv), ax = Abs(xv);
-      const D yd = ToDouble(yv), xd = ToDouble(xv), ayd = Abs(yd), axd = Abs(xd);
-      const D ratio = AtanRatio(Min(ay, ax), Max(ay, ax), Min(ayd, axd), Max(ayd, axd));
-      const D a = Octant(ratio, ayd, axd, yd, xd);
+      const D ratio = AtanRatio(Min(ay, ax), Max(ay, ax));
+      const D a = Octant(ratio, ay, ax, ToDouble(yv), ToDouble(xv));
       I unsure;
       Store(r, i, n, Round(a, Abs(a) * Splat(kAtanMargin), &unsure));
       Settle(unsure | NotFinite(yv) | NotFinite(xv), i, n,
@@ -263,16 +264,13 @@ FASTMATH_INLINE TGroup<8>::D TGroup<8>::Lookup(const double* table, I i) {
 
 }  // namespace
 
-// Groups of eight on processors with AVX-512, of four with AVX2 (one
-// register of doubles). Below AVX2 and on NEON a register holds two doubles,
-// and the compiler would compare wider groups of doubles lane by lane: the
-// arc tangents (which compare doubles) take groups of two there, the cosines
-// and sines (which compare only floats) groups of four.
+// Groups of eight on processors with AVX-512, of four elsewhere (one AVX2
+// register of doubles, two SSE2 or NEON registers).
 #if defined(MICARRAY_X86)
-#define FASTMATH_DISPATCH(api, name, baseLanes, params, args)                 \
+#define FASTMATH_DISPATCH(api, name, params, args)                            \
   VEC_TARGET_AVX512 static void name##Wide params { TGroup<8>::name args; }  \
   VEC_TARGET_AVX2 static void name##Avx2 params { TGroup<4>::name args; }    \
-  static void name##Base params { TGroup<baseLanes>::name args; }             \
+  static void name##Base params { TGroup<4>::name args; }                     \
   void api params {                                                           \
     const TVecLevel level = Vec_Level();                                      \
     if (level >= kVecAvx512)                                                  \
@@ -283,12 +281,11 @@ FASTMATH_INLINE TGroup<8>::D TGroup<8>::Lookup(const double* table, I i) {
       name##Base args;                                                        \
   }
 #else
-#define FASTMATH_DISPATCH(api, name, baseLanes, params, args) \
-  void api params { TGroup<baseLanes>::name args; }
+#define FASTMATH_DISPATCH(api, name, params, args) \
+  void api params { TGroup<4>::name args; }
 #endif
 
-FASTMATH_DISPATCH(FastMath_atan, Atan, 2, (const mfloat* x, mfloat* y, uint32 n), (x, y, n))
-FASTMATH_DISPATCH(FastMath_atan2, Atan2, 2, (const mfloat* y, const mfloat* x, mfloat* r, uint32 n),
-                  (y, x, r, n))
-FASTMATH_DISPATCH(FastMath_cos, Cos, 4, (const mfloat* x, mfloat* c, uint32 n), (x, c, n))
-FASTMATH_DISPATCH(FastMath_sincos, SinCos, 4, (const mfloat* x, mfloat* c, mfloat* s, uint32 n), (x, c, s, n))
+FASTMATH_DISPATCH(FastMath_atan, Atan, (const mfloat* x, mfloat* y, uint32 n), (x, y, n))
+FASTMATH_DISPATCH(FastMath_atan2, Atan2, (const mfloat* y, const mfloat* x, mfloat* r, uint32 n), (y, x, r, n))
+FASTMATH_DISPATCH(FastMath_cos, Cos, (const mfloat* x, mfloat* c, uint32 n), (x, c, n))
+FASTMATH_DISPATCH(FastMath_sincos, SinCos, (const mfloat* x, mfloat* c, mfloat* s, uint32 n), (x, c, s, n))
