@@ -41,6 +41,6 @@ ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
 # Every fuzz target for about 30 seconds.
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Release -DMICARRAY_FUZZ=ON \
-  -DMICARRAY_TESTS=OFF -DMICARRAY_BENCH=OFF -DMICARRAY_MICBEAM=OFF -DMICARRAY_PYTHON=OFF >/dev/null
-cmake --build build-fuzz -j"$jobs" --target fuzz_wav_header fuzz_wavbeam fuzz_engine
+  -DMICARRAY_TESTS=OFF -DMICARRAY_BENCH=OFF -DMICARRAY_PYTHON=OFF >/dev/null
+cmake --build build-fuzz -j"$jobs" --target fuzz_wav_header fuzz_wavbeam fuzz_engine fuzz_micbeam
 scripts/fuzz.sh 30
