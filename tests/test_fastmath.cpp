@@ -116,8 +116,9 @@ TEST_P(Unary, MatchesTheLibraryOnEveryPath) {
   EXPECT_EQ(Check(f, Around(HardPoints(f.fast == FastMath_atan))), 0u);
   EXPECT_EQ(Check(f, kSpecials), 0u);
   for (const auto& [name, hardest] : kHardest)
-    for (float h : hardest)
+    for (float h : hardest) {
       if (std::string(name) == f.name) EXPECT_EQ(Check(f, std::vector<float>(2 * kLongestGroup, h)), 0u);
+    }
   const std::vector<float> x = Uniform(2 * kLongestGroup, -3.0f, 3.0f, 4);
   for (uint32 n = 0; n <= x.size(); n++) {
     std::vector<float> y(n + 1, 42.0f);
