@@ -1,0 +1,120 @@
+// The MVDR stage: covariances, closed-form 2x2 weights, beam output.
+#include "mvdr_beam.h"
+
+#include <string.h>
+
+#include "mvdr_isa.h"
+
+namespace {
+
+// Short-term covariance: weight of the newest frame (about 50 ms memory).
+const float kShortTerm = 0.3f;
+// Noise covariance: forgetting 0.98 per frame (about 0.8 s at 16 ms hops)
+// where the talker is absent, none where present.
+const float kNoiseForget = 0.98f;
+// The first frames average plainly, so the noise field is known quickly.
+const uint32_t kStartFrames = 8;
+// Before any frame, white noise far below 16-bit quantisation.
+const float kNoiseStart = 1e-6f;
+// Diagonal loading relative to the mean noise power: keeps the inverse
+// well conditioned when the noise is one directional source.
+const float kLoading = 1e-3f;
+// Off-diagonal terms below this go to zero (no subnormal arithmetic).
+const float kTiny = 1e-30f;
+
+MVDR_INLINE float Flush(float v) { return __builtin_fabsf(v) < kTiny ? 0.0f : v; }
+
+// C <- a C + (1 - a) x x^H with the floors; a per bin.
+MVDR_INLINE void Accumulate(TMvdrCov* c, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, uint32_t k, float a) {
+  const float b = 1.0f - a;
+  const float p0 = x0->re[k] * x0->re[k] + x0->im[k] * x0->im[k];
+  const float p1 = x1->re[k] * x1->re[k] + x1->im[k] * x1->im[k];
+  const float cr = x0->re[k] * x1->re[k] + x0->im[k] * x1->im[k];
+  const float ci = x0->im[k] * x1->re[k] - x0->re[k] * x1->im[k];
+  const float q0 = a * c->p00[k] + b * p0, q1 = a * c->p11[k] + b * p1;
+  c->p00[k] = q0 > kMvdrPowerFloor ? q0 : kMvdrPowerFloor;
+  c->p11[k] = q1 > kMvdrPowerFloor ? q1 : kMvdrPowerFloor;
+  c->re01[k] = Flush(a * c->re01[k] + b * cr);
+  c->im01[k] = Flush(a * c->im01[k] + b * ci);
+}
+
+MVDR_INLINE void Observe_Body(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1) {
+  for (uint32_t k = 0; k < it->bins; k++) Accumulate(&it->x, x0, x1, k, 1.0f - kShortTerm);
+}
+MVDR_DISPATCH(Observe, (TMvdrBeam * it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1), (it, x0, x1))
+
+// With Psi = Phi_n + load I = [[a, c], [conj c, b]], adj(Psi) d = [b - c d1,
+// a d1 - conj c]; the determinant cancels in w and gives 1/D = det / Du.
+MVDR_INLINE void Filter_Body(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
+                             const float* d1Im, float fallback, uint32_t good) {
+  const float keep = 1.0f - fallback;
+  for (uint32_t k = 0; k < it->bins; k++) {
+    const float load = kLoading * 0.5f * (it->noise.p00[k] + it->noise.p11[k]) + kMvdrPowerFloor;
+    const float a = it->noise.p00[k] + load, b = it->noise.p11[k] + load;
+    const float cr = it->noise.re01[k], ci = it->noise.im01[k];
+    const float dr = d1Re[k], di = d1Im[k];
+    const float u0r = b - (cr * dr - ci * di), u0i = -(cr * di + ci * dr);
+    const float u1r = a * dr - cr, u1i = a * di + ci;
+    float du = u0r + dr * u1r + di * u1i;
+    du = du > kMvdrPowerFloor * kMvdrPowerFloor ? du : kMvdrPowerFloor * kMvdrPowerFloor;
+    const float inv = 1.0f / du;
+    it->residual[k] = (a * b - (cr * cr + ci * ci)) * inv;
+    // The fallback: [1, 0] for microphone 0; [0, d1 / |d1|^2] for
+    // microphone 1 (its signal aligned and scaled to microphone 0).
+    const float dd = 1.0f / (dr * dr + di * di);
+    const float f0 = good == 0 ? fallback : 0.0f, f1 = good == 0 ? 0.0f : fallback * dd;
+    const float w0r = keep * u0r * inv + f0, w0i = keep * u0i * inv;
+    const float w1r = keep * u1r * inv + f1 * dr, w1i = keep * u1i * inv + f1 * di;
+    it->w0Re[k] = w0r, it->w0Im[k] = w0i, it->w1Re[k] = w1r, it->w1Im[k] = w1i;
+    // y = conj(w0) X0 + conj(w1) X1
+    it->y.re[k] = w0r * x0->re[k] + w0i * x0->im[k] + w1r * x1->re[k] + w1i * x1->im[k];
+    it->y.im[k] = w0r * x0->im[k] - w0i * x0->re[k] + w1r * x1->im[k] - w1i * x1->re[k];
+  }
+}
+MVDR_DISPATCH(Filter,
+              (TMvdrBeam * it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
+               const float* d1Im, float fallback, uint32_t good),
+              (it, x0, x1, d1Re, d1Im, fallback, good))
+
+MVDR_INLINE void LearnNoise_Body(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1,
+                                 const float* presence, float start) {
+  for (uint32_t k = 0; k < it->bins; k++) {
+    const float a = start >= 0.0f ? start : kNoiseForget + (1.0f - kNoiseForget) * presence[k];
+    Accumulate(&it->noise, x0, x1, k, a);
+  }
+}
+MVDR_DISPATCH(LearnNoise,
+              (TMvdrBeam * it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* presence,
+               float start),
+              (it, x0, x1, presence, start))
+
+}  // namespace
+
+void MvdrBeam_Init(TMvdrBeam* it, uint32_t n) {
+  it->bins = n / 2 + 1;
+  MvdrBeam_Reset(it);
+}
+
+void MvdrBeam_Reset(TMvdrBeam* it) {
+  it->frames = 0;
+  memset(&it->x, 0, sizeof it->x);
+  memset(&it->noise, 0, sizeof it->noise);
+  for (uint32_t k = 0; k < kMvdrMaxBins; k++) {
+    it->x.p00[k] = it->x.p11[k] = kMvdrPowerFloor;
+    it->noise.p00[k] = it->noise.p11[k] = kNoiseStart;
+  }
+}
+
+void MvdrBeam_Observe(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1) { Observe(it, x0, x1); }
+
+void MvdrBeam_Filter(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
+                     const float* d1Im, float fallback, uint32_t good) {
+  Filter(it, x0, x1, d1Re, d1Im, fallback, good);
+}
+
+void MvdrBeam_LearnNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* presence) {
+  // Start-up: a plain running mean (weight of the past frames/(frames+1)).
+  const float start = it->frames < kStartFrames ? (float)it->frames / (float)(it->frames + 1) : -1.0f;
+  if (it->frames < kStartFrames) it->frames++;
+  LearnNoise(it, x0, x1, presence, start);
+}

@@ -1,0 +1,41 @@
+// The MVDR stage. Per bin, with x = [X0, X1]:
+//   short-term covariance   Phi_x <- 0.7 Phi_x + 0.3 x x^H
+//   weights                 v = (Phi_n + load I)^-1 d, D = Re(d^H v), w = v / D
+//   output                  y = w^H x (distortionless toward d; 1/D is the
+//                           noise power left in y)
+//   noise covariance        Phi_n <- a Phi_n + (1 - a) x x^H, a = 0.98 + 0.02 p,
+// learned where the talker is absent (p its presence probability); the
+// weights of a frame use Phi_n as it stood before that frame. A fallback
+// weight f blends w toward the good microphone alone (a dead channel).
+#ifndef MICARRAY_MVDR_BEAM_H
+#define MICARRAY_MVDR_BEAM_H
+
+#include <stdint.h>
+
+#include "mvdr_bins.h"
+
+typedef struct {
+  uint32_t bins;
+  uint32_t frames;  // frames of noise learned, up to the start-up count
+  TMvdrCov x;       // short-term covariance
+  TMvdrCov noise;   // noise covariance
+  alignas(64) float w0Re[kMvdrMaxBins];
+  alignas(64) float w0Im[kMvdrMaxBins];
+  alignas(64) float w1Re[kMvdrMaxBins];
+  alignas(64) float w1Im[kMvdrMaxBins];
+  alignas(64) float residual[kMvdrMaxBins];  // 1/D, the noise power left in y
+  TMvdrSpectrum y;
+} TMvdrBeam;
+
+void MvdrBeam_Init(TMvdrBeam* it, uint32_t n);
+void MvdrBeam_Reset(TMvdrBeam* it);
+// Short-term covariance with this frame.
+void MvdrBeam_Observe(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1);
+// Weights toward steering [1, d1] and the beam output y; fallback in [0, 1]
+// toward microphone good.
+void MvdrBeam_Filter(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
+                     const float* d1Im, float fallback, uint32_t good);
+// Noise covariance with this frame, gated by the presence probability.
+void MvdrBeam_LearnNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* presence);
+
+#endif
