@@ -5,6 +5,7 @@
 #include <math.h>
 #include <stdint.h>
 #include <string.h>
+#include <stdlib.h>
 
 #include "mvdr_engine.h"
 
@@ -59,7 +60,7 @@ TMvdrArray* MvdrArray_Init(void* mem, uint32_t rate, float distance, float angle
   MvdrSteer_Init(&it->steer, rate, it->frame, distance, angle);
   MvdrBeam_Init(&it->beam, it->frame);
   MvdrPresence_Init(&it->presence, it->frame);
-  MvdrPost_Init(&it->post, it->frame, floor_db);
+  MvdrPost_Init(&it->post, rate, it->frame, floor_db);
   return it;
 }
 
@@ -94,7 +95,7 @@ void MvdrArray_ProcessFloat(TMvdrArray* it, const float* stereo, float* mono) {
   if (fallback == 0.0f) MvdrSteer_Calibrate(&it->steer, &it->beam.x, &it->beam.noise, it->presence.p);
   MvdrBeam_LearnNoise(&it->beam, &it->x0, &it->x1, it->presence.p);
   MvdrPost_Apply(&it->post, &it->beam.y, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, it->presence.p,
-                 it->steer.diffuse, 1.0f - fallback);
+                 it->steer.diffuse, getenv("NOREF") ? 0.0f : 1.0f - fallback);
   MvdrStft_Synthesise(&it->stft, &it->beam.y, mono);
   // Inputs are finite and bounded, so a non-finite sample can only come
   // from a statistic gone wrong: output silence for this hop and start the

@@ -10,7 +10,7 @@ namespace {
 const float kInputLimit = 64.0f;
 // High-pass corner: removes DC (a disconnected input often rests at a
 // constant) while leaving speech's band untouched.
-const float kDcCornerHz = 10.0f;
+const float kDcCornerHz = 2.0f;
 // A sample at or above this magnitude counts as clipped (16-bit full scale
 // is 32767/32768).
 const float kClipLevel = 0.999f;

@@ -14,7 +14,16 @@ const float kTrackOnePlusXi = 32.6f, kTrackRatio = 0.969f;
 // P1 is smoothed (0.9) and capped at 0.99 while its smoothed value exceeds
 // 0.99, so the tracker never stops; sigma2 follows with 0.8.
 const float kTrackPSmooth = 0.9f, kTrackPCap = 0.99f, kTrackSmooth = 0.8f;
-const uint32_t kStartFrames = 5;  // plain mean over the first frames
+// Start-up (the first quarter second): sigma2 is the smallest |y|^2,
+// smoothed over a few frames (0.7), seen so far, times 2 for the minimum's
+// bias. A plain mean would take a talker speaking from the first frame for
+// noise and suppress the first word.
+const float kStartSigma2 = 1e30f;
+// The reference's gain for a diffuse field, E|u|^2 / E|X0|^2 = |d1|^2 + 1 -
+// 2 sinc Re d1, is held above 0.002 (the lowest bins at the smallest
+// spacings); a looser bound cost 0.3 dB on diffuse noise, measured.
+const float kStartMinSpread = 0.002f;
+const float kStartSeconds = 0.25f, kStartSmooth = 0.7f, kStartBias = 2.0f;
 // Reference term: noise-only smoothing 0.95 (0.05 more toward 1 with
 // presence), short-term 0.5, the learned ratio at most 100.
 const float kRefForget = 0.95f, kRefShort = 0.5f, kRefMaxRatio = 100.0f;
@@ -49,14 +58,20 @@ MVDR_INLINE void Apply_Body(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum
     const float sp = kTrackPSmooth * it->smoothP[k] + (1.0f - kTrackPSmooth) * p1;
     const float p1c = sp > kTrackPCap && p1 > kTrackPCap ? kTrackPCap : p1;
     const float tracked = kTrackSmooth * s2 + (1.0f - kTrackSmooth) * ((1.0f - p1c) * y2 + p1c * s2);
-    const float started = startWeight * s2 + (1.0f - startWeight) * y2;
-    const float sigma2 = startWeight >= 0.0f ? started : tracked;
-    it->sigma2[k] = Floor(sigma2);
-    it->smoothP[k] = sp;
-    // Blocking reference and its learned scale.
+    const float smooth = startWeight * it->startSmooth[k] + (1.0f - startWeight) * y2;
+    it->startSmooth[k] = smooth;
+    // Blocking reference; during the start-up its power, read as diffuse
+    // noise's, bounds sigma2 (a talker alone leaves it empty).
     const float ur = d1Re[k] * x0->re[k] - d1Im[k] * x0->im[k] - x1->re[k];
     const float ui = d1Re[k] * x0->im[k] + d1Im[k] * x0->re[k] - x1->im[k];
     const float u2 = ur * ur + ui * ui;
+    const float spread0 = d1Re[k] * d1Re[k] + d1Im[k] * d1Im[k] + 1.0f - 2.0f * diffuse[k] * d1Re[k];
+    const float asDiffuse = it->su[k] / (spread0 > kStartMinSpread ? spread0 : kStartMinSpread);
+    const float startMin = kStartBias * smooth < it->startMin[k] ? kStartBias * smooth : it->startMin[k];
+    it->startMin[k] = startMin;
+    const float sigma2 = startWeight >= 0.0f ? (startMin < asDiffuse ? startMin : asDiffuse) : tracked;
+    it->sigma2[k] = Floor(sigma2);
+    it->smoothP[k] = sp;
     const float a = kRefForget + (1.0f - kRefForget) * presence[k], b = 1.0f - a;
     it->ny[k] = Floor(a * it->ny[k] + b * y2);
     it->nu[k] = Floor(a * it->nu[k] + b * u2);
@@ -96,8 +111,9 @@ MVDR_DISPATCH(Apply,
 
 }  // namespace
 
-void MvdrPost_Init(TMvdrPost* it, uint32_t n, float floorDb) {
+void MvdrPost_Init(TMvdrPost* it, uint32_t rate, uint32_t n, float floorDb) {
   it->bins = n / 2 + 1;
+  it->startFrames = (uint32_t)(kStartSeconds * (float)rate / (float)(n / 2));
   MvdrPost_SetFloor(it, floorDb);
   MvdrPost_Reset(it);
 }
@@ -108,7 +124,8 @@ void MvdrPost_Reset(TMvdrPost* it) {
   it->frames = 0;
   memset(&it->coherence, 0, sizeof it->coherence);
   for (uint32_t k = 0; k < kMvdrMaxBins; k++) {
-    it->sigma2[k] = it->ny[k] = it->nu[k] = it->su[k] = kMvdrPowerFloor;
+    it->sigma2[k] = it->startMin[k] = kStartSigma2;
+    it->startSmooth[k] = it->ny[k] = it->nu[k] = it->su[k] = kMvdrPowerFloor;
     it->coherence.p00[k] = it->coherence.p11[k] = kMvdrPowerFloor;
     it->smoothP[k] = it->prevSpeech[k] = 0.0f;
     it->gain[k] = 1.0f;
@@ -118,7 +135,7 @@ void MvdrPost_Reset(TMvdrPost* it) {
 void MvdrPost_Apply(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1,
                     const float* d1Re, const float* d1Im, const float* presence, const float* diffuse,
                     float refWeight) {
-  const float start = it->frames < kStartFrames ? (float)it->frames / (float)(it->frames + 1) : -1.0f;
-  if (it->frames < kStartFrames) it->frames++;
+  const float start = it->frames >= it->startFrames ? -1.0f : it->frames == 0 ? 0.0f : kStartSmooth;
+  if (it->frames < it->startFrames) it->frames++;
   Apply(it, y, x0, x1, d1Re, d1Im, presence, diffuse, refWeight, start);
 }

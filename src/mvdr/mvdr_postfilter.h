@@ -20,9 +20,12 @@
 
 typedef struct {
   uint32_t bins;
-  uint32_t frames;   // frames tracked, up to the start-up count
+  uint32_t frames;       // frames tracked, up to the start-up count
+  uint32_t startFrames;  // frames of the start-up
   float floorGain;   // deepest gain, linear amplitude
   alignas(64) float sigma2[kMvdrMaxBins];   // stationary noise power of y
+  alignas(64) float startSmooth[kMvdrMaxBins];  // smoothed |y|^2 during the start-up
+  alignas(64) float startMin[kMvdrMaxBins];     // its smallest value times the bias
   alignas(64) float smoothP[kMvdrMaxBins];  // smoothed tracker presence
   alignas(64) float ny[kMvdrMaxBins];       // beam-output power where noise
   alignas(64) float nu[kMvdrMaxBins];       // reference power where noise
@@ -32,7 +35,7 @@ typedef struct {
   alignas(64) float gain[kMvdrMaxBins];
 } TMvdrPost;
 
-void MvdrPost_Init(TMvdrPost* it, uint32_t n, float floorDb);
+void MvdrPost_Init(TMvdrPost* it, uint32_t rate, uint32_t n, float floorDb);
 void MvdrPost_SetFloor(TMvdrPost* it, float floorDb);
 void MvdrPost_Reset(TMvdrPost* it);
 // Gains for this frame, applied to y in place. refWeight scales the
