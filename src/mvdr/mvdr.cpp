@@ -5,7 +5,6 @@
 #include <math.h>
 #include <stdint.h>
 #include <string.h>
-#include <stdlib.h>
 
 #include "mvdr_engine.h"
 
@@ -95,7 +94,7 @@ void MvdrArray_ProcessFloat(TMvdrArray* it, const float* stereo, float* mono) {
   if (fallback == 0.0f) MvdrSteer_Calibrate(&it->steer, &it->beam.x, &it->beam.noise, it->presence.p);
   MvdrBeam_LearnNoise(&it->beam, &it->x0, &it->x1, it->presence.p);
   MvdrPost_Apply(&it->post, &it->beam.y, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, it->presence.p,
-                 it->steer.diffuse, getenv("NOREF") ? 0.0f : 1.0f - fallback);
+                 it->steer.diffuse, 1.0f - fallback);
   MvdrStft_Synthesise(&it->stft, &it->beam.y, mono);
   // Inputs are finite and bounded, so a non-finite sample can only come
   // from a statistic gone wrong: output silence for this hop and start the
@@ -113,7 +112,7 @@ void MvdrArray_Process(TMvdrArray* it, const int16_t* stereo, int16_t* mono) {
   for (uint32_t i = 0; i < 2 * it->hop; i++) in[i] = (float)stereo[i] / kInt16Scale;
   MvdrArray_ProcessFloat(it, in, out);
   for (uint32_t i = 0; i < it->hop; i++) {
-    const float v = roundf(out[i] * kInt16Scale);
-    mono[i] = (int16_t)(v > 32767.0f ? 32767.0f : v < -32768.0f ? -32768.0f : v);
+    const float v = out[i] * kInt16Scale;  // rounded to nearest, saturated
+    mono[i] = (int16_t)lrintf(v > 32767.0f ? 32767.0f : v < -32768.0f ? -32768.0f : v);
   }
 }

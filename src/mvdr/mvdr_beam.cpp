@@ -38,15 +38,15 @@ MVDR_INLINE void Accumulate(TMvdrCov* c, const TMvdrSpectrum* x0, const TMvdrSpe
   c->im01[k] = Flush(a * c->im01[k] + b * ci);
 }
 
-MVDR_INLINE void Observe_Body(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1) {
+MVDR_INLINE void Observe_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1) {
   for (uint32_t k = 0; k < it->bins; k++) Accumulate(&it->x, x0, x1, k, 1.0f - kShortTerm);
 }
-MVDR_DISPATCH(Observe, (TMvdrBeam * it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1), (it, x0, x1))
+MVDR_DISPATCH(Observe, (TMvdrBeam * __restrict it, const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1), (it, x0, x1))
 
 // With Psi = Phi_n + load I = [[a, c], [conj c, b]], adj(Psi) d = [b - c d1,
 // a d1 - conj c]; the determinant cancels in w and gives 1/D = det / Du.
-MVDR_INLINE void Filter_Body(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
-                             const float* d1Im, float fallback, uint32_t good) {
+MVDR_INLINE void Filter_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1, const float* __restrict d1Re,
+                             const float* __restrict d1Im, float fallback, uint32_t good) {
   const float keep = 1.0f - fallback;
   for (uint32_t k = 0; k < it->bins; k++) {
     const float load = kLoading * 0.5f * (it->noise.p00[k] + it->noise.p11[k]) + kMvdrPowerFloor;
@@ -72,19 +72,19 @@ MVDR_INLINE void Filter_Body(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdr
   }
 }
 MVDR_DISPATCH(Filter,
-              (TMvdrBeam * it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
-               const float* d1Im, float fallback, uint32_t good),
+              (TMvdrBeam * __restrict it, const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1, const float* __restrict d1Re,
+               const float* __restrict d1Im, float fallback, uint32_t good),
               (it, x0, x1, d1Re, d1Im, fallback, good))
 
-MVDR_INLINE void LearnNoise_Body(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1,
-                                 const float* presence, float start) {
+MVDR_INLINE void LearnNoise_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1,
+                                 const float* __restrict presence, float start) {
   for (uint32_t k = 0; k < it->bins; k++) {
     const float a = start >= 0.0f ? start : kNoiseForget + (1.0f - kNoiseForget) * presence[k];
     Accumulate(&it->noise, x0, x1, k, a);
   }
 }
 MVDR_DISPATCH(LearnNoise,
-              (TMvdrBeam * it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* presence,
+              (TMvdrBeam * __restrict it, const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1, const float* __restrict presence,
                float start),
               (it, x0, x1, presence, start))
 

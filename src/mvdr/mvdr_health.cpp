@@ -54,7 +54,7 @@ void MvdrHealth_Condition(TMvdrHealth* it, const float* stereo, float* mic0, flo
     uint32_t clips = 0;
     for (uint32_t i = 0; i < it->half; i++) {
       float x = stereo[2 * i + c];
-      x = isfinite(x) ? fminf(fmaxf(x, -kInputLimit), kInputLimit) : 0.0f;
+      x = isfinite(x) ? (x < -kInputLimit ? -kInputLimit : (x > kInputLimit ? kInputLimit : x)) : 0.0f;
       clips += fabsf(x) >= kClipLevel;
       prev = x - in + it->dcPole * prev;  // y[n] = x[n] - x[n-1] + a y[n-1]
       in = x;

@@ -46,51 +46,80 @@ MVDR_INLINE float Floor(float power) { return power > kMvdrPowerFloor ? power : 
 // Cross terms below 1e-30 go to zero (no subnormal arithmetic).
 MVDR_INLINE float Flush(float v) { return __builtin_fabsf(v) < 1e-30f ? 0.0f : v; }
 
-MVDR_INLINE void Apply_Body(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1,
-                            const float* d1Re, const float* d1Im, const float* presence, const float* diffuse,
-                            float refWeight, float startWeight) {
-  TMvdrCov* c = &it->coherence;
+// Stationary tracker (after the start-up) of the beam output's noise.
+MVDR_INLINE void Track_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* __restrict y,
+                            const float* __restrict d1Re, const float* __restrict d1Im,
+                            const float* __restrict diffuse, float startWeight) {
   for (uint32_t k = 0; k < it->bins; k++) {
     const float y2 = y->re[k] * y->re[k] + y->im[k] * y->im[k];
-    // Stationary tracker.
     const float s2 = it->sigma2[k];
     const float p1 = 1.0f / (1.0f + kTrackOnePlusXi * MvdrExp(-kTrackRatio * y2 / s2));
     const float sp = kTrackPSmooth * it->smoothP[k] + (1.0f - kTrackPSmooth) * p1;
-    const float p1c = sp > kTrackPCap && p1 > kTrackPCap ? kTrackPCap : p1;
+    const float capped = p1 < kTrackPCap ? p1 : kTrackPCap;
+    const float p1c = sp > kTrackPCap ? capped : p1;
     const float tracked = kTrackSmooth * s2 + (1.0f - kTrackSmooth) * ((1.0f - p1c) * y2 + p1c * s2);
+    it->smoothP[k] = sp;
+    // Start-up; the blocking reference's power, read as diffuse noise's,
+    // bounds the minimum (a talker alone leaves the reference empty).
     const float smooth = startWeight * it->startSmooth[k] + (1.0f - startWeight) * y2;
     it->startSmooth[k] = smooth;
-    // Blocking reference; during the start-up its power, read as diffuse
-    // noise's, bounds sigma2 (a talker alone leaves it empty).
+    const float startMin = kStartBias * smooth < it->startMin[k] ? kStartBias * smooth : it->startMin[k];
+    it->startMin[k] = startMin;
+    const float spread = d1Re[k] * d1Re[k] + d1Im[k] * d1Im[k] + 1.0f - 2.0f * diffuse[k] * d1Re[k];
+    const float asDiffuse = it->su[k] / (spread > kStartMinSpread ? spread : kStartMinSpread);
+    const float start = startMin < asDiffuse ? startMin : asDiffuse;
+    it->sigma2[k] = Floor(startWeight >= 0.0f ? start : tracked);
+  }
+}
+MVDR_DISPATCH(Track,
+              (TMvdrPost * __restrict it, const TMvdrSpectrum* __restrict y, const float* __restrict d1Re,
+               const float* __restrict d1Im, const float* __restrict diffuse, float startWeight),
+              (it, y, d1Re, d1Im, diffuse, startWeight))
+
+// The reference term, weighted by how directional the noise is; the noise
+// estimate is the larger of it and the stationary track.
+MVDR_INLINE void Reference_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* __restrict y,
+                                const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1,
+                                const float* __restrict d1Re, const float* __restrict d1Im,
+                                const float* __restrict presence, const float* __restrict diffuse,
+                                float refWeight) {
+  TMvdrCov* __restrict c = &it->coherence;
+  for (uint32_t k = 0; k < it->bins; k++) {
+    const float y2 = y->re[k] * y->re[k] + y->im[k] * y->im[k];
     const float ur = d1Re[k] * x0->re[k] - d1Im[k] * x0->im[k] - x1->re[k];
     const float ui = d1Re[k] * x0->im[k] + d1Im[k] * x0->re[k] - x1->im[k];
     const float u2 = ur * ur + ui * ui;
-    const float spread0 = d1Re[k] * d1Re[k] + d1Im[k] * d1Im[k] + 1.0f - 2.0f * diffuse[k] * d1Re[k];
-    const float asDiffuse = it->su[k] / (spread0 > kStartMinSpread ? spread0 : kStartMinSpread);
-    const float startMin = kStartBias * smooth < it->startMin[k] ? kStartBias * smooth : it->startMin[k];
-    it->startMin[k] = startMin;
-    const float sigma2 = startWeight >= 0.0f ? (startMin < asDiffuse ? startMin : asDiffuse) : tracked;
-    it->sigma2[k] = Floor(sigma2);
-    it->smoothP[k] = sp;
     const float a = kRefForget + (1.0f - kRefForget) * presence[k], b = 1.0f - a;
-    it->ny[k] = Floor(a * it->ny[k] + b * y2);
-    it->nu[k] = Floor(a * it->nu[k] + b * u2);
-    it->su[k] = Floor(kRefShort * it->su[k] + (1.0f - kRefShort) * u2);
-    const float ratio = it->ny[k] / it->nu[k];
+    const float ny = Floor(a * it->ny[k] + b * y2), nu = Floor(a * it->nu[k] + b * u2);
+    const float su = Floor(kRefShort * it->su[k] + (1.0f - kRefShort) * u2);
+    it->ny[k] = ny, it->nu[k] = nu, it->su[k] = su;
+    const float ratio = ny / nu;
     // Coherence of the noise.
     const float p0 = x0->re[k] * x0->re[k] + x0->im[k] * x0->im[k];
-    const float p11 = x1->re[k] * x1->re[k] + x1->im[k] * x1->im[k];
-    c->p00[k] = Floor(a * c->p00[k] + b * p0);
-    c->p11[k] = Floor(a * c->p11[k] + b * p11);
-    c->re01[k] = Flush(a * c->re01[k] + b * (x0->re[k] * x1->re[k] + x0->im[k] * x1->im[k]));
-    c->im01[k] = Flush(a * c->im01[k] + b * (x0->im[k] * x1->re[k] - x0->re[k] * x1->im[k]));
-    const float norm = 1.0f / sqrtf(c->p00[k] * c->p11[k]);
-    const float gr = c->re01[k] * norm - diffuse[k], gi = c->im01[k] * norm;
+    const float p1 = x1->re[k] * x1->re[k] + x1->im[k] * x1->im[k];
+    const float c00 = Floor(a * c->p00[k] + b * p0), c11 = Floor(a * c->p11[k] + b * p1);
+    const float cr = Flush(a * c->re01[k] + b * (x0->re[k] * x1->re[k] + x0->im[k] * x1->im[k]));
+    const float ci = Flush(a * c->im01[k] + b * (x0->im[k] * x1->re[k] - x0->re[k] * x1->im[k]));
+    c->p00[k] = c00, c->p11[k] = c11, c->re01[k] = cr, c->im01[k] = ci;
+    const float norm = 1.0f / sqrtf(c00 * c11);
+    const float gr = cr * norm - diffuse[k], gi = ci * norm;
     const float spread = sqrtf(gr * gr + gi * gi) / (1.0f - diffuse[k] + 1e-6f);
     const float directional = diffuse[k] > kDirAlike ? 1.0f : Clip((spread - kDirLo) / kDirSpan, 0.0f, 1.0f);
-    const float refNoise = refWeight * directional * (ratio < kRefMaxRatio ? ratio : kRefMaxRatio) * it->su[k];
-    const float lambda = it->sigma2[k] > refNoise ? it->sigma2[k] : refNoise;
-    // Log-spectral-amplitude gain.
+    const float refNoise = refWeight * directional * (ratio < kRefMaxRatio ? ratio : kRefMaxRatio) * su;
+    it->noise[k] = it->sigma2[k] > refNoise ? it->sigma2[k] : refNoise;
+  }
+}
+MVDR_DISPATCH(Reference,
+              (TMvdrPost * __restrict it, const TMvdrSpectrum* __restrict y, const TMvdrSpectrum* __restrict x0,
+               const TMvdrSpectrum* __restrict x1, const float* __restrict d1Re, const float* __restrict d1Im,
+               const float* __restrict presence, const float* __restrict diffuse, float refWeight),
+              (it, y, x0, x1, d1Re, d1Im, presence, diffuse, refWeight))
+
+// Log-spectral-amplitude gain from the noise estimate, applied to y.
+MVDR_INLINE void Gain_Body(TMvdrPost* __restrict it, TMvdrSpectrum* __restrict y) {
+  for (uint32_t k = 0; k < it->bins; k++) {
+    const float y2 = y->re[k] * y->re[k] + y->im[k] * y->im[k];
+    const float lambda = it->noise[k];
     const float gamma = Clip(y2 / lambda, 0.0f, kMaxGamma);
     const float dd = kDecision * it->prevSpeech[k] / lambda + (1.0f - kDecision) * (gamma > 1.0f ? gamma - 1.0f : 0.0f);
     const float xi = Clip(dd, kMinXi, kMaxXi);
@@ -103,11 +132,7 @@ MVDR_INLINE void Apply_Body(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum
     y->im[k] *= g;
   }
 }
-MVDR_DISPATCH(Apply,
-              (TMvdrPost * it, TMvdrSpectrum* y, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1,
-               const float* d1Re, const float* d1Im, const float* presence, const float* diffuse, float refWeight,
-               float startWeight),
-              (it, y, x0, x1, d1Re, d1Im, presence, diffuse, refWeight, startWeight))
+MVDR_DISPATCH(Gain, (TMvdrPost * __restrict it, TMvdrSpectrum* __restrict y), (it, y))
 
 }  // namespace
 
@@ -137,5 +162,7 @@ void MvdrPost_Apply(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum* x0, co
                     float refWeight) {
   const float start = it->frames >= it->startFrames ? -1.0f : it->frames == 0 ? 0.0f : kStartSmooth;
   if (it->frames < it->startFrames) it->frames++;
-  Apply(it, y, x0, x1, d1Re, d1Im, presence, diffuse, refWeight, start);
+  Track(it, y, d1Re, d1Im, diffuse, start);
+  Reference(it, y, x0, x1, d1Re, d1Im, presence, diffuse, refWeight);
+  Gain(it, y);
 }

@@ -32,6 +32,7 @@ typedef struct {
   alignas(64) float su[kMvdrMaxBins];       // reference power, short term
   TMvdrCov coherence;                       // noise covariance for the coherence
   alignas(64) float prevSpeech[kMvdrMaxBins];  // |G y|^2 of the last frame
+  alignas(64) float noise[kMvdrMaxBins];    // lambda, the noise power in y
   alignas(64) float gain[kMvdrMaxBins];
 } TMvdrPost;
 

@@ -9,7 +9,7 @@ namespace {
 // single precision anyway.
 const float kMaxXi = 1000.0f, kMaxExponent = 500.0f;
 
-MVDR_INLINE void Update_Body(TMvdrPresence* it, const TMvdrBeam* beam) {
+MVDR_INLINE void Update_Body(TMvdrPresence* __restrict it, const TMvdrBeam* __restrict beam) {
   const TMvdrCov* x = &beam->x;
   for (uint32_t k = 0; k < it->bins; k++) {
     const float w0r = beam->w0Re[k], w0i = beam->w0Im[k], w1r = beam->w1Re[k], w1i = beam->w1Im[k];
@@ -25,7 +25,7 @@ MVDR_INLINE void Update_Body(TMvdrPresence* it, const TMvdrBeam* beam) {
     it->p[k] = 1.0f / (1.0f + (1.0f + xi) * MvdrExp(-(e < kMaxExponent ? e : kMaxExponent)));
   }
 }
-MVDR_DISPATCH(Update, (TMvdrPresence * it, const TMvdrBeam* beam), (it, beam))
+MVDR_DISPATCH(Update, (TMvdrPresence * __restrict it, const TMvdrBeam* __restrict beam), (it, beam))
 
 }  // namespace
 

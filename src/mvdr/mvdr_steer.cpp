@@ -64,7 +64,7 @@ void MvdrSteer_Reset(TMvdrSteer* it) {
 
 namespace {
 
-MVDR_INLINE void Update_Body(TMvdrSteer* it) {
+MVDR_INLINE void Update_Body(TMvdrSteer* __restrict it) {
   const float amp = MvdrExp(it->gain), shift = it->tau + it->delay;
   for (uint32_t k = 0; k < it->bins; k++) {
     float c, s;
@@ -73,11 +73,11 @@ MVDR_INLINE void Update_Body(TMvdrSteer* it) {
     it->d1Im[k] = amp * s;
   }
 }
-MVDR_DISPATCH(Update, (TMvdrSteer * it), (it))
+MVDR_DISPATCH(Update, (TMvdrSteer * __restrict it), (it))
 
 // Per-bin evidence r' = h1 / d1 (the transfer against the calibrated
 // steering): weight p where every test passes, else 0.
-MVDR_INLINE void Evidence_Body(TMvdrSteer* it, const TMvdrCov* x, const TMvdrCov* noise, const float* presence) {
+MVDR_INLINE void Evidence_Body(TMvdrSteer* __restrict it, const TMvdrCov* __restrict x, const TMvdrCov* __restrict noise, const float* __restrict presence) {
   const float G = it->gain, delta = it->delay;
   for (uint32_t k = it->calLo; k < it->calHi; k++) {
     const float load = kLoading * 0.5f * (noise->p00[k] + noise->p11[k]) + kMvdrPowerFloor;
@@ -105,16 +105,17 @@ MVDR_INLINE void Evidence_Body(TMvdrSteer* it, const TMvdrCov* x, const TMvdrCov
     const float argR = MvdrAtan2(numIm, numRe);
     const float w = it->omega[k];
     const float lnFree = lnR + G, argFree = argR - w * delta;  // against the free field
-    const bool ok = presence[k] > kCalPresence && l1 > kCalEigenRatio * l2 && s00 > 0.0f &&
-                    fabsf(lnFree) < kCalMaxLnGain && fabsf(argFree) < kCalMaxDelay * w &&
-                    fabsf(lnR) < kCalNearLnGain && fabsf(argR) < kCalNearDelay * w;
+    // & rather than &&: every test is evaluated, so the loop has no branch.
+    const bool ok = (presence[k] > kCalPresence) & (l1 > kCalEigenRatio * l2) & (s00 > 0.0f) &
+                    (fabsf(lnFree) < kCalMaxLnGain) & (fabsf(argFree) < kCalMaxDelay * w) &
+                    (fabsf(lnR) < kCalNearLnGain) & (fabsf(argR) < kCalNearDelay * w);
     const float weight = ok ? presence[k] : 0.0f;
     it->cw[k] = weight;
     it->cg[k] = weight * lnFree;
     it->cd[k] = -weight * w * argFree;
   }
 }
-MVDR_DISPATCH(Evidence, (TMvdrSteer * it, const TMvdrCov* x, const TMvdrCov* noise, const float* presence),
+MVDR_DISPATCH(Evidence, (TMvdrSteer * __restrict it, const TMvdrCov* __restrict x, const TMvdrCov* __restrict noise, const float* __restrict presence),
               (it, x, noise, presence))
 
 }  // namespace
