@@ -57,7 +57,7 @@ TMvdrArray* MvdrArray_Init(void* mem, uint32_t rate, float distance, float angle
   MvdrHealth_Init(&it->health, rate, it->frame);
   MvdrStft_Init(&it->stft, it->frame);
   MvdrSteer_Init(&it->steer, rate, it->frame, distance, angle);
-  MvdrBeam_Init(&it->beam, it->frame);
+  MvdrBeam_Init(&it->beam, rate, it->frame);
   MvdrPresence_Init(&it->presence, it->frame);
   MvdrPost_Init(&it->post, rate, it->frame, floor_db);
   return it;
@@ -90,9 +90,10 @@ void MvdrArray_ProcessFloat(TMvdrArray* it, const float* stereo, float* mono) {
   MvdrBeam_Observe(&it->beam, &it->x0, &it->x1);
   MvdrBeam_Filter(&it->beam, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, fallback, it->health.good);
   MvdrPresence_Update(&it->presence, &it->beam);
-  // A dead channel would teach the calibration nonsense.
-  if (fallback == 0.0f) MvdrSteer_Calibrate(&it->steer, &it->beam.x, &it->beam.noise, it->presence.p);
-  MvdrBeam_LearnNoise(&it->beam, &it->x0, &it->x1, it->presence.p);
+  // A dead channel, or clipping (a nonlinear transfer), would teach the
+  // calibration nonsense.
+  if (fallback == 0.0f && !MvdrHealth_Clipping(&it->health)) MvdrSteer_Calibrate(&it->steer, &it->beam.x, &it->beam.noise, it->presence.p);
+  MvdrBeam_LearnNoise(&it->beam, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, it->presence.p);
   MvdrPost_Apply(&it->post, &it->beam.y, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, it->presence.p,
                  it->steer.diffuse, 1.0f - fallback);
   MvdrStft_Synthesise(&it->stft, &it->beam.y, mono);

@@ -16,9 +16,14 @@ const float kNoiseForget = 0.98f;
 const uint32_t kStartFrames = 8;
 // Before any frame, white noise far below 16-bit quantisation.
 const float kNoiseStart = 1e-6f;
-// Diagonal loading relative to the mean noise power: keeps the inverse
-// well conditioned when the noise is one directional source.
-const float kLoading = 1e-3f;
+// The noise covariance is stale where the short-term power of the blocking
+// reference (which holds no talker) exceeds what the covariance predicts
+// for it by 10 dB: after silence, or when the noise grew while the talker
+// seemed present. Such bins learn whatever the presence says.
+const float kStaleRatio = 10.0f;
+// Blocks of the peak search: the peak spans 0.75 to 1.5 s, longer than a
+// talking interferer pauses.
+const float kBlockSeconds = 0.75f;
 // Off-diagonal terms below this go to zero (no subnormal arithmetic).
 const float kTiny = 1e-30f;
 
@@ -49,7 +54,7 @@ MVDR_INLINE void Filter_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* __re
                              const float* __restrict d1Im, float fallback, uint32_t good) {
   const float keep = 1.0f - fallback;
   for (uint32_t k = 0; k < it->bins; k++) {
-    const float load = kLoading * 0.5f * (it->noise.p00[k] + it->noise.p11[k]) + kMvdrPowerFloor;
+    const float load = kMvdrLoading * 0.5f * (it->noise.p00[k] + it->noise.p11[k]) + kMvdrPowerFloor;
     const float a = it->noise.p00[k] + load, b = it->noise.p11[k] + load;
     const float cr = it->noise.re01[k], ci = it->noise.im01[k];
     const float dr = d1Re[k], di = d1Im[k];
@@ -76,22 +81,41 @@ MVDR_DISPATCH(Filter,
                const float* __restrict d1Im, float fallback, uint32_t good),
               (it, x0, x1, d1Re, d1Im, fallback, good))
 
-MVDR_INLINE void LearnNoise_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1,
-                                 const float* __restrict presence, float start) {
+// The reference u = d1 X0 - X1 holds no talker; its power under a
+// covariance C is b^H C b with b = [conj d1, -1].
+MVDR_INLINE float ReferencePower(const TMvdrCov* c, uint32_t k, float dr, float di) {
+  return (dr * dr + di * di) * c->p00[k] + c->p11[k] - 2.0f * (dr * c->re01[k] - di * c->im01[k]);
+}
+
+MVDR_INLINE void LearnNoise_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* __restrict x0,
+                                 const TMvdrSpectrum* __restrict x1, const float* __restrict d1Re,
+                                 const float* __restrict d1Im, const float* __restrict presence, float start) {
   for (uint32_t k = 0; k < it->bins; k++) {
-    const float a = start >= 0.0f ? start : kNoiseForget + (1.0f - kNoiseForget) * presence[k];
-    Accumulate(&it->noise, x0, x1, k, a);
+    const float now = ReferencePower(&it->x, k, d1Re[k], d1Im[k]);
+    const bool stale = now > kStaleRatio * ReferencePower(&it->noise, k, d1Re[k], d1Im[k]);
+    const float gated = kNoiseForget + (1.0f - kNoiseForget) * (stale ? 0.0f : presence[k]);
+    Accumulate(&it->noise, x0, x1, k, start >= 0.0f ? start : gated);
+    const float power = it->x.p00[k] + it->x.p11[k];
+    const float peakNow = power > it->peakNow[k] ? power : it->peakNow[k];
+    it->peakNow[k] = peakNow;
+    const float peak = peakNow > it->peakLast[k] ? peakNow : it->peakLast[k];
+    const float held = it->noise.p00[k] + it->noise.p11[k];
+    const float scale = held > peak ? peak / held : 1.0f;
+    it->noise.p00[k] *= scale, it->noise.p11[k] *= scale;
+    it->noise.re01[k] *= scale, it->noise.im01[k] *= scale;
   }
 }
 MVDR_DISPATCH(LearnNoise,
-              (TMvdrBeam * __restrict it, const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1, const float* __restrict presence,
+              (TMvdrBeam * __restrict it, const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1,
+               const float* __restrict d1Re, const float* __restrict d1Im, const float* __restrict presence,
                float start),
-              (it, x0, x1, presence, start))
+              (it, x0, x1, d1Re, d1Im, presence, start))
 
 }  // namespace
 
-void MvdrBeam_Init(TMvdrBeam* it, uint32_t n) {
+void MvdrBeam_Init(TMvdrBeam* it, uint32_t rate, uint32_t n) {
   it->bins = n / 2 + 1;
+  it->blockFrames = (uint32_t)(kBlockSeconds * (float)rate / (float)(n / 2));
   MvdrBeam_Reset(it);
 }
 
@@ -102,7 +126,9 @@ void MvdrBeam_Reset(TMvdrBeam* it) {
   for (uint32_t k = 0; k < kMvdrMaxBins; k++) {
     it->x.p00[k] = it->x.p11[k] = kMvdrPowerFloor;
     it->noise.p00[k] = it->noise.p11[k] = kNoiseStart;
+    it->peakNow[k] = it->peakLast[k] = 0.0f;
   }
+  it->blockAt = 0;
 }
 
 void MvdrBeam_Observe(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1) { Observe(it, x0, x1); }
@@ -112,9 +138,15 @@ void MvdrBeam_Filter(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum
   Filter(it, x0, x1, d1Re, d1Im, fallback, good);
 }
 
-void MvdrBeam_LearnNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* presence) {
+void MvdrBeam_LearnNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
+                         const float* d1Im, const float* presence) {
   // Start-up: a plain running mean (weight of the past frames/(frames+1)).
   const float start = it->frames < kStartFrames ? (float)it->frames / (float)(it->frames + 1) : -1.0f;
   if (it->frames < kStartFrames) it->frames++;
-  LearnNoise(it, x0, x1, presence, start);
+  LearnNoise(it, x0, x1, d1Re, d1Im, presence, start);
+  if (++it->blockAt == it->blockFrames) {
+    it->blockAt = 0;
+    memcpy(it->peakLast, it->peakNow, sizeof it->peakLast);
+    memset(it->peakNow, 0, sizeof it->peakNow);
+  }
 }

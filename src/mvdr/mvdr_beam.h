@@ -17,6 +17,7 @@
 typedef struct {
   uint32_t bins;
   uint32_t frames;  // frames of noise learned, up to the start-up count
+  uint32_t blockFrames, blockAt;  // length of a block of the peak search, frames into the current one
   TMvdrCov x;       // short-term covariance
   TMvdrCov noise;   // noise covariance
   alignas(64) float w0Re[kMvdrMaxBins];
@@ -25,9 +26,14 @@ typedef struct {
   alignas(64) float w1Im[kMvdrMaxBins];
   alignas(64) float residual[kMvdrMaxBins];  // 1/D, the noise power left in y
   TMvdrSpectrum y;
+  // Largest short-term power (trace of Phi_x) in the current and the last
+  // block: the noise covariance never holds more (after a loud stretch it
+  // would otherwise take seconds to forget).
+  alignas(64) float peakNow[kMvdrMaxBins];
+  alignas(64) float peakLast[kMvdrMaxBins];
 } TMvdrBeam;
 
-void MvdrBeam_Init(TMvdrBeam* it, uint32_t n);
+void MvdrBeam_Init(TMvdrBeam* it, uint32_t rate, uint32_t n);
 void MvdrBeam_Reset(TMvdrBeam* it);
 // Short-term covariance with this frame.
 void MvdrBeam_Observe(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1);
@@ -35,7 +41,9 @@ void MvdrBeam_Observe(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectru
 // toward microphone good.
 void MvdrBeam_Filter(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
                      const float* d1Im, float fallback, uint32_t good);
-// Noise covariance with this frame, gated by the presence probability.
-void MvdrBeam_LearnNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* presence);
+// Noise covariance with this frame, gated by the presence probability
+// except where it is stale (below).
+void MvdrBeam_LearnNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
+                         const float* d1Im, const float* presence);
 
 #endif

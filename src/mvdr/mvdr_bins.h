@@ -16,6 +16,11 @@ enum {
 // silence leave the statistics there instead of in subnormal numbers.
 static const float kMvdrPowerFloor = 1e-12f;
 
+// Diagonal loading of the noise covariance, relative to its mean power:
+// keeps the inverse well conditioned when the noise is one directional
+// source (the MVDR stage and the calibration use the same).
+static const float kMvdrLoading = 1e-3f;
+
 // One channel's spectrum (or the beam's), bins 0..N/2.
 typedef struct {
   alignas(64) float re[kMvdrMaxBins];

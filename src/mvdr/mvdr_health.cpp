@@ -27,6 +27,9 @@ const float kSilentPower = 1e-10f;
 // A channel clipping on more than 10 % of its samples, and three times as
 // often as the other, is clipped hard.
 const float kClipFraction = 0.1f, kClipExcess = 3.0f;
+// Clipping on more than 1 % of the samples makes the transfer between the
+// channels nonlinear.
+const float kClipNoticed = 0.01f;
 // The fallback moves over 0.1 s, so switching makes no click.
 const float kFallSeconds = 0.1f;
 
@@ -91,4 +94,8 @@ void MvdrHealth_Judge(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpect
   } else {
     it->fallback = fmaxf(it->fallback - it->fallStep, 0.0f);
   }
+}
+
+bool MvdrHealth_Clipping(const TMvdrHealth* it) {
+  return it->clipped[0] > kClipNoticed || it->clipped[1] > kClipNoticed;
 }

@@ -27,6 +27,8 @@ void MvdrHealth_Init(TMvdrHealth* it, uint32_t rate, uint32_t n);
 void MvdrHealth_Reset(TMvdrHealth* it);
 // Interleaved hop in, one conditioned hop per channel out.
 void MvdrHealth_Condition(TMvdrHealth* it, const float* stereo, float* mic0, float* mic1);
+// Whether either channel clipped recently (on more than 1 % of its samples).
+bool MvdrHealth_Clipping(const TMvdrHealth* it);
 // Judges the channels from this frame's spectra and moves the fallback.
 void MvdrHealth_Judge(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1);
 

@@ -8,6 +8,11 @@ namespace {
 // Ratio and exponent limits: beyond them the probability is 0 or 1 to
 // single precision anyway.
 const float kMaxXi = 1000.0f, kMaxExponent = 500.0f;
+// Smallest target-to-noise ratio the test assumes (15 dB, as the stationary
+// tracker's): with the estimate alone, a bin without target (xi = 0) would
+// get the prior, 1/2, whatever it holds; with the floor, noise at the
+// expected residual power (gamma near 1) scores about 0.07.
+const float kMinXi = 31.6f;
 
 MVDR_INLINE void Update_Body(TMvdrPresence* __restrict it, const TMvdrBeam* __restrict beam) {
   const TMvdrCov* x = &beam->x;
@@ -19,7 +24,7 @@ MVDR_INLINE void Update_Body(TMvdrPresence* __restrict it, const TMvdrBeam* __re
                       2.0f * (cr * x->re01[k] - ci * x->im01[k]);
     const float residual = beam->residual[k];
     const float excess = (out - residual) / residual;
-    const float xi = excess < 0.0f ? 0.0f : (excess > kMaxXi ? kMaxXi : excess);
+    const float xi = excess < kMinXi ? kMinXi : (excess > kMaxXi ? kMaxXi : excess);
     const float gamma = (beam->y.re[k] * beam->y.re[k] + beam->y.im[k] * beam->y.im[k]) / residual;
     const float e = gamma * xi / (1.0f + xi);
     it->p[k] = 1.0f / (1.0f + (1.0f + xi) * MvdrExp(-(e < kMaxExponent ? e : kMaxExponent)));

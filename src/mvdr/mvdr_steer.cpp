@@ -26,9 +26,6 @@ const float kCalNearLnGain = 0.345f, kCalNearDelay = 0.4f;
 // a second on speech (measured).
 const float kCalSeconds = 3.0f;
 const float kCalPrior = 20.0f;
-// Diagonal loading of the noise covariance, relative to its mean power (the
-// MVDR stage uses the same).
-const float kLoading = 1e-3f;
 
 }  // namespace
 
@@ -80,7 +77,7 @@ MVDR_DISPATCH(Update, (TMvdrSteer * __restrict it), (it))
 MVDR_INLINE void Evidence_Body(TMvdrSteer* __restrict it, const TMvdrCov* __restrict x, const TMvdrCov* __restrict noise, const float* __restrict presence) {
   const float G = it->gain, delta = it->delay;
   for (uint32_t k = it->calLo; k < it->calHi; k++) {
-    const float load = kLoading * 0.5f * (noise->p00[k] + noise->p11[k]) + kMvdrPowerFloor;
+    const float load = kMvdrLoading * 0.5f * (noise->p00[k] + noise->p11[k]) + kMvdrPowerFloor;
     // Both matrices scaled by one factor (the eigenvalues do not change) to
     // keep the quadratic's terms inside single precision's range.
     const float scale = 1.0f / (noise->p00[k] + noise->p11[k] + 2.0f * load);
