@@ -5,6 +5,15 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
+# Every program this configuration builds (micbeam only where its libraries are).
+set(MICARRAY_PROGRAMS)
+foreach(program pcmbeam wavbeam micbeam)
+  if(TARGET ${program})
+    list(APPEND MICARRAY_PROGRAMS ${program})
+  endif()
+endforeach()
+install(TARGETS ${MICARRAY_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT micarray_bin)
+
 set(MICARRAY_INCLUDE_SUBDIR ${CMAKE_INSTALL_INCLUDEDIR}/micarray)
 set(MICARRAY_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/micarray)
 

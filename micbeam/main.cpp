@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "job.h"
+#include "live.h"
 #include "options.h"
 #include "plan.h"
 #include "pool.h"
@@ -28,6 +29,8 @@ int main(int argc, char** argv) {
   TMicbeamOptions options;
   const int parsed = Options_Parse(&options, argc, argv);
   if (parsed >= 0) return parsed;
+  if (options.listDevices) return Live_ListDevices();
+  if (options.live) return Live_Run(&options);
   std::vector<TJob> jobs;
   std::string error;
   if (!Plan_Make(&options, &jobs, &error)) return Refuse(error);

@@ -25,7 +25,10 @@ const char kFooter[] =
     "          w64 or raw, optionally with :16, :24, :32 or :float (default 16-bit PCM WAV).\n"
     "          Several inputs or a directory need -o DIR. An output is written beside its final\n"
     "          name and takes that name only when complete. - is standard input or output.\n"
-    "Exit:     0 when every file was enhanced, 1 when any failed, 2 for a refused command line.";
+    "Exit:     0 when every file was enhanced, 1 when any failed, 2 for a refused command line.\n"
+    "Live:     --live enhances two channels of an input device as they arrive, at the device's rate;\n"
+    "          Ctrl-C or SIGTERM ends the run with the file complete (status 0), a failing device\n"
+    "          with the file complete up to then (status 1).";
 
 // Help for each tuning value, in the order of micarray::kTuningRanges.
 const char* const kTuningHelp[] = {
@@ -75,14 +78,16 @@ int Options_Parse(TMicbeamOptions* it, int argc, char** argv) {
   it->jobs = std::max(1u, std::thread::hardware_concurrency());
   it->quiet = false;
   it->engine = micarray::EngineKind::mvdr;
+  it->live = it->listDevices = false;
+  it->duration = 0.0;
   bool noAlign = false;
   std::string engine = micarray::EngineName(it->engine);
   std::string mics = "0,1";
 
   CLI::App app(kDescription, "micbeam");
   app.footer(kFooter);
-  app.add_option("inputs", it->inputs, "input files or directories; - reads standard input")->required();
-  app.add_option("-o,--output", it->output, "output file, directory, or - for standard output")->required();
+  app.add_option("inputs", it->inputs, "input files or directories; - reads standard input");
+  app.add_option("-o,--output", it->output, "output file, directory, or - for standard output");
   app.add_option("--engine", engine,
                  "mvdr: adaptive beamformer with speech post-filter, any --angle; classic: the fixed "
                  "design for a talker straight ahead (--speed, --noise-rate, --musical tune it)")
@@ -106,6 +111,16 @@ int Options_Parse(TMicbeamOptions* it, int argc, char** argv) {
       ->check(CLI::Range(1u, kMaxJobs));
   app.add_flag("-q,--quiet", it->quiet, "no progress bar");
   app.add_option("--report", it->report, "write per-file results as JSON")->type_name("FILE.json");
+  app.add_flag("--live", it->live, "enhance an audio input device (no input files): play and/or write -o");
+  app.add_flag("--list-devices", it->listDevices, "list the audio devices for --live");
+  app.add_option("--input-device", it->inputDevice, "--live: capture device, index or name (default input)")
+      ->type_name("DEVICE");
+  app.add_option("--output-device", it->outputDevice,
+                 "--live: play on this device, index or name (default output when there is no -o)")
+      ->type_name("DEVICE");
+  app.add_option("--duration", it->duration, "--live: stop after SECONDS of input (default: at Ctrl-C)")
+      ->check(CLI::PositiveNumber)
+      ->type_name("SECONDS");
 
   try {
     app.parse(argc, argv);
@@ -114,6 +129,13 @@ int Options_Parse(TMicbeamOptions* it, int argc, char** argv) {
     return Refuse(e.what());
   }
   it->align = !noAlign;
+  if (it->live && !it->inputs.empty()) return Refuse("--live takes no input files");
+  if (it->live && it->engineRate)
+    return Refuse("--engine-rate is for files; live output keeps the device's rate");
+  if (!it->live && !it->listDevices) {
+    if (it->inputs.empty()) return Refuse("inputs is required");
+    if (it->output.empty()) return Refuse("--output is required");
+  }
   it->engine = engine == micarray::EngineName(micarray::EngineKind::classic) ? micarray::EngineKind::classic
                                                                               : micarray::EngineKind::mvdr;
   char extra;

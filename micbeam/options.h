@@ -25,6 +25,11 @@ typedef struct _TMicbeamOptions {
   unsigned jobs;                    // worker threads
   bool quiet;                       // no progress bar
   std::string report;               // --report FILE.json; empty for none
+  bool live;                        // --live: an audio input device instead of files
+  bool listDevices;                 // --list-devices
+  std::string inputDevice;          // index or name; empty for the default input
+  std::string outputDevice;         // index or name; empty: play on the default output without -o
+  double duration;                  // seconds of live input; 0 until stopped
 } TMicbeamOptions;
 
 // Parses and checks the command line. Returns -1 to go on, or the exit

@@ -6,8 +6,15 @@ set -euo pipefail
 packages=(cmake g++ make python3 googletest libgtest-dev libbenchmark-dev libfftw3-dev
           python3-numpy python3-scipy python3-matplotlib espeak-ng
           libsndfile1-dev libsoxr-dev libcli11-dev nlohmann-json3-dev pybind11-dev python3-dev pkg-config
-          # the 32-bit build run under emulation; clang's libFuzzer for fuzz/
-          qemu-user g++-multilib clang-14 libclang-rt-14-dev)
+          # micbeam --live, and its tests on a JACK dummy server reached through ALSA
+          portaudio19-dev jackd2 libasound2-plugins
+          # the 32-bit and ARM64 builds run under emulation (g++-12-multilib, not the
+          # g++-multilib metapackage, which Debian declares in conflict with the ARM64
+          # cross compiler); clang's libFuzzer for fuzz/
+          qemu-user g++-12-multilib g++-aarch64-linux-gnu clang-14 libclang-rt-14-dev
+          # the plugins' headers, and the hosts that run them in the tests
+          ladspa-sdk lv2-dev lilv-utils sox gstreamer1.0-tools gstreamer1.0-plugins-base
+          gstreamer1.0-plugins-good gstreamer1.0-plugins-bad pipewire pipewire-bin)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,5 +1,5 @@
-// Blocking-matrix filter and multi-reference canceller: initial weights, the
-// normalised-LMS update per bin with its unit-circle limit, reference packing.
+// Blocking-matrix filter and multi-reference canceller: the normalised-LMS
+// update per bin with its unit-circle limit, reference packing and its limits.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -38,31 +38,6 @@ std::vector<float> Random(size_t n, std::mt19937& rng) {
   std::uniform_real_distribution<float> u(0.1f, 1.0f), sign(-1.0f, 1.0f);
   for (size_t k = 0; k < n; k++) v[k] = std::copysign(u(rng), sign(rng));
   return v;
-}
-
-class FdafSizes : public ::testing::TestWithParam<uint32> {};
-INSTANTIATE_TEST_SUITE_P(Frames, FdafSizes, ::testing::Values(256u, 512u, 1024u));
-
-// Weights start (and restart) at 1 + 1e-20j, so the first subtraction removes the
-// reference; step 0 copies D and keeps the weights; nothing past the bins is written.
-TEST_P(FdafSizes, LifecycleAndStepZero) {
-  const uint32 nfft = GetParam(), n = nfft / 2 + 1;
-  std::mt19937 rng(nfft);
-  TFDAF12 f;
-  std::memset(&f, kFill, sizeof f);
-  FDAF12_Init(&f, nfft);
-  EXPECT_TRUE(Fresh(f.reW, f.imW, n, kMaxBins));
-  std::vector<float> xr = Random(n, rng), xi = Random(n, rng), dr = Random(n, rng), di = Random(n, rng);
-  FDAF12_Substration(&f, xr.data(), xi.data(), dr.data(), di.data(), 1.0f);
-  for (uint32 k = 0; k < n; k++) ASSERT_TRUE(f.reE[k] == dr[k] - xr[k] && f.imE[k] == di[k] - xi[k]) << k;
-  FDAF12_Adaptation(&f, xr.data(), xi.data(), 0.3f);  // weights off their start
-  const TFDAF12 before = f;
-  FDAF12_Substration(&f, xr.data(), xi.data(), dr.data(), di.data(), 0.0f);
-  FDAF12_Adaptation(&f, xr.data(), xi.data(), 0.0f);
-  EXPECT_TRUE(Same(f.reE, dr.data(), n) && Same(f.imE, di.data(), n));
-  EXPECT_TRUE(Same(f.reW, before.reW, kMaxBins) && Same(f.imW, before.imW, kMaxBins));
-  FDAF12_Reset(&f);
-  EXPECT_TRUE(Fresh(f.reW, f.imW, n, kMaxBins) && Fresh(f.reE + n, f.imE + n, 0, kMaxBins - n));
 }
 
 // One bin's update with step 1: weight w, reference x, error e (set through a
@@ -104,36 +79,6 @@ TEST(MulFdaf, InitClampsToCapacityAndNoReferenceCopiesD) {
     MulFDAF12_Substration(&m, xr.data(), xi.data(), dr.data(), di.data(), coeff);
     for (uint32 k = 0; k < n; k++) ASSERT_TRUE(std::isfinite(m.reE[k]) && std::isfinite(m.imE[k])) << k;
     EXPECT_TRUE(c.expected != 0 || (Same(m.reE, dr.data(), n) && Same(m.imE, di.data(), n)));
-  }
-}
-
-// Two references (reference 1 from entry 129) against a single filter with the step that the
-// mean over two amounts to; then each reference updates with its own step (0 freezes).
-TEST(MulFdaf, MeanOfTwoReferencesAndStepPerReference) {
-  const struct { const char* what; bool same; float c0, c1; int single_ref; float single_coeff; } cases[] = {
-      {"two equal products: E = D - product", true, 1.0f, 1.0f, 0, 1.0f},
-      {"weight 0 still counts in N", false, 1.0f, 0.0f, 0, 0.5f},
-      {"reference 1 read at entry 129", false, 0.0f, 1.0f, 1, 0.5f}};
-  for (const auto& c : cases) {
-    std::mt19937 rng(21);
-    std::vector<float> xr = Random(258, rng), xi = Random(258, rng), dr = Random(129, rng), di = Random(129, rng);
-    for (auto* v : {&xr, &xi})
-      if (c.same) std::copy(v->begin(), v->begin() + 129, v->begin() + 129);
-    TMulFDAF12 m;
-    TFDAF12 f;
-    MulFDAF12_Init(&m, 2, 256);
-    FDAF12_Init(&f, 256);
-    float coeff[2] = {c.c0, c.c1};
-    const size_t off = 129 * c.single_ref;
-    MulFDAF12_Substration(&m, xr.data(), xi.data(), dr.data(), di.data(), coeff);
-    FDAF12_Substration(&f, xr.data() + off, xi.data() + off, dr.data(), di.data(), c.single_coeff);
-    EXPECT_TRUE(Same(f.reE, m.reE, 129) && Same(f.imE, m.imE, 129)) << c.what;
-    MulFDAF12_Adaptation(&m, xr.data(), xi.data(), coeff);
-    FDAF12_Adaptation(&f, xr.data() + off, xi.data() + off, 1.0f);
-    for (int r = 0; r < 2; r++)
-      EXPECT_TRUE(coeff[r] == 0.0f ? Fresh(m.reW + 129 * r, m.imW + 129 * r, 129)
-                                   : Same(m.reW + 129 * r, f.reW, 129) && Same(m.imW + 129 * r, f.imW, 129))
-          << c.what << ", ref " << r;
   }
 }
 

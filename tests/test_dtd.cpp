@@ -59,15 +59,4 @@ TEST_P(Dtd, SimilarityAndDecision) {
   }
 }
 
-// A frame length without a table: coefficient 0 from the plain sum, the others 0.
-TEST(Dct, LengthWithoutTableComputesOnlyCoefficientZero) {
-  std::vector<float> x(300);
-  float sum = 0.0f, out[4] = {NAN, NAN, NAN, NAN};
-  for (uint32 i = 0; i < 300; i++) sum = sum + (x[i] = std::cos(0.1f * i) + 0.5f);
-  TDTalkDetect d;
-  DTalkDetect_Init(&d, 4, 300);
-  DCT_dct(&d, x.data(), out);
-  EXPECT_TRUE(out[0] == sum / std::sqrt(300.0f) && out[1] == 0.0f && out[2] == 0.0f && out[3] == 0.0f);
-}
-
 }  // namespace

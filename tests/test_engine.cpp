@@ -74,9 +74,8 @@ TEST(Engine, ReinitialisedAndInterleavedRecordsBehaveLikeANewOne) {
   EXPECT_EQ(outA, RunSteps(&fresh, a));
 }
 
-// Swapping the channels leaves the fixed beam (the microphones' mean) bit-identical; each step
-// counts itself, takes sdd from the detector and keeps it as sdd_old (1 before the first step).
-TEST(Engine, StepByStepFixedBeamCounterAndDirectionValue) {
+// The fixed beam is the microphones' mean: swapping the channels leaves it bit-identical.
+TEST(Engine, FixedBeamIsSymmetricInTheChannels) {
   std::vector<int16_t> in = SceneInput(16000, 0.3), swapped = in;
   for (size_t i = 0; i < in.size(); i += 2) std::swap(swapped[i], swapped[i + 1]);
   TMicArray e1, e2;
@@ -84,14 +83,12 @@ TEST(Engine, StepByStepFixedBeamCounterAndDirectionValue) {
   const micarray_core::TMicArray *c1 = Core(&e1), *c2 = Core(&e2);
   const size_t S = e1.lenght_step, bins = c1->maxFbin * sizeof(float), frame = c1->lenght_frame * sizeof(float);
   std::vector<int16_t> out(S);
-  EXPECT_EQ(c1->sdd_old, 1.0f);
   for (uint32 k = 0; k < in.size() / 2 / S; k++) {
     MicArray_Process(&e1, &in[2 * S * k], out.data());
     MicArray_Process(&e2, &swapped[2 * S * k], out.data());
     ASSERT_TRUE(!memcmp(c1->reYb, c2->reYb, bins) && !memcmp(c1->imYb, c2->imYb, bins) &&
                 !memcmp(c1->dYb, c2->dYb, frame))
         << "step " << k;
-    EXPECT_TRUE(c1->ui_counter == k + 1 && c1->sdd == c1->sDr10a.sDirect && c1->sdd_old == c1->sdd) << k;
   }
 }
 

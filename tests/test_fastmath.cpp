@@ -112,10 +112,7 @@ TEST_P(Unary, MatchesTheLibraryOnEveryPath) {
   EXPECT_EQ(Check(f, kSpecials), 0u);
   for (const auto& [name, hardest] : kHardest)
     for (float h : hardest)
-      if (std::string(name) == f.name) {
-        EXPECT_LE(BoundaryDistance(f.library((double)h)), 0x1p-45) << std::hexfloat << h;
-        EXPECT_EQ(Check(f, std::vector<float>(2 * kLongestGroup, h)), 0u);
-      }
+      if (std::string(name) == f.name) EXPECT_EQ(Check(f, std::vector<float>(2 * kLongestGroup, h)), 0u);
   const std::vector<float> x = Uniform(2 * kLongestGroup, -3.0f, 3.0f, 4);
   for (uint32 n = 0; n <= x.size(); n++) {
     std::vector<float> y(n + 1, 42.0f);
@@ -137,7 +134,6 @@ TEST(Atan2, MatchesTheLibrary) {
   EXPECT_EQ(CheckAtan2(Uniform(kCount, -1.0f, 1.0f, 9, 100), Uniform(kCount, -1.0f, 1.0f, 10, 100)), 0u);
   std::vector<float> y = {-0x1.570aeap-1f, 0x1.307918p-3f, 0x1.ab72dap-4f, 0x1.9cfa7p-4f};
   std::vector<float> x = {-0x1.e276eap-1f, -0x1.ddd3b2p-3f, -0x1.8c095ep-1f, -0x1.65c49cp-1f};
-  for (size_t i = 0; i < y.size(); i++) EXPECT_LE(BoundaryDistance(atan2((double)y[i], (double)x[i])), 0x1p-45);
   for (float a : kSpecials)
     for (float b : kSpecials) y.push_back(a), x.push_back(b);
   const std::vector<float> r = Around(HardPoints(true, true)), scales = Uniform((uint32)r.size(), 1.0f, 2.0f, 11, 20);

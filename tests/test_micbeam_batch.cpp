@@ -115,6 +115,7 @@ INSTANTIATE_TEST_SUITE_P(
         Option("--format", "ogg:24", "ogg cannot hold"),
         RefusalCase{2, "the extension names no audio format", {"DIR/in.wav", "-o", "DIR/o.mp9"}},
         RefusalCase{2, "--output is required", {"DIR/in.wav"}},
+        RefusalCase{2, "--live takes no input files", {"--live", "DIR/in.wav", "-o", "DIR/out.wav"}},
         RefusalCase{2, "several inputs need an output directory", {"DIR/in.wav", "DIR/in.wav", "-o", "-"}},
         RefusalCase{2, "standard input can only be the one input", {"DIR/in.wav", "-", "-o", "DIR/new"}},
         RefusalCase{2, "in.wav would both be written to", {"DIR", "-o", "DIR/new"}},
