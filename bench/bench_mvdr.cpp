@@ -30,7 +30,8 @@ void BM_MvdrProcess(benchmark::State& state) {
     if (++hop == hops) hop = 0;
   }
   state.SetLabel(MvdrIsa_Name(MvdrIsa_Level()));
-  state.counters["x_realtime"] = benchmark::Counter((double)H / rate, benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["x_realtime"] =
+      benchmark::Counter((double)H / rate, benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_MvdrProcess)->Arg(8000)->Arg(16000)->Arg(32000)->Arg(44100)->Arg(48000);
 

@@ -45,7 +45,8 @@ struct TSource {
     }
     t += offset;
     const double glide = 0.25 * pitch;  // the pitch glides by a quarter at 0.7 Hz
-    const double angle = 2.0 * kPi * (pitch * t + glide / (2.0 * kPi * 0.7) * (1.0 - std::cos(2.0 * kPi * 0.7 * t)));
+    const double angle =
+        2.0 * kPi * (pitch * t + glide / (2.0 * kPi * 0.7) * (1.0 - std::cos(2.0 * kPi * 0.7 * t)));
     const double formant = 600.0 + 500.0 * std::sin(2.0 * kPi * 1.3 * t);
     const double f0 = pitch + glide * std::sin(2.0 * kPi * 0.7 * t);
     for (int h = 1; h <= 40 && h * f0 < top; h++) {
@@ -66,8 +67,8 @@ struct TGeometry {
   uint32_t rate = 16000;
   double spacing = 0.05, targetAngle = 0.0;
   double seconds = 4.0;
-  double targetLevel = 0.3;      // peak-ish amplitude, full scale 1
-  double snr = 0.0;              // dB at microphone 0; NAN: no interferer
+  double targetLevel = 0.3;  // peak-ish amplitude, full scale 1
+  double snr = 0.0;          // dB at microphone 0; NAN: no interferer
   TKind interferer = kTalker;
   double interfererAngle = 60.0;
   double gainDb = 0.0, delay = 0.0;  // microphone 1's capsule error (samples)
@@ -75,7 +76,9 @@ struct TGeometry {
 };
 
 // Seconds by which microphone 1 hears a source at angle degrees later.
-double Lag(const TGeometry& g, double angle) { return g.spacing * std::sin(angle * kPi / 180.0) / kSoundSpeed; }
+double Lag(const TGeometry& g, double angle) {
+  return g.spacing * std::sin(angle * kPi / 180.0) / kSoundSpeed;
+}
 
 TScene Render(const TGeometry& g) {
   const TSource talker(kTalker, g.rate, 1), other(g.interferer, g.rate, 2);
@@ -91,7 +94,8 @@ TScene Render(const TGeometry& g) {
     i0[k] = (float)other.At(t), i1[k] = (float)other.At(t - li);
     pt += (double)t0[k] * t0[k], pi += (double)i0[k] * i0[k];
   }
-  const double scale = std::isnan(g.snr) ? 0.0 : std::sqrt((g.targetOn ? pt : n * 0.01) / pi) * std::pow(10.0, -g.snr / 20);
+  const double scale =
+      std::isnan(g.snr) ? 0.0 : std::sqrt((g.targetOn ? pt : n * 0.01) / pi) * std::pow(10.0, -g.snr / 20);
   const double gain = std::pow(10.0, g.gainDb / 20);
   // Every capsule hisses a little: independent white noise at -70 dBFS.
   std::mt19937 rng(3);
@@ -109,7 +113,8 @@ struct TEngine {
   std::vector<unsigned char> memory;
   TMvdrArray* it;
   TEngine(uint32_t rate, double spacing, double angle, float floorDb)
-      : memory(MvdrArray_Size(rate)), it(MvdrArray_Init(memory.data(), rate, (float)spacing, (float)angle, floorDb)) {}
+      : memory(MvdrArray_Size(rate)),
+        it(MvdrArray_Init(memory.data(), rate, (float)spacing, (float)angle, floorDb)) {}
 };
 
 // Output aligned with the input (the latency removed), as long as whole hops allow.
@@ -169,7 +174,8 @@ TEST(Mvdr, SpatialStageIsDistortionlessAndNullsAnInterfererAtEveryRate) {
     const std::vector<float> out = Enhance(TEngine(rate, g.spacing, g.targetAngle, 0.0f).it, noise.stereo);
     const std::vector<float> mic = Channel(noise.stereo, 0);
     const size_t from = (size_t)(kSettle * rate);
-    EXPECT_LT(10.0 * std::log10(Energy(out, from, out.size()) / Energy(mic, from, out.size())), -25.0) << rate;
+    EXPECT_LT(10.0 * std::log10(Energy(out, from, out.size()) / Energy(mic, from, out.size())), -25.0)
+        << rate;
   }
 }
 
@@ -228,7 +234,8 @@ TEST(Mvdr, EnhancesEveryKindOfFreeFieldScene) {
   };
   for (const Row& r : rows) {
     TGeometry g;
-    g.rate = r.rate, g.spacing = r.spacing, g.targetAngle = r.targetAngle, g.interfererAngle = r.interfererAngle;
+    g.rate = r.rate, g.spacing = r.spacing, g.targetAngle = r.targetAngle,
+    g.interfererAngle = r.interfererAngle;
     g.snr = r.snr, g.interferer = r.kind, g.gainDb = r.gainDb, g.delay = r.delay;
     const TScore s = Score(Render(g), TEngine(r.rate, r.spacing, r.targetAngle, -12.0f).it);
     EXPECT_GT(s.output - s.input, r.minGain) << r.name << ": " << s.input << " -> " << s.output;

@@ -92,7 +92,8 @@ void MvdrArray_ProcessFloat(TMvdrArray* it, const float* stereo, float* mono) {
   MvdrPresence_Update(&it->presence, &it->beam);
   // A dead channel, or clipping (a nonlinear transfer), would teach the
   // calibration nonsense.
-  if (fallback == 0.0f && !MvdrHealth_Clipping(&it->health)) MvdrSteer_Calibrate(&it->steer, &it->beam.x, &it->beam.noise, it->presence.p);
+  if (fallback == 0.0f && !MvdrHealth_Clipping(&it->health))
+    MvdrSteer_Calibrate(&it->steer, &it->beam.x, &it->beam.noise, it->presence.p);
   MvdrBeam_LearnNoise(&it->beam, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, it->presence.p);
   MvdrPost_Apply(&it->post, &it->beam.y, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, it->presence.p,
                  it->steer.diffuse, 1.0f - fallback);

@@ -30,7 +30,8 @@ const float kTiny = 1e-30f;
 MVDR_INLINE float Flush(float v) { return __builtin_fabsf(v) < kTiny ? 0.0f : v; }
 
 // C <- a C + (1 - a) x x^H with the floors; a per bin.
-MVDR_INLINE void Accumulate(TMvdrCov* c, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, uint32_t k, float a) {
+MVDR_INLINE void Accumulate(TMvdrCov* c, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, uint32_t k,
+                            float a) {
   const float b = 1.0f - a;
   const float p0 = x0->re[k] * x0->re[k] + x0->im[k] * x0->im[k];
   const float p1 = x1->re[k] * x1->re[k] + x1->im[k] * x1->im[k];
@@ -43,14 +44,19 @@ MVDR_INLINE void Accumulate(TMvdrCov* c, const TMvdrSpectrum* x0, const TMvdrSpe
   c->im01[k] = Flush(a * c->im01[k] + b * ci);
 }
 
-MVDR_INLINE void Observe_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1) {
+MVDR_INLINE void Observe_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* __restrict x0,
+                              const TMvdrSpectrum* __restrict x1) {
   for (uint32_t k = 0; k < it->bins; k++) Accumulate(&it->x, x0, x1, k, 1.0f - kShortTerm);
 }
-MVDR_DISPATCH(Observe, (TMvdrBeam * __restrict it, const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1), (it, x0, x1))
+MVDR_DISPATCH(Observe,
+              (TMvdrBeam* __restrict it, const TMvdrSpectrum* __restrict x0,
+               const TMvdrSpectrum* __restrict x1),
+              (it, x0, x1))
 
 // With Psi = Phi_n + load I = [[a, c], [conj c, b]], adj(Psi) d = [b - c d1,
 // a d1 - conj c]; the determinant cancels in w and gives 1/D = det / Du.
-MVDR_INLINE void Filter_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1, const float* __restrict d1Re,
+MVDR_INLINE void Filter_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* __restrict x0,
+                             const TMvdrSpectrum* __restrict x1, const float* __restrict d1Re,
                              const float* __restrict d1Im, float fallback, uint32_t good) {
   const float keep = 1.0f - fallback;
   for (uint32_t k = 0; k < it->bins; k++) {
@@ -77,8 +83,9 @@ MVDR_INLINE void Filter_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* __re
   }
 }
 MVDR_DISPATCH(Filter,
-              (TMvdrBeam * __restrict it, const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1, const float* __restrict d1Re,
-               const float* __restrict d1Im, float fallback, uint32_t good),
+              (TMvdrBeam* __restrict it, const TMvdrSpectrum* __restrict x0,
+               const TMvdrSpectrum* __restrict x1, const float* __restrict d1Re, const float* __restrict d1Im,
+               float fallback, uint32_t good),
               (it, x0, x1, d1Re, d1Im, fallback, good))
 
 // The reference u = d1 X0 - X1 holds no talker; its power under a
@@ -89,7 +96,8 @@ MVDR_INLINE float ReferencePower(const TMvdrCov* c, uint32_t k, float dr, float 
 
 MVDR_INLINE void LearnNoise_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* __restrict x0,
                                  const TMvdrSpectrum* __restrict x1, const float* __restrict d1Re,
-                                 const float* __restrict d1Im, const float* __restrict presence, float start) {
+                                 const float* __restrict d1Im, const float* __restrict presence,
+                                 float start) {
   for (uint32_t k = 0; k < it->bins; k++) {
     const float now = ReferencePower(&it->x, k, d1Re[k], d1Im[k]);
     const bool stale = now > kStaleRatio * ReferencePower(&it->noise, k, d1Re[k], d1Im[k]);
@@ -106,9 +114,9 @@ MVDR_INLINE void LearnNoise_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* 
   }
 }
 MVDR_DISPATCH(LearnNoise,
-              (TMvdrBeam * __restrict it, const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1,
-               const float* __restrict d1Re, const float* __restrict d1Im, const float* __restrict presence,
-               float start),
+              (TMvdrBeam* __restrict it, const TMvdrSpectrum* __restrict x0,
+               const TMvdrSpectrum* __restrict x1, const float* __restrict d1Re, const float* __restrict d1Im,
+               const float* __restrict presence, float start),
               (it, x0, x1, d1Re, d1Im, presence, start))
 
 }  // namespace
@@ -131,7 +139,9 @@ void MvdrBeam_Reset(TMvdrBeam* it) {
   it->blockAt = 0;
 }
 
-void MvdrBeam_Observe(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1) { Observe(it, x0, x1); }
+void MvdrBeam_Observe(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1) {
+  Observe(it, x0, x1);
+}
 
 void MvdrBeam_Filter(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
                      const float* d1Im, float fallback, uint32_t good) {

@@ -16,10 +16,10 @@
 
 typedef struct {
   uint32_t bins;
-  uint32_t frames;  // frames of noise learned, up to the start-up count
+  uint32_t frames;                // frames of noise learned, up to the start-up count
   uint32_t blockFrames, blockAt;  // length of a block of the peak search, frames into the current one
-  TMvdrCov x;       // short-term covariance
-  TMvdrCov noise;   // noise covariance
+  TMvdrCov x;                     // short-term covariance
+  TMvdrCov noise;                 // noise covariance
   alignas(64) float w0Re[kMvdrMaxBins];
   alignas(64) float w0Im[kMvdrMaxBins];
   alignas(64) float w1Re[kMvdrMaxBins];

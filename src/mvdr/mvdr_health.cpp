@@ -73,7 +73,8 @@ void MvdrHealth_Judge(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpect
   const TMvdrSpectrum* x[2] = {x0, x1};
   for (int c = 0; c < 2; c++) {
     float p = 0.0f;
-    for (uint32_t k = it->bandLo; k < it->bandHi; k++) p += x[c]->re[k] * x[c]->re[k] + x[c]->im[k] * x[c]->im[k];
+    for (uint32_t k = it->bandLo; k < it->bandHi; k++)
+      p += x[c]->re[k] * x[c]->re[k] + x[c]->im[k] * x[c]->im[k];
     p /= (float)(it->bandHi - it->bandLo);
     it->power[c] = kHealthSmooth * it->power[c] + (1.0f - kHealthSmooth) * p;
   }

@@ -12,15 +12,15 @@
 #include "mvdr_stft.h"
 
 typedef struct {
-  uint32_t half;                  // samples per hop
-  uint32_t bandLo, bandHi;        // bins of the power comparison
-  float dcPole;                   // high-pass pole
-  float fallStep;                 // fallback change per hop
-  float dcIn[2], dcOut[2];        // high-pass state per channel
-  float power[2];                 // smoothed band power per channel
-  float clipped[2];               // smoothed fraction of clipped samples
-  float fallback;                 // 0 beamforming .. 1 the good microphone alone
-  uint32_t good;                  // the microphone the fallback uses
+  uint32_t half;            // samples per hop
+  uint32_t bandLo, bandHi;  // bins of the power comparison
+  float dcPole;             // high-pass pole
+  float fallStep;           // fallback change per hop
+  float dcIn[2], dcOut[2];  // high-pass state per channel
+  float power[2];           // smoothed band power per channel
+  float clipped[2];         // smoothed fraction of clipped samples
+  float fallback;           // 0 beamforming .. 1 the good microphone alone
+  uint32_t good;            // the microphone the fallback uses
 } TMvdrHealth;
 
 void MvdrHealth_Init(TMvdrHealth* it, uint32_t rate, uint32_t n);

@@ -19,18 +19,21 @@ const char* MvdrIsa_Name(TMvdrIsa level);
 #define MVDR_INLINE inline __attribute__((always_inline))
 
 #if defined(__x86_64__) || defined(__i386__)
-#define MVDR_DISPATCH(name, params, args)                                                     \
+#define MVDR_DISPATCH(name, params, args)                                                          \
   __attribute__((target("avx512f,avx512dq,avx512bw,avx512vl"))) static void name##_Avx512 params { \
-    name##_Body args;                                                                         \
-  }                                                                                           \
-  __attribute__((target("avx2"))) static void name##_Avx2 params { name##_Body args; }       \
-  static void name##_Base params { name##_Body args; }                                        \
-  void name params {                                                                          \
-    switch (MvdrIsa_Level()) {                                                                \
-      case kMvdrIsaAvx512: return name##_Avx512 args;                                         \
-      case kMvdrIsaAvx2: return name##_Avx2 args;                                             \
-      default: return name##_Base args;                                                       \
-    }                                                                                         \
+    name##_Body args;                                                                              \
+  }                                                                                                \
+  __attribute__((target("avx2"))) static void name##_Avx2 params { name##_Body args; }             \
+  static void name##_Base params { name##_Body args; }                                             \
+  void name params {                                                                               \
+    switch (MvdrIsa_Level()) {                                                                     \
+      case kMvdrIsaAvx512:                                                                         \
+        return name##_Avx512 args;                                                                 \
+      case kMvdrIsaAvx2:                                                                           \
+        return name##_Avx2 args;                                                                   \
+      default:                                                                                     \
+        return name##_Base args;                                                                   \
+    }                                                                                              \
   }
 #else
 #define MVDR_DISPATCH(name, params, args) \

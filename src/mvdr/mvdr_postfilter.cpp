@@ -72,7 +72,7 @@ MVDR_INLINE void Track_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* __res
   }
 }
 MVDR_DISPATCH(Track,
-              (TMvdrPost * __restrict it, const TMvdrSpectrum* __restrict y, const float* __restrict d1Re,
+              (TMvdrPost* __restrict it, const TMvdrSpectrum* __restrict y, const float* __restrict d1Re,
                const float* __restrict d1Im, const float* __restrict diffuse, float startWeight),
               (it, y, d1Re, d1Im, diffuse, startWeight))
 
@@ -110,9 +110,10 @@ MVDR_INLINE void Reference_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* _
   }
 }
 MVDR_DISPATCH(Reference,
-              (TMvdrPost * __restrict it, const TMvdrSpectrum* __restrict y, const TMvdrSpectrum* __restrict x0,
-               const TMvdrSpectrum* __restrict x1, const float* __restrict d1Re, const float* __restrict d1Im,
-               const float* __restrict presence, const float* __restrict diffuse, float refWeight),
+              (TMvdrPost* __restrict it, const TMvdrSpectrum* __restrict y,
+               const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1,
+               const float* __restrict d1Re, const float* __restrict d1Im, const float* __restrict presence,
+               const float* __restrict diffuse, float refWeight),
               (it, y, x0, x1, d1Re, d1Im, presence, diffuse, refWeight))
 
 // Log-spectral-amplitude gain from the noise estimate, applied to y.
@@ -121,7 +122,8 @@ MVDR_INLINE void Gain_Body(TMvdrPost* __restrict it, TMvdrSpectrum* __restrict y
     const float y2 = y->re[k] * y->re[k] + y->im[k] * y->im[k];
     const float lambda = it->noise[k];
     const float gamma = Clip(y2 / lambda, 0.0f, kMaxGamma);
-    const float dd = kDecision * it->prevSpeech[k] / lambda + (1.0f - kDecision) * (gamma > 1.0f ? gamma - 1.0f : 0.0f);
+    const float dd =
+        kDecision * it->prevSpeech[k] / lambda + (1.0f - kDecision) * (gamma > 1.0f ? gamma - 1.0f : 0.0f);
     const float xi = Clip(dd, kMinXi, kMaxXi);
     const float wiener = xi / (1.0f + xi);
     const float v = Clip(wiener * gamma, kMinV, kMaxV);
@@ -132,7 +134,7 @@ MVDR_INLINE void Gain_Body(TMvdrPost* __restrict it, TMvdrSpectrum* __restrict y
     y->im[k] *= g;
   }
 }
-MVDR_DISPATCH(Gain, (TMvdrPost * __restrict it, TMvdrSpectrum* __restrict y), (it, y))
+MVDR_DISPATCH(Gain, (TMvdrPost* __restrict it, TMvdrSpectrum* __restrict y), (it, y))
 
 }  // namespace
 

@@ -20,19 +20,19 @@
 
 typedef struct {
   uint32_t bins;
-  uint32_t frames;       // frames tracked, up to the start-up count
-  uint32_t startFrames;  // frames of the start-up
-  float floorGain;   // deepest gain, linear amplitude
-  alignas(64) float sigma2[kMvdrMaxBins];   // stationary noise power of y
+  uint32_t frames;                              // frames tracked, up to the start-up count
+  uint32_t startFrames;                         // frames of the start-up
+  float floorGain;                              // deepest gain, linear amplitude
+  alignas(64) float sigma2[kMvdrMaxBins];       // stationary noise power of y
   alignas(64) float startSmooth[kMvdrMaxBins];  // smoothed |y|^2 during the start-up
   alignas(64) float startMin[kMvdrMaxBins];     // its smallest value times the bias
-  alignas(64) float smoothP[kMvdrMaxBins];  // smoothed tracker presence
-  alignas(64) float ny[kMvdrMaxBins];       // beam-output power where noise
-  alignas(64) float nu[kMvdrMaxBins];       // reference power where noise
-  alignas(64) float su[kMvdrMaxBins];       // reference power, short term
-  TMvdrCov coherence;                       // noise covariance for the coherence
-  alignas(64) float prevSpeech[kMvdrMaxBins];  // |G y|^2 of the last frame
-  alignas(64) float noise[kMvdrMaxBins];    // lambda, the noise power in y
+  alignas(64) float smoothP[kMvdrMaxBins];      // smoothed tracker presence
+  alignas(64) float ny[kMvdrMaxBins];           // beam-output power where noise
+  alignas(64) float nu[kMvdrMaxBins];           // reference power where noise
+  alignas(64) float su[kMvdrMaxBins];           // reference power, short term
+  TMvdrCov coherence;                           // noise covariance for the coherence
+  alignas(64) float prevSpeech[kMvdrMaxBins];   // |G y|^2 of the last frame
+  alignas(64) float noise[kMvdrMaxBins];        // lambda, the noise power in y
   alignas(64) float gain[kMvdrMaxBins];
 } TMvdrPost;
 

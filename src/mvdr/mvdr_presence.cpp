@@ -30,7 +30,7 @@ MVDR_INLINE void Update_Body(TMvdrPresence* __restrict it, const TMvdrBeam* __re
     it->p[k] = 1.0f / (1.0f + (1.0f + xi) * MvdrExp(-(e < kMaxExponent ? e : kMaxExponent)));
   }
 }
-MVDR_DISPATCH(Update, (TMvdrPresence * __restrict it, const TMvdrBeam* __restrict beam), (it, beam))
+MVDR_DISPATCH(Update, (TMvdrPresence* __restrict it, const TMvdrBeam* __restrict beam), (it, beam))
 
 }  // namespace
 

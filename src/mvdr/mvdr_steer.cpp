@@ -70,11 +70,12 @@ MVDR_INLINE void Update_Body(TMvdrSteer* __restrict it) {
     it->d1Im[k] = amp * s;
   }
 }
-MVDR_DISPATCH(Update, (TMvdrSteer * __restrict it), (it))
+MVDR_DISPATCH(Update, (TMvdrSteer* __restrict it), (it))
 
 // Per-bin evidence r' = h1 / d1 (the transfer against the calibrated
 // steering): weight p where every test passes, else 0.
-MVDR_INLINE void Evidence_Body(TMvdrSteer* __restrict it, const TMvdrCov* __restrict x, const TMvdrCov* __restrict noise, const float* __restrict presence) {
+MVDR_INLINE void Evidence_Body(TMvdrSteer* __restrict it, const TMvdrCov* __restrict x,
+                               const TMvdrCov* __restrict noise, const float* __restrict presence) {
   const float G = it->gain, delta = it->delay;
   for (uint32_t k = it->calLo; k < it->calHi; k++) {
     const float load = kMvdrLoading * 0.5f * (noise->p00[k] + noise->p11[k]) + kMvdrPowerFloor;
@@ -112,7 +113,9 @@ MVDR_INLINE void Evidence_Body(TMvdrSteer* __restrict it, const TMvdrCov* __rest
     it->cd[k] = -weight * w * argFree;
   }
 }
-MVDR_DISPATCH(Evidence, (TMvdrSteer * __restrict it, const TMvdrCov* __restrict x, const TMvdrCov* __restrict noise, const float* __restrict presence),
+MVDR_DISPATCH(Evidence,
+              (TMvdrSteer* __restrict it, const TMvdrCov* __restrict x, const TMvdrCov* __restrict noise,
+               const float* __restrict presence),
               (it, x, noise, presence))
 
 }  // namespace

@@ -18,18 +18,18 @@
 #include "mvdr_bins.h"
 
 typedef struct {
-  uint32_t bins;              // N/2 + 1
-  uint32_t calLo, calHi;      // bins that feed the calibration
-  float tau;                  // free-field delay of microphone 1, samples
-  float decay;                // per-frame forgetting of the calibration sums
-  float priorOmega2;          // prior weight times the band's mean w^2
-  float gain, delay;          // calibration G and delta
-  double sumW, sumWG, sumWD, sumWW2;  // weighted sums of 1, ln|r|, -w arg r, w^2
-  alignas(64) float omega[kMvdrMaxBins];  // bin frequency, radians per sample
+  uint32_t bins;                            // N/2 + 1
+  uint32_t calLo, calHi;                    // bins that feed the calibration
+  float tau;                                // free-field delay of microphone 1, samples
+  float decay;                              // per-frame forgetting of the calibration sums
+  float priorOmega2;                        // prior weight times the band's mean w^2
+  float gain, delay;                        // calibration G and delta
+  double sumW, sumWG, sumWD, sumWW2;        // weighted sums of 1, ln|r|, -w arg r, w^2
+  alignas(64) float omega[kMvdrMaxBins];    // bin frequency, radians per sample
   alignas(64) float diffuse[kMvdrMaxBins];  // coherence of a diffuse field, sin(x)/x
-  alignas(64) float d1Re[kMvdrMaxBins];   // calibrated steering of microphone 1
+  alignas(64) float d1Re[kMvdrMaxBins];     // calibrated steering of microphone 1
   alignas(64) float d1Im[kMvdrMaxBins];
-  alignas(64) float cw[kMvdrMaxBins];     // this frame's per-bin contributions
+  alignas(64) float cw[kMvdrMaxBins];  // this frame's per-bin contributions
   alignas(64) float cg[kMvdrMaxBins];
   alignas(64) float cd[kMvdrMaxBins];
 } TMvdrSteer;
