@@ -90,14 +90,17 @@ MVDR_INLINE void MvdrSinCos(float x, float* c, float* s) {
   *s = quadrant >= 2 ? -ss : ss;
 }
 
-// The exponential integral E1(v) for v > 0 by Swamee and Ohija's formula
-// (J. Hydrol. Eng. 2003): E1 = (A^-7.7 + B)^-0.13 with
-// A = ln((0.56146 / v + 0.65)(1 + v)), B = v^4 e^(7.7 v) (2 + v)^3.7;
-// relative error below 0.5 %, evaluated through logarithms.
+// The exponential integral E1(v) for v > 0 (Abramowitz and Stegun 5.1.53
+// and 5.1.56): below 1, -ln v plus a quintic (error below 2e-7); from 1 on,
+// e^-v / v times a ratio of quadratics (relative error below 5e-5). Both
+// are evaluated and one is selected, so the loop keeps no branch.
 MVDR_INLINE float MvdrE1(float v) {
-  const float A = MvdrLn((0.56146f / v + 0.65f) * (1.0f + v));
-  const float lnB = 4.0f * MvdrLn(v) + 7.7f * v + 3.7f * MvdrLn(2.0f + v);
-  return MvdrExp(-0.13f * MvdrLn(MvdrExp(-7.7f * MvdrLn(A)) + MvdrExp(lnB)));
+  const float series =
+      -0.57721566f + v * (0.99999193f + v * (-0.24991055f + v * (0.05519968f + v * (-0.00976004f + v * 0.00107857f))));
+  const float low = series - MvdrLn(v);
+  const float ratio = (v * (v + 2.334733f) + 0.250621f) / (v * (v + 3.330657f) + 1.681534f);
+  const float high = MvdrExp(-v) / v * ratio;
+  return v < 1.0f ? low : high;
 }
 
 #endif
