@@ -96,7 +96,8 @@ MVDR_INLINE void MvdrSinCos(float x, float* c, float* s) {
 // are evaluated and one is selected, so the loop keeps no branch.
 MVDR_INLINE float MvdrE1(float v) {
   const float series =
-      -0.57721566f + v * (0.99999193f + v * (-0.24991055f + v * (0.05519968f + v * (-0.00976004f + v * 0.00107857f))));
+      -0.57721566f +
+      v * (0.99999193f + v * (-0.24991055f + v * (0.05519968f + v * (-0.00976004f + v * 0.00107857f))));
   const float low = series - MvdrLn(v);
   const float ratio = (v * (v + 2.334733f) + 0.250621f) / (v * (v + 3.330657f) + 1.681534f);
   const float high = MvdrExp(-v) / v * ratio;
