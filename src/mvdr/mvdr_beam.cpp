@@ -19,7 +19,7 @@ const float kNoiseStart = 1e-6f;
 // The noise covariance is stale where the short-term power of the blocking
 // reference (which holds no talker) exceeds what the covariance predicts
 // for it by 10 dB: after silence, or when the noise grew while the talker
-// seemed present. Such bins learn whatever the presence says.
+// seemed present. Such bins learn at the full rate, whatever the presence.
 const float kStaleRatio = 10.0f;
 // Long-term covariance of everything (about 1.6 s), for the room detector.
 const float kLongForget = 0.99f;
