@@ -10,23 +10,36 @@
 namespace {
 
 // Complex transform in place on zRe, zIm, input in bit-reversed order,
-// output in natural order. The first two stages need no multiplication
-// (twiddles 1 and -i) and run as one radix-4 pass.
+// output in natural order. The first three stages (twiddles 1, -i and the
+// eighth roots of unity) run as one radix-8 pass in registers; the later
+// stages' butterflies, eight or more per block, vectorise.
 MVDR_INLINE void Transform(TMvdrStft* it) {
   float* re = it->zRe;
   float* im = it->zIm;
   const uint32_t M = it->half;
-  for (uint32_t k = 0; k < M; k += 4) {
-    const float ar = re[k] + re[k + 1], ai = im[k] + im[k + 1];
-    const float br = re[k] - re[k + 1], bi = im[k] - im[k + 1];
-    const float cr = re[k + 2] + re[k + 3], ci = im[k + 2] + im[k + 3];
-    const float dr = re[k + 2] - re[k + 3], di = im[k + 2] - im[k + 3];
-    re[k] = ar + cr, im[k] = ai + ci;
-    re[k + 2] = ar - cr, im[k + 2] = ai - ci;
-    re[k + 1] = br + di, im[k + 1] = bi - dr;  // b + (-i) d
-    re[k + 3] = br - di, im[k + 3] = bi + dr;
+  const float c = 0.707106781f;  // cos(pi/4)
+  for (uint32_t k = 0; k < M; k += 8) {
+    float r[8], i[8];
+    for (int j = 0; j < 8; j += 2) {  // half span 1
+      r[j] = re[k + j] + re[k + j + 1], i[j] = im[k + j] + im[k + j + 1];
+      r[j + 1] = re[k + j] - re[k + j + 1], i[j + 1] = im[k + j] - im[k + j + 1];
+    }
+    for (int j = 0; j < 8; j += 4) {  // half span 2: twiddles 1, -i
+      const float ar = r[j], ai = i[j], br = r[j + 1], bi = i[j + 1];
+      const float cr = r[j + 2], ci = i[j + 2], dr = r[j + 3], di = i[j + 3];
+      r[j] = ar + cr, i[j] = ai + ci, r[j + 2] = ar - cr, i[j + 2] = ai - ci;
+      r[j + 1] = br + di, i[j + 1] = bi - dr, r[j + 3] = br - di, i[j + 3] = bi + dr;
+    }
+    // half span 4: twiddles 1, (1 - i)/sqrt 2, -i, (-1 - i)/sqrt 2
+    const float t1r = c * (r[5] + i[5]), t1i = c * (i[5] - r[5]);
+    const float t2r = i[6], t2i = -r[6];
+    const float t3r = c * (i[7] - r[7]), t3i = -c * (r[7] + i[7]);
+    re[k] = r[0] + r[4], im[k] = i[0] + i[4], re[k + 4] = r[0] - r[4], im[k + 4] = i[0] - i[4];
+    re[k + 1] = r[1] + t1r, im[k + 1] = i[1] + t1i, re[k + 5] = r[1] - t1r, im[k + 5] = i[1] - t1i;
+    re[k + 2] = r[2] + t2r, im[k + 2] = i[2] + t2i, re[k + 6] = r[2] - t2r, im[k + 6] = i[2] - t2i;
+    re[k + 3] = r[3] + t3r, im[k + 3] = i[3] + t3i, re[k + 7] = r[3] - t3r, im[k + 7] = i[3] - t3i;
   }
-  for (uint32_t h = 4; h < M; h *= 2) {
+  for (uint32_t h = 8; h < M; h *= 2) {
     const float* wr = it->twRe + h - 1;
     const float* wi = it->twIm + h - 1;
     for (uint32_t k = 0; k < M; k += 2 * h) {
