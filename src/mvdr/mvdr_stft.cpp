@@ -60,7 +60,7 @@ MVDR_INLINE void Transform(TMvdrStft* it) {
 // Windowed frame -> bins 0..M. With Z the transform of z[m] = x[2m] + i x[2m+1],
 // the even samples' transform is E = (Z[k] + conj Z[M-k]) / 2, the odd
 // samples' O = -i (Z[k] - conj Z[M-k]) / 2, and X[k] = E + e^(-2 pi i k/N) O.
-MVDR_INLINE void Forward_Body(TMvdrStft* it, TMvdrSpectrum* out) {
+MVDR_INLINE void Forward_Body(TMvdrStft* __restrict it, TMvdrSpectrum* __restrict out) {
   const uint32_t M = it->half;
   for (uint32_t m = 0; m < M; m++) {
     const uint32_t src = 2u * it->bitrev[m];
@@ -68,8 +68,8 @@ MVDR_INLINE void Forward_Body(TMvdrStft* it, TMvdrSpectrum* out) {
     it->zIm[m] = it->frame[src + 1];
   }
   Transform(it);
-  const float* zr = it->zRe;
-  const float* zi = it->zIm;
+  const float* __restrict zr = it->zRe;
+  const float* __restrict zi = it->zIm;
   out->re[0] = zr[0] + zi[0], out->im[0] = 0.0f;
   out->re[M] = zr[0] - zi[0], out->im[M] = 0.0f;
   for (uint32_t k = 1; k < M; k++) {
@@ -80,11 +80,11 @@ MVDR_INLINE void Forward_Body(TMvdrStft* it, TMvdrSpectrum* out) {
     out->im[k] = ei + it->rotRe[k] * oi + it->rotIm[k] * orr;
   }
 }
-MVDR_DISPATCH(Forward, (TMvdrStft * it, TMvdrSpectrum* out), (it, out))
+MVDR_DISPATCH(Forward, (TMvdrStft* __restrict it, TMvdrSpectrum* __restrict out), (it, out))
 
 // Bins 0..M -> frame: E = (X[k] + conj X[M-k]) / 2, O = (X[k] - conj X[M-k]) / 2
 // e^(2 pi i k/N), Z = E + i O; z = conj(transform(conj Z)) / M.
-MVDR_INLINE void Inverse_Body(TMvdrStft* it, const TMvdrSpectrum* in) {
+MVDR_INLINE void Inverse_Body(TMvdrStft* __restrict it, const TMvdrSpectrum* __restrict in) {
   const uint32_t M = it->half;
   const float scale = 1.0f / (float)M;
   for (uint32_t m = 0; m < M; m++) {
@@ -103,7 +103,7 @@ MVDR_INLINE void Inverse_Body(TMvdrStft* it, const TMvdrSpectrum* in) {
     it->frame[2 * m + 1] = -it->zIm[m] * scale;
   }
 }
-MVDR_DISPATCH(Inverse, (TMvdrStft * it, const TMvdrSpectrum* in), (it, in))
+MVDR_DISPATCH(Inverse, (TMvdrStft* __restrict it, const TMvdrSpectrum* __restrict in), (it, in))
 
 }  // namespace
 
