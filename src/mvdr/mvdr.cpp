@@ -58,6 +58,7 @@ TMvdrArray* MvdrArray_Init(void* mem, uint32_t rate, float distance, float angle
   MvdrStft_Init(&it->stft, it->frame);
   MvdrSteer_Init(&it->steer, rate, it->frame, distance, angle);
   MvdrBeam_Init(&it->beam, rate, it->frame);
+  MvdrBeam_SetDelay(&it->beam, it->steer.tau, it->frame);
   MvdrPresence_Init(&it->presence, it->frame);
   MvdrPost_Init(&it->post, rate, it->frame, floor_db);
   return it;
@@ -77,6 +78,7 @@ int MvdrArray_Retune(TMvdrArray* it, float distance, float angle, float floor_db
   it->angle = angle;
   it->floorDb = floor_db;
   MvdrSteer_Retune(&it->steer, it->rate, it->frame, distance, angle);
+  MvdrBeam_SetDelay(&it->beam, it->steer.tau, it->frame);
   MvdrPost_SetFloor(&it->post, floor_db);
   return 0;
 }

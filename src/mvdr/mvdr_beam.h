@@ -25,6 +25,7 @@ typedef struct {
   uint32_t roomLo, roomHi;        // bins of the room detector
   float roomAll, roomNoise;       // its smoothed sums
   float room;                     // 0 free field .. 1 reverberant room
+  float staleShare;               // reference share of the input above which a stale covariance relearns
   alignas(64) float w0Re[kMvdrMaxBins];
   alignas(64) float w0Im[kMvdrMaxBins];
   alignas(64) float w1Re[kMvdrMaxBins];
@@ -43,6 +44,8 @@ typedef struct {
 
 void MvdrBeam_Init(TMvdrBeam* it, uint32_t rate, uint32_t n);
 void MvdrBeam_Reset(TMvdrBeam* it);
+// The talker's delay between the microphones (samples) for frames of n.
+void MvdrBeam_SetDelay(TMvdrBeam* it, float delay, uint32_t n);
 // Short-term covariance with this frame.
 void MvdrBeam_Observe(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1);
 // Weights toward steering [1, d1] and the beam output y; fallback in [0, 1]
