@@ -165,10 +165,13 @@ TScore Score(const TScene& s, TMvdrArray* it, int reference = 0) {
 TEST(Mvdr, SpatialStageIsDistortionlessAndNullsAnInterfererAtEveryRate) {
   for (uint32_t rate : {8000u, 11025u, 16000u, 22050u, 32000u, 44100u, 48000u}) {
     TGeometry g;
-    g.rate = rate, g.seconds = 3.0, g.targetAngle = 20.0, g.snr = NAN;
-    const TScore alone = Score(Render(g), TEngine(rate, g.spacing, g.targetAngle, 0.0f).it);
-    EXPECT_NEAR(alone.levelDb, 0.0, 0.2) << rate;
-    EXPECT_GT(alone.output, 25.0) << rate;
+    g.rate = rate, g.seconds = 3.0, g.snr = NAN;
+    for (double spacing : {0.05, 0.3}) {  // a delay of up to 42 samples between the microphones
+      g.spacing = spacing, g.targetAngle = spacing > 0.1 ? -90.0 : 20.0;
+      const TScore alone = Score(Render(g), TEngine(rate, g.spacing, g.targetAngle, 0.0f).it);
+      EXPECT_NEAR(alone.levelDb, 0.0, 0.2) << rate << " " << spacing;
+      EXPECT_GT(alone.output, 25.0) << rate << " " << spacing;
+    }
     g.targetOn = false, g.snr = 0.0, g.targetAngle = 0.0, g.spacing = 0.1;
     const TScene noise = Render(g);
     const std::vector<float> out = Enhance(TEngine(rate, g.spacing, g.targetAngle, 0.0f).it, noise.stereo);
