@@ -29,7 +29,7 @@ void BM_MvdrProcess(benchmark::State& state) {
     benchmark::DoNotOptimize(out.data());
     if (++hop == hops) hop = 0;
   }
-  state.SetLabel(MvdrIsa_Name(MvdrIsa_Level()));
+  state.SetLabel(Vec_LevelName(Vec_Level()));
   state.counters["x_realtime"] =
       benchmark::Counter((double)H / rate, benchmark::Counter::kIsIterationInvariantRate);
 }

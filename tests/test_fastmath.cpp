@@ -116,8 +116,8 @@ TEST_P(Unary, MatchesTheLibraryOnEveryPath) {
   EXPECT_EQ(Check(f, Around(HardPoints(f.fast == FastMath_atan))), 0u);
   EXPECT_EQ(Check(f, kSpecials), 0u);
   for (const auto& [name, hardest] : kHardest)
-    for (float h : hardest) {
-      if (std::string(name) == f.name) EXPECT_EQ(Check(f, std::vector<float>(2 * kLongestGroup, h)), 0u);
+    if (std::string(name) == f.name) {
+      for (float h : hardest) EXPECT_EQ(Check(f, std::vector<float>(2 * kLongestGroup, h)), 0u);
     }
   const std::vector<float> x = Uniform(2 * kLongestGroup, -3.0f, 3.0f, 4);
   for (uint32 n = 0; n <= x.size(); n++) {
