@@ -2,9 +2,12 @@
 """Prints the benchmark table from Google Benchmark JSON output.
 
 usage: report.py AFTER.json [BEFORE.json]
+       report.py --levels LEVEL=FILE.json ...
 
 Figures are medians of the repetitions (CPU time). With a second file its
-figures are shown as "before" beside those of the first.
+figures are shown as "before" beside those of the first. With --levels, the
+step at each rate and each stage are shown side by side for runs of the same
+build on different instruction-set levels.
 """
 import json
 import sys
@@ -32,7 +35,28 @@ def cell(runs, name, fmt):
     return fmt(runs[name]) if runs and name in runs else '-'
 
 
+def levels(pairs):
+    runs = [(label, medians(path)) for label, path in (pair.split('=', 1) for pair in pairs)]
+    step_us = lambda r: '%.2f' % us(r)
+    ns = lambda r: '%.0f' % (us(r) * 1e3)
+    print('| rate | ' + ' | '.join('%s step us | %s realtime x' % (label, label) for label, _ in runs) + ' |')
+    print('|---' * (1 + 2 * len(runs)) + '|')
+    for rate in RATES:
+        name = 'BM_Process/%d' % rate
+        cells = [cell(r, name, step_us) + ' | ' + cell(r, name, lambda x: '%.0f' % x['x_realtime'])
+                 for _, r in runs]
+        print('| %d Hz | %s |' % (rate, ' | '.join(cells)))
+    print()
+    print('| stage at 16000 Hz, per call | ' + ' | '.join('%s ns' % label for label, _ in runs) + ' |')
+    print('|---' * (1 + len(runs)) + '|')
+    for name in (n for n in runs[0][1] if n.startswith('BM_Stage_')):
+        print('| %s | %s |' % (name[len('BM_Stage_'):], ' | '.join(cell(r, name, ns) for _, r in runs)))
+
+
 def main():
+    if sys.argv[1] == '--levels':
+        levels(sys.argv[2:])
+        return
     after = medians(sys.argv[1])
     before = medians(sys.argv[2]) if len(sys.argv) > 2 else None
     step_us = lambda r: '%.2f' % us(r)

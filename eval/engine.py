@@ -1,5 +1,6 @@
 """Runs the engine's raw-PCM program over a stereo signal, as a user would."""
 import dataclasses
+import importlib.util
 import os
 import subprocess
 import tempfile
@@ -20,12 +21,21 @@ class Tuning:
     smoothing: float = 0.98  # musical-noise smoothing
 
 
-def step_size(rate):
-    """Samples per engine step: a quarter of its frame.
+def _frame_plan():
+    """The engine's frame plan, (highest rate, frame length) per row, from its table generator."""
+    spec = importlib.util.spec_from_file_location("gentables", os.path.join(ROOT, "src", "gentables.py"))
+    gentables = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(gentables)
+    return gentables.FRAME_PLAN
 
-    The frame has 256 points up to 10 kHz, 512 up to 20 kHz and 1024 above.
-    """
-    return 64 if rate <= 10000 else 128 if rate <= 20000 else 256
+
+FRAME_PLAN = _frame_plan()
+
+
+def step_size(rate):
+    """Samples per engine step: a quarter of the frame of the first plan row that holds the rate."""
+    frame = next(frame for max_rate, frame in FRAME_PLAN if max_rate == 0 or rate <= max_rate)
+    return frame // 4
 
 
 def latency(rate):

@@ -1,10 +1,14 @@
 #!/usr/bin/env python3
 """Writes the seed inputs of the fuzz targets into corpus/<target>/ from the
-reference vectors: well-formed WAV files in their usual variants, and engine
-inputs at each frame size with the usual and the extreme tuning values."""
+reference vectors: well-formed WAV files in their usual variants, engine
+inputs at each frame size with the usual and the extreme tuning values, and
+micbeam's inputs at several rates, widths and containers (FLAC, Ogg and AIFF
+made by sox)."""
 import os
 import struct
+import subprocess
 import sys
+import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 VECTORS = os.path.join(HERE, "..", "tests", "vectors")
@@ -32,6 +36,17 @@ def riff(chunks):
 def wav(data, declared=None, **f):
     size = len(data) if declared is None else declared
     return riff(fmt(**f) + b"data" + struct.pack("<I", size) + data)
+
+
+def sox_convert(data, extension, *options):
+    """A WAV file's bytes converted by sox into the container of extension."""
+    with tempfile.TemporaryDirectory() as d:
+        src, dst = os.path.join(d, "in.wav"), os.path.join(d, "out" + extension)
+        with open(src, "wb") as f:
+            f.write(data)
+        subprocess.run(["sox", src, *options, dst], check=True)
+        with open(dst, "rb") as f:
+            return f.read()
 
 
 def engine_input(rate, fractions, samples):
@@ -83,6 +98,22 @@ def main():
         write("fuzz_engine", "extreme_%d" % rate, engine_input(rate, extreme, samples))
     write("fuzz_engine", "rate0", engine_input(0, usual, speech8))
     write("fuzz_engine", "fullscale", engine_input(8000, usual, b"\xff\x7f\x00\x80" * (64 * 5)))
+
+    brief = speech16[:1024]
+    micbeam = {
+        "stereo16k": wav(brief),
+        "rate1": wav(brief[:64], rate=1),
+        "rate96k": wav(brief, rate=96000),
+        "four_channels": wav(brief, channels=4),
+        "float": wav(struct.pack("<%df" % (len(brief) // 2),
+                                 *(v / 32768.0 for v in struct.unpack("<%dh" % (len(brief) // 2), brief))),
+                     tag=3, bits=32),
+        "flac": sox_convert(wav(brief), ".flac"),
+        "aiff": sox_convert(wav(brief), ".aiff"),
+        "ogg": sox_convert(wav(speech16), ".ogg", "-C", "-1"),
+    }
+    for name, data in micbeam.items():
+        write("fuzz_micbeam", name, data)
     return 0
 
 

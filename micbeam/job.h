@@ -10,6 +10,7 @@
 
 #include "format.h"
 #include "micarray.hpp"
+#include "progress.h"
 
 // What is the same for every file of a run.
 typedef struct _TJobSettings {
@@ -46,9 +47,9 @@ typedef struct _TJobResult {
 // engine's native range, else the nearest end of it.
 unsigned Job_EngineRate(unsigned rate);
 
-// Enhances one file with its own engine; *audioMicros grows by the
-// microseconds of input audio as they are read. Never throws: a failure is
-// reported in *result and leaves no output behind.
-void Job_Run(const TJob* job, const TJobSettings* settings, TJobResult* result, std::atomic<uint64_t>* audioMicros);
+// Enhances one file with its own engine; the progress figures grow by the
+// file's audio once it is opened and by the audio read as it is read. Never
+// throws: a failure is reported in *result and leaves no output behind.
+void Job_Run(const TJob* job, const TJobSettings* settings, TJobResult* result, TProgress* progress);
 
 #endif

@@ -121,6 +121,7 @@ struct TLive {
   std::vector<int16_t> mono;    // engine output
   std::vector<double> wide;
   std::vector<double> converted;
+  std::vector<double> piece;  // the converter's output as it comes
   std::atomic<uint64_t> consumed;  // frames taken from the captured ring
   double deviceLatency;         // seconds, as the devices report it
   double engineLatency;         // seconds: the engine's delay and the playback's prime
@@ -277,15 +278,26 @@ bool Deliver(TLive* p, const int16_t* samples, size_t count) {
   return true;
 }
 
+// Converts a block, and when `last` everything the converter still holds,
+// into p->converted: live blocks are short, so their output is too.
+bool Convert(TLive* p, TResampler* r, const double* in, size_t frames, bool last) {
+  p->converted.clear();
+  const auto take = [p](const std::vector<double>& got) {
+    p->converted.insert(p->converted.end(), got.begin(), got.end());
+    return true;
+  };
+  if (!Resampler_Process(r, in, frames, &p->piece, take, &p->error)) return false;
+  for (bool finished = !last; !finished;)
+    if (!Resampler_Flush(r, kFramesPerBuffer, &p->converted, &finished, &p->error)) return false;
+  return true;
+}
+
 // Engine output, converted back to the device's rate when it runs at another.
 bool Emit(TLive* p, bool last) {
   if (!p->fromEngine) return Deliver(p, p->mono.data(), p->mono.size());
   p->wide.resize(p->mono.size());
   for (size_t k = 0; k < p->mono.size(); k++) p->wide[k] = micarray::FromInt16<double>(p->mono[k]);
-  p->converted.clear();
-  if (!Resampler_Process(p->fromEngine.get(), p->wide.data(), p->wide.size(), &p->converted, &p->error) ||
-      (last && !Resampler_Flush(p->fromEngine.get(), &p->converted, &p->error)))
-    return false;
+  if (!Convert(p, p->fromEngine.get(), p->wide.data(), p->wide.size(), last)) return false;
   p->pcm.resize(p->converted.size());
   for (size_t k = 0; k < p->pcm.size(); k++) p->pcm[k] = micarray::ToInt16(p->converted[k]);
   return Deliver(p, p->pcm.data(), p->pcm.size());
@@ -297,10 +309,7 @@ bool Process(TLive* p, size_t frames, bool last) {
   if (p->toEngine) {
     p->wide.resize(kMicrophones * frames);
     for (size_t k = 0; k < p->wide.size(); k++) p->wide[k] = micarray::FromInt16<double>(stereo[k]);
-    p->converted.clear();
-    if (!Resampler_Process(p->toEngine.get(), p->wide.data(), frames, &p->converted, &p->error) ||
-        (last && !Resampler_Flush(p->toEngine.get(), &p->converted, &p->error)))
-      return false;
+    if (!Convert(p, p->toEngine.get(), p->wide.data(), frames, last)) return false;
     p->pcm.resize(p->converted.size());
     for (size_t k = 0; k < p->pcm.size(); k++) p->pcm[k] = micarray::ToInt16(p->converted[k]);
     stereo = p->pcm.data();

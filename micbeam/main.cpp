@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <system_error>
 
 #include "job.h"
 #include "live.h"
@@ -33,7 +35,15 @@ int main(int argc, char** argv) {
   if (options.live) return Live_Run(&options);
   std::vector<TJob> jobs;
   std::string error;
-  if (!Plan_Make(&options, &jobs, &error)) return Refuse(error);
+  // The report's file is opened first: an unwritable path is refused before any work.
+  THostOutput reportFile;
+  if (!options.report.empty() && !HostOutput_Open(&reportFile, options.report.c_str()))
+    return Refuse("cannot write the report " + options.report + ": " +
+                  std::generic_category().message(errno));
+  if (!Plan_Make(&options, &jobs, &error)) {
+    HostOutput_Abandon(&reportFile);
+    return Refuse(error);
+  }
 
   const TJobSettings settings = {options.engine,  options.tuning,     {options.mics[0], options.mics[1]},
                                  options.rawRate, options.engineRate, options.align};
@@ -44,7 +54,7 @@ int main(int argc, char** argv) {
   Pool_Run(
       workers, jobs.size(),
       [&](size_t i) {
-        Job_Run(&jobs[i], &settings, &results[i], &progress.audioMicros);
+        Job_Run(&jobs[i], &settings, &results[i], &progress);
         progress.done++;
       },
       [&] { Progress_Draw(&progress); }, kRedraw);
@@ -59,7 +69,7 @@ int main(int argc, char** argv) {
     }
   if (failed && jobs.size() > 1) fprintf(stderr, "micbeam: %zu of %zu files failed\n", failed, jobs.size());
   const TReport report = {&settings, &jobs, &results, workers, wall};
-  if (!options.report.empty() && !Report_Write(&report, options.report, &error)) {
+  if (!options.report.empty() && !Report_Write(&report, &reportFile, &error)) {
     fprintf(stderr, "micbeam: %s\n", error.c_str());
     return 1;
   }

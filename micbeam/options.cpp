@@ -23,7 +23,7 @@ const char kFooter[] =
     "          about 32 ms; classic: three steps), whole steps only.\n"
     "Output:   the format follows --format or the extension of -o: wav, aiff, flac, ogg, au, caf,\n"
     "          w64 or raw, optionally with :16, :24, :32 or :float (default 16-bit PCM WAV).\n"
-    "          Several inputs or a directory need -o DIR. An output is written beside its final\n"
+    "          Several inputs or a directory need -o DIR. An output is written aside from its final\n"
     "          name and takes that name only when complete. - is standard input or output.\n"
     "Exit:     0 when every file was enhanced, 1 when any failed, 2 for a refused command line.\n"
     "Live:     --live enhances two channels of an input device as they arrive, at the device's rate;\n"
@@ -86,6 +86,7 @@ int Options_Parse(TMicbeamOptions* it, int argc, char** argv) {
 
   CLI::App app(kDescription, "micbeam");
   app.footer(kFooter);
+  app.set_version_flag("--version", std::string("micbeam ") + MICBEAM_VERSION);
   app.add_option("inputs", it->inputs, "input files or directories; - reads standard input");
   app.add_option("-o,--output", it->output, "output file, directory, or - for standard output");
   app.add_option("--engine", engine,

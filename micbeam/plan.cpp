@@ -49,6 +49,25 @@ bool SameFile(const std::string& a, const std::string& b) {
   return a != kStdio && b != kStdio && fs::equivalent(a, b, ec);
 }
 
+// Makes dir and its parents as needed.
+bool MakeDirectory(const std::string& dir, std::string* error) {
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  if (!ec && IsDirectory(dir)) return true;
+  *error = "cannot make the output directory " + dir + (ec ? ": " + ec.message() : "");
+  return false;
+}
+
+// An output that cannot be a directory: standard output, a file that is not
+// a directory, or a name with an audio file's extension.
+bool NamesAFile(const std::string& output) {
+  std::error_code ec;
+  TOutputFormat format;
+  std::string ignored;
+  return output == kStdio || (fs::exists(output, ec) && !IsDirectory(output)) ||
+         OutputFormat_FromPath(&format, output, &ignored);
+}
+
 bool SingleJob(const TMicbeamOptions* o, std::vector<TJob>* jobs, std::string* error) {
   TJob job{o->inputs[0], o->output, TOutputFormat()};
   bool known;
@@ -57,13 +76,16 @@ bool SingleJob(const TMicbeamOptions* o, std::vector<TJob>* jobs, std::string* e
   else
     known = OutputFormat_FromPath(&job.format, o->output, error);
   if (!known) return false;
+  // A missing directory on the way to the output is made, as for a batch.
+  const std::string parent = fs::path(o->output).parent_path().string();
+  if (o->output != kStdio && !parent.empty() && !MakeDirectory(parent, error)) return false;
   jobs->push_back(job);
   return true;
 }
 
 bool DirectoryJobs(const TMicbeamOptions* o, std::vector<TJob>* jobs, std::string* error) {
-  if (o->output == kStdio) {
-    *error = "several inputs need an output directory: -o DIR";
+  if (!IsDirectory(o->output) && NamesAFile(o->output)) {
+    *error = "several inputs need an output directory: -o DIR, not " + o->output;
     return false;
   }
   std::vector<std::string> inputs;
@@ -90,13 +112,7 @@ bool DirectoryJobs(const TMicbeamOptions* o, std::vector<TJob>* jobs, std::strin
     }
     jobs->push_back(TJob{in, out, format});
   }
-  std::error_code ec;
-  fs::create_directories(o->output, ec);
-  if (ec || !IsDirectory(o->output)) {
-    *error = "cannot make the output directory " + o->output + (ec ? ": " + ec.message() : "");
-    return false;
-  }
-  return true;
+  return MakeDirectory(o->output, error);
 }
 
 }  // namespace

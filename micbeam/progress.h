@@ -1,5 +1,6 @@
-// The progress bar on standard error: files done, audio processed and the
-// speed as a multiple of real time, redrawn in place on one line.
+// The progress bar on standard error: files done, audio processed of the
+// audio to do, the speed as a multiple of real time and the time left,
+// redrawn in place on one line.
 #ifndef MICBEAM_PROGRESS_H
 #define MICBEAM_PROGRESS_H
 
@@ -15,6 +16,8 @@ typedef struct _TProgress {
   size_t files;                        // to do
   std::atomic<size_t> done;            // files finished, successful or not
   std::atomic<uint64_t> audioMicros;   // input audio read so far
+  std::atomic<uint64_t> totalMicros;   // input audio of the files opened so far
+  std::atomic<size_t> opened;          // files whose length is known
   std::chrono::steady_clock::time_point start;
   bool drawn;                          // something is on the line
 } TProgress;

@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cmath>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <system_error>
 
@@ -77,11 +76,10 @@ std::string Report_Json(const TReport* it) {
   return report.dump(kIndent) + "\n";
 }
 
-bool Report_Write(const TReport* it, const std::string& path, std::string* error) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << Report_Json(it);
-  file.close();
-  if (file) return true;
-  *error = "cannot write the report " + path + ": " + std::generic_category().message(errno);
+bool Report_Write(const TReport* it, THostOutput* out, std::string* error) {
+  const std::string text = Report_Json(it);
+  if (fwrite(text.data(), 1, text.size(), out->file) == text.size() && HostOutput_Commit(out)) return true;
+  *error = "cannot write the report " + out->finalName + ": " + std::generic_category().message(errno);
+  HostOutput_Abandon(out);
   return false;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "host.h"
 #include "job.h"
 
 typedef struct _TReport {
@@ -17,7 +18,8 @@ typedef struct _TReport {
 
 // The report as JSON text.
 std::string Report_Json(const TReport* it);
-// Writes it to path; false with the reason when that fails.
-bool Report_Write(const TReport* it, const std::string& path, std::string* error);
+// Writes it to an output opened before the run (so that an unwritable path
+// is refused before any work) and puts it in place; false with the reason.
+bool Report_Write(const TReport* it, THostOutput* out, std::string* error);
 
 #endif

@@ -1,34 +1,28 @@
 #include "resampler.h"
 
+#include <algorithm>
+
 namespace {
 
 // Output room beyond the rate ratio, for the samples the filter releases late.
 const size_t kOutputMargin = 1024;
+// The largest piece of output handed on at once, in frames.
+const size_t kMaxPiece = 1 << 16;
 // One thread per converter: files already run on their own workers.
 const unsigned kThreads = 1;
 
-// Converts until the input is taken and the output had room to spare; a
-// null input (with no frames) asks the converter for what it holds.
-bool Convert(TResampler* it, const double* in, size_t frames, std::vector<double>* out, std::string* error) {
-  const bool flushing = in == nullptr;
-  for (;;) {
-    const size_t room = (size_t)((double)frames * it->ratio) + kOutputMargin;
-    const size_t start = out->size();
-    out->resize(start + room * it->channels);
-    size_t used = 0, made = 0;
-    const soxr_error_t failure =
-        soxr_process(it->soxr.get(), in, frames, flushing ? nullptr : &used, out->data() + start, room, &made);
-    out->resize(start + made * it->channels);
-    if (failure) {
-      *error = std::string("rate conversion: ") + failure;
-      return false;
-    }
-    if (!flushing) {
-      in += used * it->channels;
-      frames -= used;
-    }
-    if (frames == 0 && made < room) return true;
-  }
+// One call of the converter with room for `room` frames appended to *out;
+// a null input (with no frames) asks for what the converter holds.
+bool Step(TResampler* it, const double* in, size_t frames, size_t room, std::vector<double>* out,
+          size_t* used, size_t* made, std::string* error) {
+  const size_t start = out->size();
+  out->resize(start + room * it->channels);
+  *used = *made = 0;
+  const soxr_error_t failure =
+      soxr_process(it->soxr.get(), in, frames, in ? used : nullptr, out->data() + start, room, made);
+  out->resize(start + *made * it->channels);
+  if (failure) *error = std::string("rate conversion: ") + failure;
+  return failure == nullptr;
 }
 
 }  // namespace
@@ -46,10 +40,25 @@ bool Resampler_Init(TResampler* it, double inRate, double outRate, unsigned chan
 }
 
 bool Resampler_Process(TResampler* it, const double* in, size_t frames, std::vector<double>* out,
-                       std::string* error) {
-  return frames == 0 || Convert(it, in, frames, out, error);
+                       const std::function<bool(const std::vector<double>&)>& take, std::string* error) {
+  if (frames == 0) return true;
+  // Until the input is taken and the output had room to spare; each piece
+  // is handed on at once, since a large rate ratio releases long bursts.
+  for (;;) {
+    const size_t room = std::min((size_t)((double)frames * it->ratio) + kOutputMargin, kMaxPiece);
+    size_t used, made;
+    out->clear();
+    if (!Step(it, in, frames, room, out, &used, &made, error) || !take(*out)) return false;
+    in += used * it->channels;
+    frames -= used;
+    if (frames == 0 && made < room) return true;
+  }
 }
 
-bool Resampler_Flush(TResampler* it, std::vector<double>* out, std::string* error) {
-  return Convert(it, nullptr, 0, out, error);
+bool Resampler_Flush(TResampler* it, size_t maxFrames, std::vector<double>* out, bool* finished,
+                     std::string* error) {
+  size_t used, made;
+  const bool ok = Step(it, nullptr, 0, maxFrames, out, &used, &made, error);
+  *finished = !ok || made < maxFrames;
+  return ok;
 }

@@ -5,6 +5,7 @@
 
 #include <soxr.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,10 +21,14 @@ typedef struct _TResampler {
 } TResampler;
 
 bool Resampler_Init(TResampler* it, double inRate, double outRate, unsigned channels, std::string* error);
-// Appends to *out what `frames` more input frames give.
+// Converts `frames` more input frames, handing the output to `take` in
+// pieces (each in *out, which `take` may use up); false when the conversion
+// or `take` fails.
 bool Resampler_Process(TResampler* it, const double* in, size_t frames, std::vector<double>* out,
-                       std::string* error);
-// Ends the input and appends to *out what the converter still holds.
-bool Resampler_Flush(TResampler* it, std::vector<double>* out, std::string* error);
+                       const std::function<bool(const std::vector<double>&)>& take, std::string* error);
+// Ends the input and appends to *out up to maxFrames frames of what the
+// converter still holds; *finished once it holds nothing more.
+bool Resampler_Flush(TResampler* it, size_t maxFrames, std::vector<double>* out, bool* finished,
+                     std::string* error);
 
 #endif

@@ -46,7 +46,7 @@ bool CopyToStdout(FILE* file) {
 
 bool Sink_Open(TSink* it, const std::string& path, const TOutputFormat& format, unsigned rate, std::string* error) {
   it->file = nullptr;
-  it->output = THostOutput{nullptr, "", ""};
+  it->output = THostOutput();
   it->toStdout = path == "-";
   it->asFloat = !IsPcm(format.sfFormat);
   bool opened;

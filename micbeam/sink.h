@@ -1,7 +1,7 @@
 // Audio output: one channel of 16-bit samples in any format libsndfile
-// writes. A file is written under a temporary name beside its final one
-// and takes the final name only once complete; standard output gets the
-// file's bytes only once it is complete.
+// writes. A file is written aside (see THostOutput) and takes the final
+// name only once complete; standard output gets the file's bytes only once
+// it is complete.
 #ifndef MICBEAM_SINK_H
 #define MICBEAM_SINK_H
 

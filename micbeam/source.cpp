@@ -1,6 +1,7 @@
 #include "source.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +10,29 @@
 namespace {
 
 const int kRawChannels = 2;
+const size_t kSpoolBlock = 1 << 16;
+
+// A descriptor that cannot seek (a pipe, a terminal) is copied whole into an
+// unnamed temporary file, since most decoders seek (FLAC, Ogg, a WAV's
+// chunks); returns the descriptor to read, or -1 with errno set.
+int Seekable(int fd) {
+  if (lseek(fd, 0, SEEK_CUR) >= 0) return fd;
+  FILE* spool = tmpfile();
+  if (!spool) return -1;
+  std::vector<char> block(kSpoolBlock);
+  ssize_t n;
+  while ((n = read(fd, block.data(), block.size())) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || fwrite(block.data(), 1, (size_t)n, spool) != (size_t)n) {
+      fclose(spool);
+      return -1;
+    }
+  }
+  int copy = -1;
+  if (fflush(spool) == 0 && fseek(spool, 0L, SEEK_SET) == 0) copy = dup(fileno(spool));
+  fclose(spool);
+  return copy;
+}
 
 }  // namespace
 
@@ -23,14 +47,18 @@ bool Source_Open(TSource* it, const std::string& path, unsigned rawRate, const u
     it->info.channels = kRawChannels;
     it->info.format = SF_FORMAT_RAW | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE;
   }
-  if (path != "-") {
-    it->fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (it->fd < 0) {
-      *error = std::generic_category().message(errno);
-      return false;
-    }
+  const int given = path == "-" ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  it->fd = given < 0 ? -1 : Seekable(given);
+  if (it->fd < 0) {
+    *error = std::generic_category().message(errno);
+    if (given > STDIN_FILENO) close(given);
+    return false;
   }
-  it->file = sf_open_fd(it->fd < 0 ? STDIN_FILENO : it->fd, SFM_READ, &it->info, SF_FALSE);
+  if (given != it->fd && given != STDIN_FILENO) close(given);
+  // Standard input itself stays open for the program.
+  const bool own = it->fd != STDIN_FILENO;
+  if (!own) it->fd = -1;
+  it->file = sf_open_fd(own ? it->fd : STDIN_FILENO, SFM_READ, &it->info, SF_FALSE);
   if (!it->file) {
     *error = std::string("not a readable audio file (") + sf_strerror(nullptr) + ")";
     // libsndfile closes the descriptor of a file it cannot open, even when

@@ -16,7 +16,8 @@ typedef struct _TSource {
   std::vector<double> block;  // one block of every channel
 } TSource;
 
-// Opens path (- for standard input). rawRate > 0 reads headerless 16-bit
+// Opens path (- for standard input); an input that cannot seek (a pipe) is
+// first copied whole to an unnamed temporary file. rawRate > 0 reads headerless 16-bit
 // little-endian stereo at that rate. Refuses a file with a single channel
 // and microphone channels the file does not have.
 bool Source_Open(TSource* it, const std::string& path, unsigned rawRate, const unsigned mics[2], std::string* error);

@@ -1,7 +1,10 @@
 // pcmbeam: runs the engine over a headerless stereo 16-bit PCM file and
 // writes the enhanced mono signal as headerless 16-bit PCM.
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
+
+#include <algorithm>
 
 #include "host.h"
 #include "micarray.h"
@@ -59,9 +62,16 @@ int main(int argc, char** argv) {
     PrintUsage();
     return 1;
   }
-  THostTuning tuning;
+  micarray::Tuning tuning;
   if (!HostTuning_Parse(&tuning, argv + 1)) return 1;
-  const int rate = atoi(argv[6]);
+  // Text that is wholly a number; its leading whole part is the rate, as the
+  // program has always read it (16000.5 runs at 16000 Hz). Numbers of any
+  // size: larger ones are refused below as too high.
+  char* end = nullptr;
+  strtod(argv[6], &end);
+  if (end == argv[6] || *end != '\0') return Fail("Sampling rate for input file must be a number of Hz");
+  const long parsed = strtol(argv[6], nullptr, 10);
+  const int rate = (int)std::max<long>(std::min<long>(parsed, INT_MAX), INT_MIN);
 
   FILE* inp = fopen(argv[7], "rb");
   if (!inp) return Fail("Couldn't read input file");
@@ -78,7 +88,8 @@ int main(int argc, char** argv) {
   const Tpcm ou = {(uint32)rate, 1, kBytesPerSample, 0};
 
   TMicArray engine;
-  MicArray_Init(&engine, in.SampleRate, tuning.Distance, tuning.speedAlpha, tuning.pSdb, tuning.pNn, tuning.pMn);
+  MicArray_Init(&engine, in.SampleRate, tuning.distance, tuning.speed, tuning.suppression, tuning.noise_rate,
+                tuning.musical);
   int16* inpbuf = (int16*)malloc(sizeof(int16) * in.Channels * engine.lenght_step);
   int16* outbuf = (int16*)malloc(sizeof(int16) * engine.lenght_step);
   const char* failure = (inpbuf && outbuf) ? nullptr : "Couldn't allocate memory";

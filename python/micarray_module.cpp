@@ -1,15 +1,21 @@
-// Python module `micarray`: the two-microphone engine over numpy arrays.
-// Samples are int16, or floats where 1.0 is full scale (rounded and
+// Python module `micarray._micarray`: the two-microphone engine over numpy
+// arrays. Samples are int16, or floats where 1.0 is full scale (rounded and
 // saturated to 16 bits on the way in, scaled back on the way out). The
-// engine runs with the interpreter lock released.
+// engine runs with the interpreter lock released. For micarray.batch it also
+// plans and enhances whole files with micbeam's own code, so a cluster writes
+// what micbeam writes.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "job.h"
 #include "micarray.hpp"
+#include "plan.h"
+#include "report.h"
 
 namespace py = pybind11;
 
@@ -123,9 +129,73 @@ py::array Enhance(const py::array& samples, unsigned rate, const std::string& en
 
 const micarray::Tuning kDefaults;
 
+// The settings of a batch from a dict with the keyword names of enhance()
+// plus mics, raw (headerless input at that rate, 0 for none) and engine_rate;
+// missing keys take micbeam's defaults.
+TJobSettings SettingsOf(const py::dict& d) {
+  TJobSettings s = {micarray::EngineKind::mvdr, kDefaults, {0, 1}, 0, false, true};
+  if (d.contains("engine")) s.engine = EngineOf(d["engine"].cast<std::string>());
+  for (const micarray::TuningRange& r : micarray::kTuningRanges)
+    if (d.contains(r.name)) s.tuning.*r.field = d[r.name].cast<float>();
+  if (d.contains("mics")) {
+    const auto mics = d["mics"].cast<std::pair<unsigned, unsigned>>();
+    s.mics[0] = mics.first;
+    s.mics[1] = mics.second;
+  }
+  if (d.contains("raw")) s.rawRate = d["raw"].cast<unsigned>();
+  if (d.contains("engine_rate")) s.engineRate = d["engine_rate"].cast<bool>();
+  if (d.contains("align")) s.align = d["align"].cast<bool>();
+  return s;
+}
+
+// micbeam's pairs of input and output for inputs (files or directories)
+// written into the directory `output` (made when missing).
+std::vector<std::pair<std::string, std::string>> Plan(const std::vector<std::string>& inputs,
+                                                      const std::string& output, const std::string& format,
+                                                      unsigned raw) {
+  TMicbeamOptions options = TMicbeamOptions();
+  options.inputs = inputs;
+  options.output = output.empty() || output.back() == '/' ? output : output + "/";
+  options.format = format;
+  options.rawRate = raw;
+  std::vector<TJob> jobs;
+  std::string error;
+  if (!Plan_Make(&options, &jobs, &error)) throw py::value_error(error);
+  std::vector<std::pair<std::string, std::string>> pairs;
+  for (const TJob& job : jobs) pairs.emplace_back(job.input, job.output);
+  return pairs;
+}
+
+// micbeam's JSON report of a run of these files and results.
+std::string ReportOf(const TJobSettings& settings, const std::vector<TJob>& jobs,
+                     const std::vector<TJobResult>& results, unsigned workers, double wall) {
+  const TReport report = {&settings, &jobs, &results, workers, wall};
+  return Report_Json(&report);
+}
+
+// One file as micbeam enhances it (format: as micbeam's --format, or empty
+// to follow the output's extension); returns micbeam's report of it.
+std::string EnhanceFile(const std::string& input, const std::string& output, const std::string& format,
+                        const py::dict& settings) {
+  const TJobSettings s = SettingsOf(settings);
+  std::vector<TJob> job = {TJob{input, output, TOutputFormat()}};
+  std::string error;
+  const bool known = format.empty() ? OutputFormat_FromPath(&job[0].format, output, &error)
+                                    : OutputFormat_FromName(&job[0].format, format, &error);
+  if (!known) throw py::value_error(error);
+  std::vector<TJobResult> result(1);
+  {
+    py::gil_scoped_release unlocked;
+    TProgress progress;  // not shown: micarray.batch draws its own over the whole cluster
+    Progress_Start(&progress, job.size(), false);
+    Job_Run(&job[0], &s, &result[0], &progress);
+  }
+  return ReportOf(s, job, result, 1, result[0].processing);
+}
+
 }  // namespace
 
-PYBIND11_MODULE(micarray, m) {
+PYBIND11_MODULE(_micarray, m) {
   m.doc() =
       "Two-microphone speech enhancement: keeps the talker the array is pointed at.\n"
       "Input arrays have shape (n, 2), one column per microphone, int16 or float (1.0 is full\n"
@@ -167,4 +237,18 @@ PYBIND11_MODULE(micarray, m) {
       .def_property_readonly("step", [](const PyStream& s) { return s.stream().engine().step(); })
       .def_property_readonly("delay", [](const PyStream& s) { return s.stream().engine().delay(); })
       .def_property_readonly("aligned", [](const PyStream& s) { return s.stream().aligned(); });
+
+  // For micarray.batch: the tuning values with their defaults, micbeam's file
+  // plan, per-file job and report.
+  py::dict tuning;
+  for (const micarray::TuningRange& r : micarray::kTuningRanges) tuning[r.name] = kDefaults.*r.field;
+  m.attr("_tuning") = tuning;
+  m.def("_plan", &Plan, py::arg("inputs"), py::arg("output"), py::arg("format") = "", py::arg("raw") = 0u);
+  m.def("_enhance_file", &EnhanceFile, py::arg("input"), py::arg("output"), py::arg("format"),
+        py::arg("settings"));
+  m.def(
+      "_report", [](const py::dict& settings, unsigned workers, double wall) {
+        return ReportOf(SettingsOf(settings), {}, {}, workers, wall);
+      },
+      py::arg("settings"), py::arg("workers"), py::arg("wall"));
 }

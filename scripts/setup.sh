@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(cmake g++ make python3 googletest libgtest-dev libbenchmark-dev libfftw3-dev
           python3-numpy python3-scipy python3-matplotlib espeak-ng
           libsndfile1-dev libsoxr-dev libcli11-dev nlohmann-json3-dev pybind11-dev python3-dev pkg-config
+          # micarray.batch and its test on a local Dask cluster
+          python3-dask python3-distributed
           # micbeam --live, and its tests on a JACK dummy server reached through ALSA
           portaudio19-dev jackd2 libasound2-plugins
           # the 32-bit and ARM64 builds run under emulation (g++-12-multilib, not the

@@ -3,17 +3,15 @@
 // similarity near 1, frames of different energy a value towards 0.
 #include "DTD.h"
 
-#include <emmintrin.h>
 #include <math.h>
+
+#include "frameplan.h"
+#include "vector.h"
 
 // Basis rows for the frame length, or nullptr when there is no table for it.
 static const float* DCT_table(uint32 length) {
-  switch (length) {
-    case 256: return &mdct4x256_Tab32f[0][0];
-    case 512: return &mdct4x512_Tab32f[0][0];
-    case 1024: return &mdct4x1024_Tab32f[0][0];
-    default: return nullptr;
-  }
+  const TFramePlan* plan = FramePlan_ForFrame(length);
+  return plan != nullptr ? plan->dct : nullptr;
 }
 
 void DTalkDetect_Init(TDTalkDetect* it, uint32 size_dct, uint32 length) {
@@ -35,20 +33,28 @@ void DCT_dctFrames(TDTalkDetect* it, uint32 frames, const mfloat* const* inp, mf
   const uint32 n = it->length;
   if (it->size_dct == 0) return;
   const float* table = DCT_table(n);
-  __m128 acc[kMaxDctFrames];
-  for (uint32 f = 0; f < frames; f++) acc[f] = _mm_setzero_ps();
+  V4f acc[kMaxDctFrames];
+  for (uint32 f = 0; f < frames; f++) acc[f] = V4f{};
   if (table != nullptr) {
+    const V4f ones = V4f{} + 1.0f;
     for (uint32 i = 0; i < n; i += 4) {
-      // Basis values {1, row 1, row 2, row 3} of samples i ... i+3.
-      __m128 b0 = _mm_set1_ps(1.0f), b1 = _mm_loadu_ps(table + n + i), b2 = _mm_loadu_ps(table + 2 * n + i),
-             b3 = _mm_loadu_ps(table + 3 * n + i);
-      _MM_TRANSPOSE4_PS(b0, b1, b2, b3);
+      // Basis values {1, row 1, row 2, row 3} of samples i ... i+3 (b[j] for
+      // sample i+j): the rows transposed.
+      const V4f r1 = Vec_Load<V4f>(table + n + i), r2 = Vec_Load<V4f>(table + 2 * n + i),
+                r3 = Vec_Load<V4f>(table + 3 * n + i);
+      const V4f lo01 = __builtin_shufflevector(ones, r1, 0, 4, 1, 5);
+      const V4f lo23 = __builtin_shufflevector(r2, r3, 0, 4, 1, 5);
+      const V4f hi01 = __builtin_shufflevector(ones, r1, 2, 6, 3, 7);
+      const V4f hi23 = __builtin_shufflevector(r2, r3, 2, 6, 3, 7);
+      const V4f b[4] = {
+          __builtin_shufflevector(lo01, lo23, 0, 1, 4, 5), __builtin_shufflevector(lo01, lo23, 2, 3, 6, 7),
+          __builtin_shufflevector(hi01, hi23, 0, 1, 4, 5), __builtin_shufflevector(hi01, hi23, 2, 3, 6, 7)};
       for (uint32 f = 0; f < frames; f++) {
-        const __m128 x = _mm_loadu_ps(inp[f] + i);
-        acc[f] = acc[f] + _mm_shuffle_ps(x, x, _MM_SHUFFLE(0, 0, 0, 0)) * b0;
-        acc[f] = acc[f] + _mm_shuffle_ps(x, x, _MM_SHUFFLE(1, 1, 1, 1)) * b1;
-        acc[f] = acc[f] + _mm_shuffle_ps(x, x, _MM_SHUFFLE(2, 2, 2, 2)) * b2;
-        acc[f] = acc[f] + _mm_shuffle_ps(x, x, _MM_SHUFFLE(3, 3, 3, 3)) * b3;
+        const V4f x = Vec_Load<V4f>(inp[f] + i);
+        acc[f] = acc[f] + __builtin_shufflevector(x, x, 0, 0, 0, 0) * b[0];
+        acc[f] = acc[f] + __builtin_shufflevector(x, x, 1, 1, 1, 1) * b[1];
+        acc[f] = acc[f] + __builtin_shufflevector(x, x, 2, 2, 2, 2) * b[2];
+        acc[f] = acc[f] + __builtin_shufflevector(x, x, 3, 3, 3, 3) * b[3];
       }
     }
   } else {
@@ -56,15 +62,13 @@ void DCT_dctFrames(TDTalkDetect* it, uint32 frames, const mfloat* const* inp, mf
     for (uint32 f = 0; f < frames; f++) {
       mfloat sum = 0.0f;
       for (uint32 i = 0; i < n; i++) sum = sum + inp[f][i];
-      acc[f] = _mm_set_ss(sum);
+      acc[f][0] = sum;
     }
   }
   for (uint32 f = 0; f < frames; f++) {
-    float lanes[kMaxDct];
-    _mm_storeu_ps(lanes, acc[f]);
     // Coefficient 0 of the orthonormal DCT-II: the frame sum over sqrt(N).
-    output[f][0] = lanes[0] / sqrtf((mfloat)n);
-    for (uint32 k = 1; k < it->size_dct; k++) output[f][k] = lanes[k];
+    output[f][0] = acc[f][0] / sqrtf((mfloat)n);
+    for (uint32 k = 1; k < it->size_dct; k++) output[f][k] = acc[f][k];
   }
 }
 

@@ -9,7 +9,9 @@
 
 #include "fastmath.h"
 #include "fix.h"
+#include "frameplan.h"
 #include "uperation.h"
+#include "vector.h"
 
 namespace {
 
@@ -19,31 +21,13 @@ const mfloat kPi = 3.1415927f;
 const mfloat kHalfPi = 1.5707964f;
 const mfloat kTwoPi = 6.2831855f;
 
-// Where each supported length's segments start in the tables.
-struct TSegment {
-  uint32 nfft;
-  int16 offset_cs;
-  int16 offset_sw;
-  int16 offset_tw;  // in m_arTwiddle32f
-};
-const TSegment kSegments[] = {
-    {256, 0, 0, 0},
-    {512, 65, 128, 480},
-    {1024, 194, 384, 1472},
-};
-
 // The transform works on eight floats at a time (four complex points, or one
 // part of eight bins): GCC's generic vectors, one AVX2 register or two SSE2
 // registers. Their + - * act lane by lane with one IEEE rounding each, so
 // every lane computes exactly what the scalar rule does.
-typedef float V8 __attribute__((vector_size(32)));
-typedef int V8i __attribute__((vector_size(32)));
-inline V8 Load8(const mfloat* p) {
-  V8 v;
-  __builtin_memcpy(&v, p, sizeof v);
-  return v;
-}
-inline void Store8(mfloat* p, V8 v) { __builtin_memcpy(p, &v, sizeof v); }
+typedef V8f V8;
+inline V8 Load8(const mfloat* p) { return Vec_Load<V8>(p); }
+inline void Store8(mfloat* p, V8 v) { Vec_Store(p, v); }
 // Complex values of a vector as four 64-bit lanes, for moving them whole.
 typedef long long V4q __attribute__((vector_size(32)));
 // Sign bits of the imaginary (odd) and of the real (even) floats.
@@ -52,15 +36,19 @@ const V8i kEvenSigns = (V8i)(V8{-0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.
 // Negation is exact: flipping sign bits.
 inline V8 FlipSigns(V8 v, V8i signs) { return (V8)((V8i)v ^ signs); }
 // (im, re) of every complex value.
-inline V8 SwapReIm(V8 v) { return __builtin_shufflevector(v, v, 1, 0, 3, 2, 5, 4, 7, 6); }
+template <TVecLevel kLevel>
+inline V8 SwapReIm(V8 v) {
+  return Vec_Shuffle<kLevel, 1, 0, 3, 2, 5, 4, 7, 6>(v, v);
+}
 
 // Radix-2 butterflies on four complex points per vector, t being w*b:
 // b becomes a - t, a becomes a + t. The twiddle vectors at w are
 // C = {c, c, c', c', ...} and S = {s, -s, s', -s', ...}, so
 // t = C*b + S*(b.im, b.re) is (c*b.re + s*b.im, c*b.im - s*b.re) per point:
 // adding (-s)*b.re is subtracting s*b.re.
+template <TVecLevel kLevel>
 inline void Butterfly(V8& a, V8& b, const mfloat* w) {
-  const V8 swapped = SwapReIm(b);
+  const V8 swapped = SwapReIm<kLevel>(b);
   const V8 t = Load8(w) * b + Load8(w + 8) * swapped;
   b = a - t;
   a = a + t;
@@ -68,7 +56,10 @@ inline void Butterfly(V8& a, V8& b, const mfloat* w) {
 
 
 // -j*b = (b.im, -b.re) for every complex value.
-inline V8 MinusJ(V8 b) { return FlipSigns(SwapReIm(b), kOddSigns); }
+template <TVecLevel kLevel>
+inline V8 MinusJ(V8 b) {
+  return FlipSigns(SwapReIm<kLevel>(b), kOddSigns);
+}
 
 // The first three stages on four groups of eight complex points at once.
 // Point j of the four groups is one vector (group L at floats 2L, 2L+1),
@@ -78,6 +69,7 @@ inline V8 MinusJ(V8 b) { return FlipSigns(SwapReIm(b), kOddSigns); }
 // -h*(1 + j) (span 8), where h*(1 - j)*b is (h*(b.re + b.im), h*(b.im - b.re))
 // and -h*(1 + j)*b is (-(h*(b.re - b.im)), -(h*(b.re + b.im))), computed in
 // that form (x + (-y) is x - y, and the sum b.im + b.re is b.re + b.im).
+template <TVecLevel kLevel>
 inline void FirstStages(const mfloat* x, uint32 stride, mfloat* const z[4]) {
   const V8 p0 = Load8(x), p1 = Load8(x + 4 * stride), p2 = Load8(x + 2 * stride), p3 = Load8(x + 6 * stride);
   const V8 p4 = Load8(x + stride), p5 = Load8(x + 5 * stride), p6 = Load8(x + 3 * stride), p7 = Load8(x + 7 * stride);
@@ -85,38 +77,39 @@ inline void FirstStages(const mfloat* x, uint32 stride, mfloat* const z[4]) {
   const V8 a0 = p0 + p1, a1 = p0 - p1, a2 = p2 + p3, a3 = p2 - p3;
   const V8 a4 = p4 + p5, a5 = p4 - p5, a6 = p6 + p7, a7 = p6 - p7;
   // Span 4: weights 1 and -j.
-  const V8 t3 = MinusJ(a3), t7 = MinusJ(a7);
+  const V8 t3 = MinusJ<kLevel>(a3), t7 = MinusJ<kLevel>(a7);
   const V8 b0 = a0 + a2, b2 = a0 - a2, b1 = a1 + t3, b3 = a1 - t3;
   const V8 b4 = a4 + a6, b6 = a4 - a6, b5 = a5 + t7, b7 = a5 - t7;
   // Span 8: weights 1, h*(1 - j), -j, -h*(1 + j).
   const V8 h = V8{} + kHalfSqrt2;
-  const V8 t5 = (b5 + FlipSigns(SwapReIm(b5), kOddSigns)) * h;
-  const V8 t6 = MinusJ(b6);
-  const V8 t7b = FlipSigns((b7 + FlipSigns(SwapReIm(b7), kEvenSigns)) * h, kOddSigns | kEvenSigns);
+  const V8 t5 = (b5 + FlipSigns(SwapReIm<kLevel>(b5), kOddSigns)) * h;
+  const V8 t6 = MinusJ<kLevel>(b6);
+  const V8 t7b = FlipSigns((b7 + FlipSigns(SwapReIm<kLevel>(b7), kEvenSigns)) * h, kOddSigns | kEvenSigns);
   const V4q c[8] = {(V4q)(b0 + b4), (V4q)(b1 + t5), (V4q)(b2 + t6), (V4q)(b3 + t7b),
                     (V4q)(b0 - b4), (V4q)(b1 - t5), (V4q)(b2 - t6), (V4q)(b3 - t7b)};
   // Transpose: row L of points 0-3 and of points 4-7 is group L.
   for (int half = 0; half < 2; half++) {
     const V4q* q = c + 4 * half;
-    const V4q even01 = __builtin_shufflevector(q[0], q[1], 0, 4, 2, 6);  // {q0[0], q1[0], q0[2], q1[2]}
-    const V4q odd01 = __builtin_shufflevector(q[0], q[1], 1, 5, 3, 7);
-    const V4q even23 = __builtin_shufflevector(q[2], q[3], 0, 4, 2, 6);
-    const V4q odd23 = __builtin_shufflevector(q[2], q[3], 1, 5, 3, 7);
-    Store8(z[0] + 8 * half, (V8)__builtin_shufflevector(even01, even23, 0, 1, 4, 5));
-    Store8(z[1] + 8 * half, (V8)__builtin_shufflevector(odd01, odd23, 0, 1, 4, 5));
-    Store8(z[2] + 8 * half, (V8)__builtin_shufflevector(even01, even23, 2, 3, 6, 7));
-    Store8(z[3] + 8 * half, (V8)__builtin_shufflevector(odd01, odd23, 2, 3, 6, 7));
+    const V4q even01 = Vec_Shuffle<kLevel, 0, 4, 2, 6>(q[0], q[1]);  // {q0[0], q1[0], q0[2], q1[2]}
+    const V4q odd01 = Vec_Shuffle<kLevel, 1, 5, 3, 7>(q[0], q[1]);
+    const V4q even23 = Vec_Shuffle<kLevel, 0, 4, 2, 6>(q[2], q[3]);
+    const V4q odd23 = Vec_Shuffle<kLevel, 1, 5, 3, 7>(q[2], q[3]);
+    Store8(z[0] + 8 * half, (V8)Vec_Shuffle<kLevel, 0, 1, 4, 5>(even01, even23));
+    Store8(z[1] + 8 * half, (V8)Vec_Shuffle<kLevel, 0, 1, 4, 5>(odd01, odd23));
+    Store8(z[2] + 8 * half, (V8)Vec_Shuffle<kLevel, 2, 3, 6, 7>(even01, even23));
+    Store8(z[3] + 8 * half, (V8)Vec_Shuffle<kLevel, 2, 3, 6, 7>(odd01, odd23));
   }
 }
 
 // One table-driven stage of half span h (complex points) over all groups,
 // from x to z (which may be the same buffer).
+template <TVecLevel kLevel>
 inline void Stage(const mfloat* x, mfloat* z, uint32 half, uint32 h, const mfloat* w) {
   for (uint32 g = 0; g < half; g += 2 * h)
     for (uint32 j = 0; j < h; j += 4) {
       const uint32 i = 2 * (g + j);
       V8 a = Load8(x + i), b = Load8(x + i + 2 * h);
-      Butterfly(a, b, w + 4 * j);
+      Butterfly<kLevel>(a, b, w + 4 * j);
       Store8(z + i, a);
       Store8(z + i + 2 * h, b);
     }
@@ -124,15 +117,16 @@ inline void Stage(const mfloat* x, mfloat* z, uint32 half, uint32 h, const mfloa
 
 // Stages h and 2h in one pass: for positions j ... j+3 of a group of 4h
 // points, the points at j, j+h, j+2h and j+3h stay in registers through both.
+template <TVecLevel kLevel>
 inline void StagePair(const mfloat* x, mfloat* z, uint32 half, uint32 h, const mfloat* wh, const mfloat* w2h) {
   for (uint32 g = 0; g < half; g += 4 * h)
     for (uint32 j = 0; j < h; j += 4) {
       const uint32 i = 2 * (g + j);
       V8 a = Load8(x + i), b = Load8(x + i + 2 * h), c = Load8(x + i + 4 * h), d = Load8(x + i + 6 * h);
-      Butterfly(a, b, wh + 4 * j);
-      Butterfly(c, d, wh + 4 * j);
-      Butterfly(a, c, w2h + 4 * j);
-      Butterfly(b, d, w2h + 4 * (j + h));
+      Butterfly<kLevel>(a, b, wh + 4 * j);
+      Butterfly<kLevel>(c, d, wh + 4 * j);
+      Butterfly<kLevel>(a, c, w2h + 4 * j);
+      Butterfly<kLevel>(b, d, w2h + 4 * (j + h));
       Store8(z + i, a);
       Store8(z + i + 2 * h, b);
       Store8(z + i + 4 * h, c);
@@ -157,9 +151,13 @@ inline void SplitBins(V& ak, V& bk, V& am, V& bm, V u, V v, V s, V half) {
 // Phases of n bins between -pi/2 and 3*pi/2: the arctangent of the
 // single-precision quotient im/re, moved by half a turn for a negative real
 // part; a zero real part gives +-pi/2 (its quotient is not used). Eight bins
-// at a time, on copies padded with zero bins.
-MICARRAY_VECTOR_CLONES
-void Phases(const mfloat* re, const mfloat* im, mfloat* F, uint32 n) {
+// at a time with AVX2, four (one register) below, on copies padded with zero
+// bins.
+template <TVecLevel kLevel>
+VEC_INLINE void PhasesOf(const mfloat* re, const mfloat* im, mfloat* F, uint32 n) {
+  constexpr uint32 kLanes = kLevel >= kVecAvx2 ? 8 : 4;
+  typedef typename TVecLanes<kLanes>::F V;
+  typedef typename TVecLanes<kLanes>::I Vi;
   const uint32 padded = (n + 7) & ~7u;
   float x[kMaxBins + 7], y[kMaxBins + 7], f[kMaxBins + 7];
   float q[kMaxBins + 7] = {};  // cleared only so that the compiler sees it written
@@ -168,20 +166,22 @@ void Phases(const mfloat* re, const mfloat* im, mfloat* F, uint32 n) {
     y[k] = im[k];
   }
   for (uint32 k = n; k < padded; k++) x[k] = y[k] = 0.0f;
-  const V8 zero = {}, pi = zero + kPi, halfPi = zero + kHalfPi;
-  for (uint32 k = 0; k < padded; k += 8) {  // 0 where re = 0
-    const V8 xr = Load8(x + k);
-    Store8(q + k, (V8)((V8i)(xr != zero) & (V8i)(Load8(y + k) / xr)));
+  const V zero = {}, pi = zero + kPi, halfPi = zero + kHalfPi;
+  for (uint32 k = 0; k < padded; k += kLanes) {  // 0 where re = 0
+    const V xr = Vec_Load<V>(x + k);
+    Vec_Store(q + k, (V)((Vi)(xr != zero) & (Vi)(Vec_Load<V>(y + k) / xr)));
   }
   FastMath_atan(q, f, padded);
-  for (uint32 k = 0; k < padded; k += 8) {
-    const V8 xr = Load8(x + k), atanq = Load8(f + k);
-    const V8 turned = xr < zero ? atanq + pi : atanq;
-    const V8 axis = Load8(y + k) > zero ? halfPi : -halfPi;
-    Store8(f + k, xr == zero ? axis : turned);
+  for (uint32 k = 0; k < padded; k += kLanes) {
+    const V xr = Vec_Load<V>(x + k), atanq = Vec_Load<V>(f + k);
+    const V turned = xr < zero ? atanq + pi : atanq;
+    const V axis = Vec_Load<V>(y + k) > zero ? halfPi : -halfPi;
+    Vec_Store(f + k, xr == zero ? axis : turned);
   }
   for (uint32 k = 0; k < n; k++) F[k] = f[k];
 }
+VEC_DISPATCH(void, Phases, PhasesOf, (const mfloat* re, const mfloat* im, mfloat* F, uint32 n),
+             (re, im, F, n))
 
 mfloat Magnitude(mfloat re, mfloat im) { return sqrtf(re * re + im * im); }
 
@@ -189,11 +189,10 @@ mfloat Magnitude(mfloat re, mfloat im) { return sqrtf(re * re + im * im); }
 
 void FFTnRC_Init(TFFTnRC* it, uint32 nfft) {
   it->nfft = nfft;
-  for (const TSegment& s : kSegments) {
-    if (s.nfft == nfft) {
-      it->offset_cs = s.offset_cs;
-      it->offset_sw = s.offset_sw;
-    }
+  const TFramePlan* plan = FramePlan_ForFrame(nfft);
+  if (plan != nullptr) {
+    it->offset_cs = (int16)plan->cosines;
+    it->offset_sw = (int16)plan->swaps;
   }
 }
 
@@ -203,8 +202,8 @@ void FFTnRC_Destroyed(TFFTnRC* it) { (void)it; }
 // e^(-j*2*pi*n*k/(N/2)), radix-2 decimation in time. The first pass reads the
 // points in bit-reversed order straight from p (so the reordering needs no
 // exchanges) into a scratch frame; the last pass writes back into p.
-MICARRAY_VECTOR_CLONES
-static void e_minus_jwt(TFFTnRC* it, mfloat* p) {
+template <TVecLevel kLevel>
+static VEC_INLINE void e_minus_jwt(TFFTnRC* it, mfloat* p) {
   const uint32 n = it->nfft;
   const uint32 half = n / 2;  // complex points
   const uint32 quarter = n / 4;
@@ -220,7 +219,7 @@ static void e_minus_jwt(TFFTnRC* it, mfloat* p) {
   for (uint32 r = 0, R = 0; r < groups; r += 4) {
     mfloat* const z[4] = {scratch + 16 * R, scratch + 16 * (R + 2 * quarterGroups),
                           scratch + 16 * (R + quarterGroups), scratch + 16 * (R + 3 * quarterGroups)};
-    FirstStages(p + 2 * r, 2 * groups, z);
+    FirstStages<kLevel>(p + 2 * r, 2 * groups, z);
     uint32 bit = quarterGroups / 2;
     while (R & bit) {
       R ^= bit;
@@ -231,13 +230,12 @@ static void e_minus_jwt(TFFTnRC* it, mfloat* p) {
 
   // Table-driven stages, half span h points, two at a time. The butterflies
   // of one stage are independent, so their order does not matter.
-  const mfloat* tw = m_arTwiddle32f;
-  for (const TSegment& s : kSegments)
-    if (s.nfft == n) tw += s.offset_tw;
+  const mfloat* tw = m_arTwiddle32f + FramePlan_ForFrame(n)->twiddles;
   uint32 h = 8;
   for (; 2 * h <= quarter; h *= 4)
-    StagePair(scratch, 4 * h <= quarter ? scratch : p, half, h, tw + 4 * (h - 8), tw + 4 * (2 * h - 8));
-  if (h <= quarter) Stage(scratch, p, half, h, tw + 4 * (h - 8));
+    StagePair<kLevel>(scratch, 4 * h <= quarter ? scratch : p, half, h, tw + 4 * (h - 8),
+                      tw + 4 * (2 * h - 8));
+  if (h <= quarter) Stage<kLevel>(scratch, p, half, h, tw + 4 * (h - 8));
 }
 
 // Split step and halving shared by both directions. Forward: the half-length
@@ -247,8 +245,8 @@ static void e_minus_jwt(TFFTnRC* it, mfloat* p) {
 // two, hence the halving). Inverse (s = -1): the same identity run backwards
 // rebuilds Z from the packed spectrum. Bin N/4 pairs with itself and only
 // needs conjugating; DC and Nyquist are left to the caller.
-MICARRAY_VECTOR_CLONES
-static void split_halve(TFFTnRC* it, mfloat* p, int isign) {
+template <TVecLevel kLevel>
+static VEC_INLINE void split_halve(TFFTnRC* it, mfloat* p, int isign) {
   const uint32 n = it->nfft;
   const uint32 quarter = n / 4;
   const mfloat* cs = m_arCosTable32f + it->offset_cs;
@@ -261,19 +259,19 @@ static void split_halve(TFFTnRC* it, mfloat* p, int isign) {
     mfloat* pk = p + 2 * k;
     mfloat* pm = p + 2 * (n / 2 - k - 7);
     const V8 lo = Load8(pk), hi = Load8(pk + 8), mlo = Load8(pm), mhi = Load8(pm + 8);
-    V8 ak = __builtin_shufflevector(lo, hi, 0, 2, 4, 6, 8, 10, 12, 14);
-    V8 bk = __builtin_shufflevector(lo, hi, 1, 3, 5, 7, 9, 11, 13, 15);
-    V8 am = __builtin_shufflevector(mlo, mhi, 14, 12, 10, 8, 6, 4, 2, 0);
-    V8 bm = __builtin_shufflevector(mlo, mhi, 15, 13, 11, 9, 7, 5, 3, 1);
+    V8 ak = Vec_Shuffle<kLevel, 0, 2, 4, 6, 8, 10, 12, 14>(lo, hi);
+    V8 bk = Vec_Shuffle<kLevel, 1, 3, 5, 7, 9, 11, 13, 15>(lo, hi);
+    V8 am = Vec_Shuffle<kLevel, 14, 12, 10, 8, 6, 4, 2, 0>(mlo, mhi);
+    V8 bm = Vec_Shuffle<kLevel, 15, 13, 11, 9, 7, 5, 3, 1>(mlo, mhi);
     const V8 vr = Load8(cs + quarter - k - 7);  // sines of k+7 ... k
-    const V8 v = __builtin_shufflevector(vr, vr, 7, 6, 5, 4, 3, 2, 1, 0);
+    const V8 v = Vec_Shuffle<kLevel, 7, 6, 5, 4, 3, 2, 1, 0>(vr, vr);
     const V8 s8 = {s, s, s, s, s, s, s, s};
     const V8 half8 = {0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f};
     SplitBins(ak, bk, am, bm, s8 * Load8(cs + k), v, s8, half8);
-    Store8(pk, __builtin_shufflevector(ak, bk, 0, 8, 1, 9, 2, 10, 3, 11));
-    Store8(pk + 8, __builtin_shufflevector(ak, bk, 4, 12, 5, 13, 6, 14, 7, 15));
-    Store8(pm, __builtin_shufflevector(am, bm, 7, 15, 6, 14, 5, 13, 4, 12));  // back to ascending bins
-    Store8(pm + 8, __builtin_shufflevector(am, bm, 3, 11, 2, 10, 1, 9, 0, 8));
+    Store8(pk, Vec_Shuffle<kLevel, 0, 8, 1, 9, 2, 10, 3, 11>(ak, bk));
+    Store8(pk + 8, Vec_Shuffle<kLevel, 4, 12, 5, 13, 6, 14, 7, 15>(ak, bk));
+    Store8(pm, Vec_Shuffle<kLevel, 7, 15, 6, 14, 5, 13, 4, 12>(am, bm));  // back to ascending bins
+    Store8(pm + 8, Vec_Shuffle<kLevel, 3, 11, 2, 10, 1, 9, 0, 8>(am, bm));
   }
   for (; k < quarter; k++) {
     const uint32 m = n / 2 - k;
@@ -287,18 +285,18 @@ static void split_halve(TFFTnRC* it, mfloat* p, int isign) {
   p[n / 2 + 1] = (p[n / 2 + 1] * 0.5f) * (-2.0f * s);
 }
 
-MICARRAY_VECTOR_CLONES
-void FFTnRC_fft(TFFTnRC* it, mfloat* p, int isign) {
+template <TVecLevel kLevel>
+static VEC_INLINE void Fft(TFFTnRC* it, mfloat* p, int isign) {
   const uint32 n = it->nfft;
   if (isign == 1) {
-    e_minus_jwt(it, p);
-    split_halve(it, p, isign);
+    e_minus_jwt<kLevel>(it, p);
+    split_halve<kLevel>(it, p, isign);
     // Z[0] = E[0] + j*O[0]: DC is E[0] + O[0], Nyquist E[0] - O[0].
     const mfloat p0 = p[0], p1 = p[1];
     p[0] = 2.0f * (p0 + p1);
     p[1] = -2.0f * (p1 - p0);
   } else {
-    split_halve(it, p, isign);
+    split_halve<kLevel>(it, p, isign);
     // Rebuild Z[0] = (DC + Nyquist)/2 + j*(DC - Nyquist)/2 from the halves.
     const mfloat p0 = p[0], p1 = p[1];
     p[0] = p0 + p1;
@@ -307,15 +305,16 @@ void FFTnRC_fft(TFFTnRC* it, mfloat* p, int isign) {
     // the input conjugation being folded into the split step's sign. Then
     // the odd (imaginary) floats are negated and all scaled by 1/N (times 2
     // for the halving).
-    e_minus_jwt(it, p);
+    e_minus_jwt<kLevel>(it, p);
     const mfloat scale = 2.0f / (mfloat)n;
     const V8 scale8 = V8{} + scale;
     for (uint32 i = 0; i < n; i += 8) Store8(p + i, FlipSigns(Load8(p + i), kOddSigns) * scale8);
   }
 }
+VEC_DISPATCH(void, FFTnRC_fft, Fft, (TFFTnRC* it, mfloat* p, int isign), (it, p, isign))
 
-MICARRAY_VECTOR_CLONES
-void FFTnRC_fftbuf2xy(TFFTnRC* it, mfloat* fftbuf, mfloat* x, mfloat* y) {
+template <TVecLevel kLevel>
+static VEC_INLINE void Unpack(TFFTnRC* it, mfloat* fftbuf, mfloat* x, mfloat* y) {
   const uint32 half = it->nfft / 2;
   x[0] = fftbuf[0];
   y[0] = 0.0f;
@@ -326,9 +325,11 @@ void FFTnRC_fftbuf2xy(TFFTnRC* it, mfloat* fftbuf, mfloat* x, mfloat* y) {
   x[half] = fftbuf[1];
   y[half] = 0.0f;
 }
+VEC_DISPATCH(void, FFTnRC_fftbuf2xy, Unpack, (TFFTnRC* it, mfloat* fftbuf, mfloat* x, mfloat* y),
+             (it, fftbuf, x, y))
 
-MICARRAY_VECTOR_CLONES
-void FFTnRC_xy2fftbuf(TFFTnRC* it, mfloat* x, mfloat* y, mfloat* fftbuf) {
+template <TVecLevel kLevel>
+static VEC_INLINE void Pack(TFFTnRC* it, mfloat* x, mfloat* y, mfloat* fftbuf) {
   const uint32 half = it->nfft / 2;
   fftbuf[0] = x[0];
   fftbuf[1] = x[half];
@@ -337,6 +338,8 @@ void FFTnRC_xy2fftbuf(TFFTnRC* it, mfloat* x, mfloat* y, mfloat* fftbuf) {
     fftbuf[2 * k + 1] = y[k];
   }
 }
+VEC_DISPATCH(void, FFTnRC_xy2fftbuf, Pack, (TFFTnRC* it, mfloat* x, mfloat* y, mfloat* fftbuf),
+             (it, x, y, fftbuf))
 
 // DC and Nyquist are real in the packed buffer: their magnitude is the
 // absolute value and their phase that of a zero imaginary part.
@@ -359,11 +362,12 @@ void FFTnRC_fftbuf2RF(TFFTnRC* it, mfloat* fftbuf, mfloat* R, mfloat* F) {
   FFTnRC_fftbuf2F(it, fftbuf, F);
 }
 
-MICARRAY_VECTOR_CLONES
-void FFTnRC_xy2R(TFFTnRC* it, mfloat* x, mfloat* y, mfloat* R) {
+template <TVecLevel kLevel>
+static VEC_INLINE void Magnitudes(TFFTnRC* it, mfloat* x, mfloat* y, mfloat* R) {
   const uint32 bins = it->nfft / 2 + 1;
   for (uint32 k = 0; k < bins; k++) R[k] = Magnitude(x[k], y[k]);
 }
+VEC_DISPATCH(void, FFTnRC_xy2R, Magnitudes, (TFFTnRC* it, mfloat* x, mfloat* y, mfloat* R), (it, x, y, R))
 
 void FFTnRC_xy2F(TFFTnRC* it, mfloat* x, mfloat* y, mfloat* F) { Phases(x, y, F, it->nfft / 2 + 1); }
 
@@ -372,8 +376,8 @@ void FFTnRC_xy2RF(TFFTnRC* it, mfloat* x, mfloat* y, mfloat* R, mfloat* F) {
   FFTnRC_xy2F(it, x, y, F);
 }
 
-MICARRAY_VECTOR_CLONES
-void FFTnRC_RF2xy(TFFTnRC* it, mfloat* R, mfloat* F, mfloat* x, mfloat* y) {
+template <TVecLevel kLevel>
+static VEC_INLINE void Rebuild(TFFTnRC* it, mfloat* R, mfloat* F, mfloat* x, mfloat* y) {
   const uint32 bins = it->nfft / 2 + 1;
   float c[kMaxBins], s[kMaxBins];
   FastMath_sincos(F, c, s, bins);
@@ -382,6 +386,8 @@ void FFTnRC_RF2xy(TFFTnRC* it, mfloat* R, mfloat* F, mfloat* x, mfloat* y) {
     y[k] = R[k] * s[k];
   }
 }
+VEC_DISPATCH(void, FFTnRC_RF2xy, Rebuild, (TFFTnRC* it, mfloat* R, mfloat* F, mfloat* x, mfloat* y),
+             (it, R, F, x, y))
 
 // DC and Nyquist keep only their real part R*cos(F).
 void FFTnRC_RF2fftbuf(TFFTnRC* it, mfloat* R, mfloat* F, mfloat* fftbuf) {

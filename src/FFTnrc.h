@@ -8,18 +8,20 @@
 #define MICARRAY_FFTNRC_H
 
 #include "com_struct.h"
+#include "tab_sizes.h"
 
-// cos(2*pi*k/N) for k = 0..N/4, one segment per length (65 + 129 + 257).
-extern const float m_arCosTable32f[451];
-// Bit-reversal exchanges of the half-length complex FFT, one segment per length.
-extern const uint16 m_adwSwapTab[896];
+// cos(2*pi*k/N) for k = 0..N/4, one segment per length (TFramePlan::cosines).
+extern const float m_arCosTable32f[kCosTableSize];
+// Bit-reversal exchanges of the half-length complex FFT, one segment per
+// length (TFramePlan::swaps).
+extern const uint16 m_adwSwapTab[kSwapTableSize];
 // Twiddles of the table-driven butterfly stages laid out for four positions
-// per vector: per length (256 at 0, 512 at 480, 1024 at 1472) and half span
+// per vector: per length (TFramePlan::twiddles) and half span
 // h = 8 ... N/4 (at 4*(h - 8) within the length's segment), for every
 // position j divisible by 4 the cosines {c_j, c_j, ..., c_j+3, c_j+3}, then
 // the sines {s_j, -s_j, ..., s_j+3, -s_j+3}, each the value m_arCosTable32f
 // gives.
-alignas(32) extern const float m_arTwiddle32f[3488];
+alignas(32) extern const float m_arTwiddle32f[kTwiddleTableSize];
 
 void FFTnRC_Init(TFFTnRC* it, uint32 nfft);
 void FFTnRC_Destroyed(TFFTnRC* it);

@@ -12,24 +12,22 @@
 //
 // Both evaluations start from a table point c near the argument (i/32 for
 // the arc tangent, i/4 for the cosine and sine), so that short polynomials
-// suffice. They work on groups of elements in GCC's
-// generic vectors, one lane per element: eight lanes (one AVX-512 register of
-// doubles) on processors with AVX-512, four lanes (one AVX2 register, or two
-// SSE2 registers) elsewhere. Every lane does the same IEEE operations in the
-// same order whatever the group size, so all versions give the same floats.
+// suffice. They work on groups of elements in GCC's generic vectors, one
+// lane per element, as wide as the processor's level suits (see the end of
+// this file). Every lane does the same IEEE operations in the same order
+// whatever the group size, so all versions give the same floats.
 #include "fastmath.h"
 
-#include <emmintrin.h>
 #include <math.h>
 
-#include "uperation.h"
+#include "vector.h"
 
 namespace {
 
 // Every helper is inlined into each version of the functions below, so that
 // it runs with that version's instructions (an out-of-line copy would be the
 // baseline code, and would pass vectors in another convention).
-#define FASTMATH_INLINE inline __attribute__((always_inline))
+#define FASTMATH_INLINE VEC_INLINE
 
 // Arc tangent: atan(a/b) for 0 <= a <= b is atan(c) + atan(t) with
 // t = (a - c*b) / (b + c*a). Both a and b are floats and c*b, c*a have at
@@ -64,23 +62,13 @@ const double kSin3 = -1.0 / 6, kSin5 = 1.0 / 120, kSin7 = -1.0 / 5040, kSin9 = 1
 const long long kSign64 = (long long)(1ull << 63);
 const int kSign32 = (int)(1u << 31);
 
-// Vectors of groups of kLanes elements (four or eight): doubles (D) and
-// floats (F), and their lane masks (L, I).
-template <uint32 kLanes>
-struct TLanes {
-  typedef double D __attribute__((vector_size(kLanes * sizeof(double))));
-  typedef long long L __attribute__((vector_size(kLanes * sizeof(long long))));
-  typedef float F __attribute__((vector_size(kLanes * sizeof(float))));
-  typedef int I __attribute__((vector_size(kLanes * sizeof(int))));
-};
-
 // The functions on groups of kLanes elements.
 template <uint32 kLanes>
 struct TGroup {
-  typedef typename TLanes<kLanes>::D D;
-  typedef typename TLanes<kLanes>::L L;
-  typedef typename TLanes<kLanes>::F F;
-  typedef typename TLanes<kLanes>::I I;
+  typedef typename TVecLanes<kLanes>::D D;
+  typedef typename TVecLanes<kLanes>::L L;
+  typedef typename TVecLanes<kLanes>::F F;
+  typedef typename TVecLanes<kLanes>::I I;
 
   // v in every lane. (The sum 0 + v gives each lane a plain broadcast; only
   // -0.0 would lose its sign, and the sign masks below are integers.)
@@ -93,16 +81,22 @@ struct TGroup {
   // min and max with SSE semantics: the second operand when either is NaN.
   static FASTMATH_INLINE F Min(F a, F b) { return a < b ? a : b; }
   static FASTMATH_INLINE F Max(F a, F b) { return a > b ? a : b; }
-  static FASTMATH_INLINE D Min(D a, D b) { return a < b ? a : b; }
-  static FASTMATH_INLINE D Max(D a, D b) { return a > b ? a : b; }
+  // Doubles are never compared: below AVX2 and on NEON a register holds two
+  // of them, and the compiler would compare a wider group lane by lane. The
+  // floats the doubles come from are compared instead, and their lane masks
+  // widened to the doubles' lanes select by bit operations.
+  static FASTMATH_INLINE L Wide(I mask) { return __builtin_convertvector(mask, L); }
+  static FASTMATH_INLINE D Select(L mask, D a, D b) { return (D)((mask & (L)a) | (~mask & (L)b)); }
   static FASTMATH_INLINE D ToDouble(F v) { return __builtin_convertvector(v, D); }
 
-  // Lanes whose mask is set, as a bit mask (four lanes per SSE2 register).
+  // Lanes whose mask is set, as a bit mask (four lanes at a time).
   static FASTMATH_INLINE int Lanes(I mask) {
-    __m128 quarter[kLanes / 4];
-    __builtin_memcpy(quarter, &mask, sizeof mask);
     int bits = 0;
-    for (uint32 q = 0; q < kLanes / 4; q++) bits |= _mm_movemask_ps(quarter[q]) << (4 * q);
+    for (uint32 q = 0; q < kLanes; q += 4) {
+      V4i quarter = {};
+      __builtin_memcpy(&quarter, (const int*)&mask + q, (kLanes < 4 ? kLanes : 4) * sizeof(int));
+      bits |= Vec_Mask(quarter) << q;
+    }
     return bits;
   }
 
@@ -110,23 +104,22 @@ struct TGroup {
   // which every function here evaluates without the library. (The tail has
   // at least one element: with no path that yields a constant group, the
   // compiler has no reason to specialise the evaluation for one.)
+  // A whole group is read straight into a register; a tail goes through a
+  // padded copy.
   static FASTMATH_INLINE F Load(const mfloat* x, uint32 i, uint32 n) {
-    F v = {};
-    if (i + kLanes <= n) {
-      __builtin_memcpy(&v, x + i, sizeof v);
-    } else {
-      uint32 k = 0;
-      do v[k] = x[i + k];
-      while (i + ++k < n);
-    }
-    return v;
+    if (i + kLanes <= n) return Vec_Load<F>(x + i);
+    float padded[kLanes] = {};
+    uint32 k = 0;
+    do padded[k] = x[i + k];
+    while (i + ++k < n);
+    return Vec_Load<F>(padded);
   }
 
   static FASTMATH_INLINE void Store(mfloat* y, uint32 i, uint32 n, F v) {
-    if (i + kLanes <= n)
-      __builtin_memcpy(y + i, &v, sizeof v);
-    else
-      for (uint32 k = 0; i + k < n; k++) y[i + k] = v[k];
+    if (i + kLanes <= n) return Vec_Store(y + i, v);
+    float padded[kLanes];
+    Vec_Store(padded, v);
+    for (uint32 k = 0; i + k < n; k++) y[i + k] = padded[k];
   }
 
   // table[i] in every lane, for indexes i from 0 to 32 (the tables' size).
@@ -146,17 +139,18 @@ struct TGroup {
   // Lanes that are infinite or NaN.
   static FASTMATH_INLINE I NotFinite(F v) { return !(Abs(v) <= Splat(3.40282347e+38f)); }
 
-  // atan(a/b) for 0 <= a <= b (0 for a = b = 0), given as floats (af, bf)
-  // and the same values in double (a, b): the table point nearest a/b (from
-  // the float quotient, rounded half up; 0/0 gives 0), then atan(c) + atan(t).
-  static FASTMATH_INLINE D AtanRatio(F af, F bf, D a, D b) {
+  // atan(a/b) for 0 <= a <= b (0 for a = b = 0), given as floats: the table
+  // point nearest a/b (from the float quotient, rounded half up; 0/0 gives
+  // 0), then atan(c) + atan(t) in double.
+  static FASTMATH_INLINE D AtanRatio(F af, F bf) {
+    const D a = ToDouble(af), b = ToDouble(bf);
     const F ratio = Min(Max(af / bf, Splat(0.0f)), Splat(1.0f));  // a NaN quotient becomes 0
     const I i = __builtin_convertvector(ratio * Splat((float)kFastMathAtanGrid) + Splat(0.5f), I);
     const D c = __builtin_convertvector(i, D) * Splat(1.0 / kFastMathAtanGrid);
     const D atanc = Lookup(m_arAtanTable64f, i);
     const D num = a - c * b;
     D den = b + c * a;
-    den = den == Splat(0.0) ? Splat(1.0) : den;  // 0/0: t = 0
+    den = Select(Wide(bf == Splat(0.0f)), Splat(1.0), den);  // 0/0 (den is 0 just when b is): t = 0
     const D t = num / den;
     const D z = t * t;
     const D p = t + t * (z * (Splat(kAtan3) + z * (Splat(kAtan5) + z * Splat(kAtan7))));
@@ -164,12 +158,12 @@ struct TGroup {
   }
 
   // The angle of the point (x, y) from r = atan(min/max) of |x| and |y|
-  // (ax, ay): mirrored at pi/4 when |y| > |x|, at pi/2 when x is negative
-  // (its sign bit, -0 included, read as a negative integer), and given y's
-  // sign.
-  static FASTMATH_INLINE D Octant(D r, D ay, D ax, D y, D x) {
-    r = ay > ax ? Splat(kHalfPi) - r : r;
-    r = (L)x < L{} ? Splat(kPi) - r : r;
+  // (the floats ax, ay): mirrored at pi/4 when |y| > |x|, at pi/2 when x is
+  // negative (its sign bit, -0 included, spread over the lane by an
+  // arithmetic shift), and given y's sign.
+  static FASTMATH_INLINE D Octant(D r, F ay, F ax, D y, D x) {
+    r = Select(Wide(ay > ax), Splat(kHalfPi) - r, r);
+    r = Select((L)x >> 63, Splat(kPi) - r, r);
     return FlipSign(r, SignOf(y));
   }
 
@@ -200,13 +194,11 @@ struct TGroup {
 
   static FASTMATH_INLINE void Atan(const mfloat* x, mfloat* y, uint32 n) {
     for (uint32 i = 0; i < n; i += kLanes) {
-      const F q = Load(x, i, n), aq = Abs(q);
-      const D qd = ToDouble(q), aqd = Abs(qd);
+      const F q = Load(x, i, n), aq = Abs(q), one = Splat(1.0f);
       // atan|q| from atan(min/max) of |q| and 1, mirrored when |q| > 1.
-      const D one = Splat(1.0);
-      const D ratio = AtanRatio(Min(aq, Splat(1.0f)), Max(aq, Splat(1.0f)), Min(aqd, one), Max(aqd, one));
+      const D ratio = AtanRatio(Min(aq, one), Max(aq, one));
       I unsure;
-      const D r = Octant(ratio, aqd, one, qd, one);
+      const D r = Octant(ratio, aq, one, ToDouble(q), Splat(1.0));
       Store(y, i, n, Round(r, Abs(r) * Splat(kAtanMargin), &unsure));
       Settle(unsure | NotFinite(q), i, n, [&](uint32 j) { y[j] = (mfloat)atan((double)x[j]); });
     }
@@ -216,9 +208,8 @@ struct TGroup {
     for (uint32 i = 0; i < n; i += kLanes) {
       const F yv = Load(y, i, n), xv = Load(x, i, n);
       const F ay = Abs(yv), ax = Abs(xv);
-      const D yd = ToDouble(yv), xd = ToDouble(xv), ayd = Abs(yd), axd = Abs(xd);
-      const D ratio = AtanRatio(Min(ay, ax), Max(ay, ax), Min(ayd, axd), Max(ayd, axd));
-      const D a = Octant(ratio, ayd, axd, yd, xd);
+      const D ratio = AtanRatio(Min(ay, ax), Max(ay, ax));
+      const D a = Octant(ratio, ay, ax, ToDouble(yv), ToDouble(xv));
       I unsure;
       Store(r, i, n, Round(a, Abs(a) * Splat(kAtanMargin), &unsure));
       Settle(unsure | NotFinite(yv) | NotFinite(xv), i, n,
@@ -255,7 +246,7 @@ struct TGroup {
 // by one two-register permute, entry 32 where it is asked for. (Clang has no
 // shuffle by a variable index vector; there the lanes read memory one by one,
 // which gives the same values.)
-#ifndef __clang__
+#if defined(MICARRAY_X86) && !defined(__clang__)
 static_assert(kFastMathAtanPoints == 33 && kFastMathCosSinPoints == 33, "tables of 33 entries");
 template <>
 FASTMATH_INLINE TGroup<8>::D TGroup<8>::Lookup(const double* table, I i) {
@@ -271,57 +262,30 @@ FASTMATH_INLINE TGroup<8>::D TGroup<8>::Lookup(const double* table, I i) {
 }
 #endif
 
-// Groups of eight, for processors with AVX-512 (the foundation, double- and
-// quad-word, byte and word, and vector-length extensions: x86-64-v4).
-#define FASTMATH_AVX512 __attribute__((target("avx512f,avx512dq,avx512bw,avx512vl")))
-typedef TGroup<8> TWide;
-FASTMATH_AVX512 void AtanWide(const mfloat* x, mfloat* y, uint32 n) { TWide::Atan(x, y, n); }
-FASTMATH_AVX512 void Atan2Wide(const mfloat* y, const mfloat* x, mfloat* r, uint32 n) { TWide::Atan2(y, x, r, n); }
-FASTMATH_AVX512 void CosWide(const mfloat* x, mfloat* c, uint32 n) { TWide::Cos(x, c, n); }
-FASTMATH_AVX512 void SinCosWide(const mfloat* x, mfloat* c, mfloat* s, uint32 n) { TWide::SinCos(x, c, s, n); }
-
-// Groups of four, in SSE2 and AVX2 versions.
-typedef TGroup<4> TNarrow;
-MICARRAY_VECTOR_CLONES void AtanNarrow(const mfloat* x, mfloat* y, uint32 n) { TNarrow::Atan(x, y, n); }
-MICARRAY_VECTOR_CLONES void Atan2Narrow(const mfloat* y, const mfloat* x, mfloat* r, uint32 n) {
-  TNarrow::Atan2(y, x, r, n);
-}
-MICARRAY_VECTOR_CLONES void CosNarrow(const mfloat* x, mfloat* c, uint32 n) { TNarrow::Cos(x, c, n); }
-MICARRAY_VECTOR_CLONES void SinCosNarrow(const mfloat* x, mfloat* c, mfloat* s, uint32 n) {
-  TNarrow::SinCos(x, c, s, n);
-}
-
-bool HasAvx512() {
-  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-         __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
-}
-
 }  // namespace
 
-void FastMath_atan(const mfloat* x, mfloat* y, uint32 n) {
-  if (HasAvx512())
-    AtanWide(x, y, n);
-  else
-    AtanNarrow(x, y, n);
-}
+// Groups of eight on processors with AVX-512, of four elsewhere (one AVX2
+// register of doubles, two SSE2 or NEON registers).
+#if defined(MICARRAY_X86)
+#define FASTMATH_DISPATCH(api, name, params, args)                            \
+  VEC_TARGET_AVX512 static void name##Wide params { TGroup<8>::name args; }  \
+  VEC_TARGET_AVX2 static void name##Avx2 params { TGroup<4>::name args; }    \
+  static void name##Base params { TGroup<4>::name args; }                     \
+  void api params {                                                           \
+    const TVecLevel level = Vec_Level();                                      \
+    if (level >= kVecAvx512)                                                  \
+      name##Wide args;                                                        \
+    else if (level == kVecAvx2)                                               \
+      name##Avx2 args;                                                        \
+    else                                                                      \
+      name##Base args;                                                        \
+  }
+#else
+#define FASTMATH_DISPATCH(api, name, params, args) \
+  void api params { TGroup<4>::name args; }
+#endif
 
-void FastMath_atan2(const mfloat* y, const mfloat* x, mfloat* r, uint32 n) {
-  if (HasAvx512())
-    Atan2Wide(y, x, r, n);
-  else
-    Atan2Narrow(y, x, r, n);
-}
-
-void FastMath_cos(const mfloat* x, mfloat* c, uint32 n) {
-  if (HasAvx512())
-    CosWide(x, c, n);
-  else
-    CosNarrow(x, c, n);
-}
-
-void FastMath_sincos(const mfloat* x, mfloat* c, mfloat* s, uint32 n) {
-  if (HasAvx512())
-    SinCosWide(x, c, s, n);
-  else
-    SinCosNarrow(x, c, s, n);
-}
+FASTMATH_DISPATCH(FastMath_atan, Atan, (const mfloat* x, mfloat* y, uint32 n), (x, y, n))
+FASTMATH_DISPATCH(FastMath_atan2, Atan2, (const mfloat* y, const mfloat* x, mfloat* r, uint32 n), (y, x, r, n))
+FASTMATH_DISPATCH(FastMath_cos, Cos, (const mfloat* x, mfloat* c, uint32 n), (x, c, n))
+FASTMATH_DISPATCH(FastMath_sincos, SinCos, (const mfloat* x, mfloat* c, mfloat* s, uint32 n), (x, c, s, n))

@@ -21,12 +21,23 @@ void FDAF12_Reset(TFDAF12* it) { FDAF12_InitialWeights(it); }
 
 void FDAF12_Destroyed(TFDAF12* it) { (void)it; }
 
-MICARRAY_VECTOR_CLONES
-void FDAF12_Substration(TFDAF12* it, mfloat* reX, mfloat* imX, mfloat* reD, mfloat* imD, mfloat mulCoeff) {
+namespace {
+
+template <TVecLevel kLevel>
+VEC_INLINE void Substration(TFDAF12* it, mfloat* reX, mfloat* imX, mfloat* reD, mfloat* imD,
+                            mfloat mulCoeff) {
   umem_complex_substration(it->reE, it->imE, it->reW, it->imW, reX, imX, reD, imD, mulCoeff, it->maxFbin);
 }
 
-MICARRAY_VECTOR_CLONES
-void FDAF12_Adaptation(TFDAF12* it, mfloat* reX, mfloat* imX, mfloat mulCoeff) {
+template <TVecLevel kLevel>
+VEC_INLINE void Adaptation(TFDAF12* it, mfloat* reX, mfloat* imX, mfloat mulCoeff) {
   umem_complex_adaptation(it->reW, it->imW, reX, imX, it->reE, it->imE, mulCoeff, it->maxFbin);
 }
+
+}  // namespace
+
+VEC_DISPATCH(void, FDAF12_Substration, Substration,
+             (TFDAF12* it, mfloat* reX, mfloat* imX, mfloat* reD, mfloat* imD, mfloat mulCoeff),
+             (it, reX, imX, reD, imD, mulCoeff))
+VEC_DISPATCH(void, FDAF12_Adaptation, Adaptation, (TFDAF12* it, mfloat* reX, mfloat* imX, mfloat mulCoeff),
+             (it, reX, imX, mulCoeff))

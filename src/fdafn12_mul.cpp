@@ -27,8 +27,11 @@ void MulFDAF12_Reset(TMulFDAF12* it) { MulFDAF12_InitialWeights(it); }
 
 void MulFDAF12_Destroyed(TMulFDAF12* it) { (void)it; }
 
-MICARRAY_VECTOR_CLONES
-void MulFDAF12_Substration(TMulFDAF12* it, mfloat* reX, mfloat* imX, mfloat* reD, mfloat* imD, mfloat* mulCoeff) {
+namespace {
+
+template <TVecLevel kLevel>
+VEC_INLINE void Substration(TMulFDAF12* it, mfloat* reX, mfloat* imX, mfloat* reD, mfloat* imD,
+                            mfloat* mulCoeff) {
   if (it->nReference == 0) {
     // Nothing to cancel: the mean over no references would be 0/0.
     umem_cpy(it->reE, reD, it->maxFbin);
@@ -39,8 +42,16 @@ void MulFDAF12_Substration(TMulFDAF12* it, mfloat* reX, mfloat* imX, mfloat* reD
                                  it->nReference);
 }
 
-MICARRAY_VECTOR_CLONES
-void MulFDAF12_Adaptation(TMulFDAF12* it, mfloat* reX, mfloat* imX, mfloat* mulCoeff) {
+template <TVecLevel kLevel>
+VEC_INLINE void Adaptation(TMulFDAF12* it, mfloat* reX, mfloat* imX, mfloat* mulCoeff) {
   umem_complex_adaptation_multi(it->reW, it->imW, reX, imX, it->reE, it->imE, mulCoeff, it->maxFbin,
                                 it->nReference);
 }
+
+}  // namespace
+
+VEC_DISPATCH(void, MulFDAF12_Substration, Substration,
+             (TMulFDAF12* it, mfloat* reX, mfloat* imX, mfloat* reD, mfloat* imD, mfloat* mulCoeff),
+             (it, reX, imX, reD, imD, mulCoeff))
+VEC_DISPATCH(void, MulFDAF12_Adaptation, Adaptation,
+             (TMulFDAF12* it, mfloat* reX, mfloat* imX, mfloat* mulCoeff), (it, reX, imX, mulCoeff))

@@ -1,9 +1,8 @@
 // The engine: configuration from the sampling rate, lifecycle of the stage
 // records, and the per-step pipeline with all time-domain processing.
-#include <emmintrin.h>
-
 #include "micarray_core.h"
 #include "uperation.h"
+#include "vector.h"
 
 using micarray_core::Core;
 
@@ -22,51 +21,27 @@ const mfloat kDtdThreshold = 0.98f; // similarity above which a blocking filter'
 const mfloat kOutputLimit = 32767.0f;
 const uint32 kDtdCoefficients = 4;  // low DCT coefficients the double-talk detectors compare
 
-// Frame size by sampling rate (frames of 32 ms at 8, 16 and 32 kHz, hop of
-// a quarter frame); the last row takes every higher rate.
-struct TFrameSize {
-  uint32 maxRate;  // highest rate of the row
-  uint32 lenght_step;
-  int16 offset_wn;  // first entry of the frame's window in winTable32f
-};
-const TFrameSize kFrameSizes[] = {
-    {10000, 64, 0},
-    {20000, 128, 256},
-    {0, 256, 768},
-};
-const uint32 kLastFrameSize = sizeof kFrameSizes / sizeof kFrameSizes[0] - 1;
-
-inline __m128 Splat(mfloat v) { return _mm_set1_ps(v); }
-
-// Four time-frame values as 16-bit samples (in 32-bit lanes): truncated
-// toward zero inside the range, saturated outside it (the inverse transform
-// gives no bound), and 0 for NaN, which carries no sample value.
-inline __m128i ToSamples(__m128 v) {
-  v = _mm_and_ps(v, _mm_cmpord_ps(v, v));
-  v = _mm_min_ps(_mm_max_ps(v, Splat(-32768.0f)), Splat(32767.0f));
-  return _mm_cvttps_epi32(v);
-}
-
-// Eight samples (or stereo pairs) per vector.
-typedef float V8f __attribute__((vector_size(32)));
-typedef short V16s __attribute__((vector_size(32)));
-
 // Eight interleaved stereo pairs as the two microphones' samples in float.
+template <TVecLevel kLevel>
 inline void Samples(const int16* pairs, V8f* mic0, V8f* mic1) {
   V16s v;
   __builtin_memcpy(&v, pairs, sizeof v);
-  *mic0 = __builtin_convertvector(__builtin_shufflevector(v, v, 0, 2, 4, 6, 8, 10, 12, 14), V8f);
-  *mic1 = __builtin_convertvector(__builtin_shufflevector(v, v, 1, 3, 5, 7, 9, 11, 13, 15), V8f);
+  // Each microphone's samples in the first half.
+  const V16s split = Vec_Shuffle<kLevel, 0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15>(v, v);
+  typedef short V8s __attribute__((vector_size(16)));
+  V8s half[2];
+  __builtin_memcpy(half, &split, sizeof split);
+  *mic0 = __builtin_convertvector(half[0], V8f);
+  *mic1 = __builtin_convertvector(half[1], V8f);
 }
 
 uint32 SetFrameSize(micarray_core::TMicArray* it, uint32 SamplingRate) {
   it->SampleRate = SamplingRate;
-  const TFrameSize* size = kFrameSizes;
-  while (size != kFrameSizes + kLastFrameSize && SamplingRate > size->maxRate) size++;
-  it->lenght_step = size->lenght_step;
-  it->lenght_frame = 4 * size->lenght_step;
-  it->maxFbin = it->lenght_frame / 2 + 1;
-  it->offset_wn = size->offset_wn;
+  const TFramePlan* plan = FramePlan_ForRate(SamplingRate);
+  it->lenght_step = plan->step;
+  it->lenght_frame = plan->frame;
+  it->maxFbin = plan->bins;
+  it->offset_wn = (int16)plan->window;
   return it->lenght_frame;
 }
 
@@ -76,8 +51,8 @@ uint32 SetFrameSize(micarray_core::TMicArray* it, uint32 SamplingRate) {
 // the shift and the append are one contiguous copy each, and the time-domain
 // arithmetic runs on eight samples of both microphones at a time (lane by
 // lane the operations of one sample).
-MICARRAY_VECTOR_CLONES
-void AnalyseFrames(micarray_core::TMicArray* it, const int16* inpbuf) {
+template <TVecLevel kLevel>
+VEC_INLINE void AnalyseFrames(micarray_core::TMicArray* it, const int16* inpbuf) {
   static_assert(kMaxMics == 2, "the analysis reads interleaved pairs");
   const uint32 N = it->lenght_frame, S = it->lenght_step, F = it->maxFbin, M = it->sizeMic;
   const float* w = winTable32f + it->offset_wn;
@@ -94,8 +69,8 @@ void AnalyseFrames(micarray_core::TMicArray* it, const int16* inpbuf) {
                         kPreEmphasis, kPreEmphasis, kPreEmphasis, kPreEmphasis};
   for (uint32 k = 0; k < N; k += 8) {
     V8f x0, x1, p0, p1, wk;
-    Samples(hist + k * M, &x0, &x1);
-    Samples(k == 0 ? lead : hist + (k - 1) * M, &p0, &p1);
+    Samples<kLevel>(hist + k * M, &x0, &x1);
+    Samples<kLevel>(k == 0 ? lead : hist + (k - 1) * M, &p0, &p1);
     __builtin_memcpy(&wk, w + k, sizeof wk);
     const V8f b0 = (x0 + emphasis * p0) * wk;
     const V8f b1 = (x1 + emphasis * p1) * wk;
@@ -145,13 +120,12 @@ void BlockTarget(micarray_core::TMicArray* it, mfloat sdd_norm) {
 
 // Synthesis: the inverse-transformed frame in buff is halved (four
 // Hann windows at a hop of N/4 sum to 2), overlap-added, de-emphasised and
-// clipped into the caller's buffer.
-MICARRAY_VECTOR_CLONES
-void Synthesise(micarray_core::TMicArray* it, int16* outbuf) {
+// clipped into the caller's buffer (the inverse transform gives no bound on
+// the frame's values).
+template <TVecLevel kLevel>
+VEC_INLINE void Synthesise(micarray_core::TMicArray* it, int16* outbuf) {
   const uint32 N = it->lenght_frame, S = it->lenght_step;
-  for (uint32 k = 0; k < N; k += 8)
-    _mm_storeu_si128((__m128i*)(it->dOut_wE + k),
-                     _mm_packs_epi32(ToSamples(_mm_loadu_ps(it->buff + k)), ToSamples(_mm_loadu_ps(it->buff + k + 4))));
+  for (uint32 k = 0; k < N; k += 4) Vec_ToSamples(it->buff + k, it->dOut_wE + k);
   umem_cpy_div(it->dOut_wE, it->dOut_wE, it->div_step + it->div_step, N);
   umem_add(it->dOut_wE, it->dOutPrev_wE + S, N - S);
   umem_cpy(it->dOutPrev_wE, it->dOut_wE, N);
@@ -213,12 +187,14 @@ void MicArray_Destroyed(TMicArray* pub) {
   FilterWiener_Destroyed(&it->fwiener);
 }
 
-MICARRAY_VECTOR_CLONES
-mfloat MicArray_Process(TMicArray* pub, int16* inpbuf, int16* outbuf) {
+namespace {
+
+template <TVecLevel kLevel>
+VEC_INLINE mfloat Process(TMicArray* pub, int16* inpbuf, int16* outbuf) {
   micarray_core::TMicArray* it = Core(pub);
   const uint32 F = it->maxFbin;
 
-  AnalyseFrames(it, inpbuf);
+  AnalyseFrames<kLevel>(it, inpbuf);
 
   // Fixed beam towards the front: the mean of the microphone spectra. Its
   // phase comes straight from the split spectrum: the imaginary parts of DC
@@ -261,8 +237,13 @@ mfloat MicArray_Process(TMicArray* pub, int16* inpbuf, int16* outbuf) {
 
   FFTnRC_xy2fftbuf(&it->FFTnRC, it->reWE, it->imWE, it->buff);
   FFTnRC_fft(&it->FFTnRC, it->buff, -1);
-  Synthesise(it, outbuf);
+  Synthesise<kLevel>(it, outbuf);
   return 0.0f;
 }
+
+}  // namespace
+
+VEC_DISPATCH(mfloat, MicArray_Process, Process, (TMicArray* pub, int16* inpbuf, int16* outbuf),
+             (pub, inpbuf, outbuf))
 
 void vCpy(mfloat* r, mfloat* x, uint32 j) { umem_cpy(r, x, j); }

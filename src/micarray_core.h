@@ -10,12 +10,13 @@
 #include "com_struct.h"
 #include "fdafn12.h"
 #include "fdafn12_mul.h"
+#include "frameplan.h"
 #include "micarray.h"
 #include "sdirect10a.h"
 #include "wiener.h"
 
-// Hann windows for frames of 256 (at 0), 512 (at 256) and 1024 (at 768).
-extern const float winTable32f[1792];
+// Hann windows for every frame size, back to back (TFramePlan::window).
+extern const float winTable32f[kWindowTableSize];
 
 namespace micarray_core {
 

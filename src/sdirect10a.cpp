@@ -6,6 +6,7 @@
 #include <math.h>
 
 #include "fastmath.h"
+#include "frameplan.h"
 #include "uperation.h"
 
 namespace {
@@ -38,14 +39,6 @@ const TDirVecTab kDirVecTabs[] = {
     {reDirVecAng80_tab32f, imDirVecAng80_tab32f}, {reDirVecAng85_tab32f, imDirVecAng85_tab32f},
     {reDirVecAng90_tab32f, imDirVecAng90_tab32f},
 };
-
-// Start of each frame size's segment inside every steering table (two
-// microphone segments of maxFbin values per size, sizes in ascending order).
-struct TDirVecSegment {
-  uint32 maxFbin;
-  int16 offset;
-};
-const TDirVecSegment kDirVecSegments[] = {{129, 0}, {257, 258}, {513, 772}};
 
 }  // namespace
 
@@ -81,11 +74,9 @@ void sDirect10a_SetVectorDirect(TsDirect10a* it, mfloat angelTetta, mfloat Dom) 
   const uint32 M = it->maxFbin;
   it->angelTetta = angelTetta;
 
-  const TDirVecSegment* segment = nullptr;
-  for (const TDirVecSegment& s : kDirVecSegments)
-    if (s.maxFbin == M) segment = &s;
-  if (segment == nullptr) return;  // no table segment for this frame size
-  it->offet_sd = segment->offset;
+  const TFramePlan* plan = FramePlan_ForFrame(2 * (M - 1));
+  if (plan == nullptr) return;  // no table segment for this frame size
+  it->offet_sd = (int16)plan->steering;
 
   // Outside (-92.5, 92.5], or NaN: no look direction, keep the vectors.
   if (!(angelTetta > -kAngleLimit && angelTetta <= kAngleLimit)) return;
@@ -105,8 +96,10 @@ void sDirect10a_SetVectorDirect(TsDirect10a* it, mfloat angelTetta, mfloat Dom) 
   }
 }
 
-MICARRAY_VECTOR_CLONES
-void sDirect10a_Detect(TsDirect10a* it, mfloat* reMics, mfloat* imMics) {
+namespace {
+
+template <TVecLevel kLevel>
+VEC_INLINE void Detect(TsDirect10a* it, mfloat* reMics, mfloat* imMics) {
   const uint32 M = it->maxFbin;
   const mfloat alfa = it->alfa;
   mfloat* pw0 = it->micPw;
@@ -139,7 +132,15 @@ void sDirect10a_Detect(TsDirect10a* it, mfloat* reMics, mfloat* imMics) {
   umem_complex_koeff_wiener2(it->reWiener, it->imWiener, it->reCoherMics, it->imCoherMics, pw0, pw1, M);
 }
 
-MICARRAY_VECTOR_CLONES
-void sDirect10a_FilterWiener(TsDirect10a* it, mfloat* reYb, mfloat* imYb, mfloat* reWYb, mfloat* imWYb) {
+template <TVecLevel kLevel>
+VEC_INLINE void FilterWiener(TsDirect10a* it, mfloat* reYb, mfloat* imYb, mfloat* reWYb, mfloat* imWYb) {
   umem_complex_cpy(reWYb, imWYb, reYb, imYb, it->reWiener, it->imWiener, it->maxFbin);
 }
+
+}  // namespace
+
+VEC_DISPATCH(void, sDirect10a_Detect, Detect, (TsDirect10a* it, mfloat* reMics, mfloat* imMics),
+             (it, reMics, imMics))
+VEC_DISPATCH(void, sDirect10a_FilterWiener, FilterWiener,
+             (TsDirect10a* it, mfloat* reYb, mfloat* imYb, mfloat* reWYb, mfloat* imWYb),
+             (it, reYb, imYb, reWYb, imWYb))

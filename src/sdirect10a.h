@@ -5,29 +5,30 @@
 #define MICARRAY_SDIRECT10A_H
 
 #include "com_struct.h"
+#include "tab_sizes.h"
 
 // Steering tables for look angles 0, 5, ..., 90 degrees. Each holds one
-// segment per frame size and microphone: 129 bins at 0 and 129, 257 bins at
-// 258 and 515, 513 bins at 772 and 1285.
-extern const float reDirVecAng00_tab32f[1798], imDirVecAng00_tab32f[1798];
-extern const float reDirVecAng05_tab32f[1798], imDirVecAng05_tab32f[1798];
-extern const float reDirVecAng10_tab32f[1798], imDirVecAng10_tab32f[1798];
-extern const float reDirVecAng15_tab32f[1798], imDirVecAng15_tab32f[1798];
-extern const float reDirVecAng20_tab32f[1798], imDirVecAng20_tab32f[1798];
-extern const float reDirVecAng25_tab32f[1798], imDirVecAng25_tab32f[1798];
-extern const float reDirVecAng30_tab32f[1798], imDirVecAng30_tab32f[1798];
-extern const float reDirVecAng35_tab32f[1798], imDirVecAng35_tab32f[1798];
-extern const float reDirVecAng40_tab32f[1798], imDirVecAng40_tab32f[1798];
-extern const float reDirVecAng45_tab32f[1798], imDirVecAng45_tab32f[1798];
-extern const float reDirVecAng50_tab32f[1798], imDirVecAng50_tab32f[1798];
-extern const float reDirVecAng55_tab32f[1798], imDirVecAng55_tab32f[1798];
-extern const float reDirVecAng60_tab32f[1798], imDirVecAng60_tab32f[1798];
-extern const float reDirVecAng65_tab32f[1798], imDirVecAng65_tab32f[1798];
-extern const float reDirVecAng70_tab32f[1798], imDirVecAng70_tab32f[1798];
-extern const float reDirVecAng75_tab32f[1798], imDirVecAng75_tab32f[1798];
-extern const float reDirVecAng80_tab32f[1798], imDirVecAng80_tab32f[1798];
-extern const float reDirVecAng85_tab32f[1798], imDirVecAng85_tab32f[1798];
-extern const float reDirVecAng90_tab32f[1798], imDirVecAng90_tab32f[1798];
+// segment of a frame's bins per frame size and microphone: microphone 0's at
+// TFramePlan::steering, microphone 1's right after it.
+extern const float reDirVecAng00_tab32f[kSteeringTableSize], imDirVecAng00_tab32f[kSteeringTableSize];
+extern const float reDirVecAng05_tab32f[kSteeringTableSize], imDirVecAng05_tab32f[kSteeringTableSize];
+extern const float reDirVecAng10_tab32f[kSteeringTableSize], imDirVecAng10_tab32f[kSteeringTableSize];
+extern const float reDirVecAng15_tab32f[kSteeringTableSize], imDirVecAng15_tab32f[kSteeringTableSize];
+extern const float reDirVecAng20_tab32f[kSteeringTableSize], imDirVecAng20_tab32f[kSteeringTableSize];
+extern const float reDirVecAng25_tab32f[kSteeringTableSize], imDirVecAng25_tab32f[kSteeringTableSize];
+extern const float reDirVecAng30_tab32f[kSteeringTableSize], imDirVecAng30_tab32f[kSteeringTableSize];
+extern const float reDirVecAng35_tab32f[kSteeringTableSize], imDirVecAng35_tab32f[kSteeringTableSize];
+extern const float reDirVecAng40_tab32f[kSteeringTableSize], imDirVecAng40_tab32f[kSteeringTableSize];
+extern const float reDirVecAng45_tab32f[kSteeringTableSize], imDirVecAng45_tab32f[kSteeringTableSize];
+extern const float reDirVecAng50_tab32f[kSteeringTableSize], imDirVecAng50_tab32f[kSteeringTableSize];
+extern const float reDirVecAng55_tab32f[kSteeringTableSize], imDirVecAng55_tab32f[kSteeringTableSize];
+extern const float reDirVecAng60_tab32f[kSteeringTableSize], imDirVecAng60_tab32f[kSteeringTableSize];
+extern const float reDirVecAng65_tab32f[kSteeringTableSize], imDirVecAng65_tab32f[kSteeringTableSize];
+extern const float reDirVecAng70_tab32f[kSteeringTableSize], imDirVecAng70_tab32f[kSteeringTableSize];
+extern const float reDirVecAng75_tab32f[kSteeringTableSize], imDirVecAng75_tab32f[kSteeringTableSize];
+extern const float reDirVecAng80_tab32f[kSteeringTableSize], imDirVecAng80_tab32f[kSteeringTableSize];
+extern const float reDirVecAng85_tab32f[kSteeringTableSize], imDirVecAng85_tab32f[kSteeringTableSize];
+extern const float reDirVecAng90_tab32f[kSteeringTableSize], imDirVecAng90_tab32f[kSteeringTableSize];
 
 void sDirect10a_Init(TsDirect10a* it, uint32 SamplingRate, uint32 nfft, mfloat alfa);
 void sDirect10a_Reset(TsDirect10a* it);

@@ -1,4 +1,4 @@
-// Element-wise vector kit shared by the stages. Every routine is a plain loop
+// Element-wise routines shared by the stages. Every routine is a plain loop
 // in single precision with one rounding per operation, in the order written;
 // the engine's bit-exact output depends on that order, so keep it.
 #ifndef MICARRAY_UPERATION_H
@@ -7,19 +7,7 @@
 #include <math.h>
 
 #include "com_struct.h"
-
-// The functions that run the kit's loops over the bins are compiled twice,
-// for SSE2 and for AVX2, and the loader picks the AVX2 code where the
-// processor has it. The loops apply one IEEE operation per element either way
-// (AVX2 brings no fused multiply-add), so both versions give the same bits;
-// the AVX2 version handles twice as many elements per instruction.
-// clang before 15 gives the dispatcher a name of its own, so calls from other
-// files would find no definition: such builds keep the baseline code alone.
-#if defined(__clang__) && __clang_major__ < 15
-#define MICARRAY_VECTOR_CLONES
-#else
-#define MICARRAY_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#endif
+#include "vector.h"
 
 // Regulariser of every power normalisation (the float nearest 1e-20).
 static const mfloat kTinyPower = 1e-20f;
@@ -214,70 +202,73 @@ static inline void umem_complex_filter_wiener_adap(mfloat* dNmean, const mfloat*
   for (uint32 i = 0; i < n; i++) dNmean[i] = factor * dNmean[i] + keep * dN[i];
 }
 
-// The Wiener gain rules work on four bins at a time in double precision
-// (GCC's generic vectors): every lane does the scalar arithmetic, and a
-// quotient whose denominator rules it out is computed but replaced by 0 (a
-// mask keeps +0.0).
-typedef double umem_v4d __attribute__((vector_size(32)));
-typedef long long umem_v4l __attribute__((vector_size(32)));
-typedef float umem_v4f __attribute__((vector_size(16)));
+// The Wiener gain rules work on groups of kLanes bins in double precision
+// (GCC's generic vectors; four lanes with AVX2, two with SSE2 and NEON, whose
+// registers hold two doubles and would compare wider groups lane by lane):
+// every lane does the scalar arithmetic, and a quotient whose denominator
+// rules it out is computed but replaced by 0 (a mask keeps +0.0).
+template <uint32 kLanes>
+struct TWienerLanes {
+  typedef typename TVecLanes<kLanes>::D D;
+  typedef typename TVecLanes<kLanes>::L L;
+  typedef typename TVecLanes<kLanes>::F F;
 
-// Bins i ... i+3 of x in double precision; bins from n on read as 0.
-static inline umem_v4d umem_load4(const mfloat* x, uint32 i, uint32 n) {
-  umem_v4f v = {0.0f, 0.0f, 0.0f, 0.0f};
-  if (i + 4 <= n)
-    __builtin_memcpy(&v, x + i, sizeof v);
-  else
-    for (uint32 k = 0; i + k < n; k++) v[k] = x[i + k];
-  return __builtin_convertvector(v, umem_v4d);
-}
-
-static inline void umem_store4(mfloat* r, uint32 i, uint32 n, umem_v4d v) {
-  const umem_v4f f = __builtin_convertvector(v, umem_v4f);
-  if (i + 4 <= n)
-    __builtin_memcpy(r + i, &f, sizeof f);
-  else
-    for (uint32 k = 0; i + k < n; k++) r[i + k] = f[k];
-}
-
-// mask ? v : +0.0, lane by lane.
-static inline umem_v4d umem_keep(umem_v4l mask, umem_v4d v) { return (umem_v4d)(mask & (umem_v4l)v); }
-
-// Noise gain sqrt(q / (q + 1)) for a noise-to-signal power ratio q, capped at
-// 1 (g < 1 ? g : 1, so a NaN gain becomes 1); evaluated in double precision
-// so that no ratio can overflow. The lanes' square roots are one vector
-// instruction (the compiler joins them; the square root is correctly rounded
-// either way).
-static inline umem_v4d umem_wiener_gain(umem_v4d q) {
-  const umem_v4d one = {1.0, 1.0, 1.0, 1.0};
-  const umem_v4d ratio = q / (q + one);
-  umem_v4d g;
-  for (int k = 0; k < 4; k++) g[k] = sqrt(ratio[k]);
-  return g < one ? g : one;
-}
-
-// Mixed gain rule: the ratio of the noise mean to the refreshed signal
-// reference, weighted by factor, plus the ratio to this call's signal
-// estimate; a zero denominator contributes 0.
-static inline void umem_complex_filter_wiener_subst0(mfloat* Hn, const mfloat* dNmean, const mfloat* dSmean,
-                                                     const mfloat* dS, mfloat factor, uint32 n) {
-  const umem_v4d zero = {}, wRef = zero + (double)factor, wNow = zero + (double)(1.0f - factor);
-  for (uint32 i = 0; i < n; i += 4) {
-    const umem_v4d N = umem_load4(dNmean, i, n), M = umem_load4(dSmean, i, n), S = umem_load4(dS, i, n);
-    const umem_v4d n2 = N * N, m2 = M * M, s2 = S * S;
-    const umem_v4d byRef = umem_keep(m2 > zero, n2 / m2), byNow = umem_keep(s2 != zero, n2 / s2);
-    umem_store4(Hn, i, n, umem_wiener_gain(wRef * byRef + wNow * byNow));
+  // Bins i ... i+kLanes-1 of x in double precision; bins from n on read as 0.
+  static VEC_INLINE D Load(const mfloat* x, uint32 i, uint32 n) {
+    F v = {};
+    if (i + kLanes <= n)
+      __builtin_memcpy(&v, x + i, sizeof v);
+    else
+      for (uint32 k = 0; i + k < n; k++) v[k] = x[i + k];
+    return __builtin_convertvector(v, D);
   }
-}
 
-// Reference-only gain rule; a zero reference gives the gain 0.
-static inline void umem_complex_filter_wiener_subst1(mfloat* Hn, const mfloat* dNmean, const mfloat* dSmean,
-                                                     uint32 n) {
-  for (uint32 i = 0; i < n; i += 4) {
-    const umem_v4d N = umem_load4(dNmean, i, n), M = umem_load4(dSmean, i, n);
-    const umem_v4d n2 = N * N, m2 = M * M;
-    umem_store4(Hn, i, n, umem_keep(m2 != umem_v4d{}, umem_wiener_gain(n2 / m2)));
+  static VEC_INLINE void Store(mfloat* r, uint32 i, uint32 n, D v) {
+    const F f = __builtin_convertvector(v, F);
+    if (i + kLanes <= n)
+      __builtin_memcpy(r + i, &f, sizeof f);
+    else
+      for (uint32 k = 0; i + k < n; k++) r[i + k] = f[k];
   }
-}
+
+  // mask ? v : +0.0, lane by lane.
+  static VEC_INLINE D Keep(L mask, D v) { return (D)(mask & (L)v); }
+
+  // Noise gain sqrt(q / (q + 1)) for a noise-to-signal power ratio q, capped
+  // at 1 (g < 1 ? g : 1, so a NaN gain becomes 1); evaluated in double
+  // precision so that no ratio can overflow. The lanes' square roots are one
+  // vector instruction (the compiler joins them; the square root is
+  // correctly rounded either way).
+  static VEC_INLINE D Gain(D q) {
+    const D one = D{} + 1.0;
+    const D ratio = q / (q + one);
+    D g;
+    for (uint32 k = 0; k < kLanes; k++) g[k] = sqrt(ratio[k]);
+    return g < one ? g : one;
+  }
+
+  // Mixed gain rule: the ratio of the noise mean to the refreshed signal
+  // reference, weighted by factor, plus the ratio to this call's signal
+  // estimate; a zero denominator contributes 0.
+  static VEC_INLINE void Subst0(mfloat* Hn, const mfloat* dNmean, const mfloat* dSmean, const mfloat* dS,
+                            mfloat factor, uint32 n) {
+    const D zero = {}, wRef = zero + (double)factor, wNow = zero + (double)(1.0f - factor);
+    for (uint32 i = 0; i < n; i += kLanes) {
+      const D N = Load(dNmean, i, n), M = Load(dSmean, i, n), S = Load(dS, i, n);
+      const D n2 = N * N, m2 = M * M, s2 = S * S;
+      const D byRef = Keep(m2 > zero, n2 / m2), byNow = Keep(s2 != zero, n2 / s2);
+      Store(Hn, i, n, Gain(wRef * byRef + wNow * byNow));
+    }
+  }
+
+  // Reference-only gain rule; a zero reference gives the gain 0.
+  static VEC_INLINE void Subst1(mfloat* Hn, const mfloat* dNmean, const mfloat* dSmean, uint32 n) {
+    for (uint32 i = 0; i < n; i += kLanes) {
+      const D N = Load(dNmean, i, n), M = Load(dSmean, i, n);
+      const D n2 = N * N, m2 = M * M;
+      Store(Hn, i, n, Keep(m2 != D{}, Gain(n2 / m2)));
+    }
+  }
+};
 
 #endif

@@ -37,19 +37,27 @@ void FilterWiener_Reset(TFilterWiener* it, char kind_subst, mfloat pSdb, mfloat 
   it->pMn = pMn;
 }
 
-MICARRAY_VECTOR_CLONES
-void FilterWiener_Run(TFilterWiener* it, char ActiveSig, char stateVad, mfloat* psdX) {
+namespace {
+
+template <TVecLevel kLevel>
+VEC_INLINE void Run(TFilterWiener* it, char ActiveSig, char stateVad, mfloat* psdX) {
   const uint32 n = it->maxFbin;
   // Apply the gain of the previous call, then follow the noise.
   umem_complex_filter_wiener_sub(it->psdS, it->psdN, it->Hn, psdX, it->pSn, n);
   umem_complex_filter_wiener_adap(it->psdNmean, it->psdN, it->pNn, n);
   // Signal reference: input minus noise mean, refreshed only while speech is on.
   if (stateVad != 0) umem_cpy_sub(it->psdSmean, psdX, it->psdNmean, n);
+  typedef TWienerLanes<kLevel >= kVecAvx2 ? 4 : 2> TLanes;
   if (it->kind_subst == 0)
-    umem_complex_filter_wiener_subst0(it->Hn, it->psdNmean, it->psdSmean, it->psdS, it->pMn, n);
+    TLanes::Subst0(it->Hn, it->psdNmean, it->psdSmean, it->psdS, it->pMn, n);
   else
-    umem_complex_filter_wiener_subst1(it->Hn, it->psdNmean, it->psdSmean, n);
+    TLanes::Subst1(it->Hn, it->psdNmean, it->psdSmean, n);
   umem_cpy(psdX, ActiveSig != 0 ? it->psdS : it->psdN, n);
 }
+
+}  // namespace
+
+VEC_DISPATCH(void, FilterWiener_Run, Run, (TFilterWiener* it, char ActiveSig, char stateVad, mfloat* psdX),
+             (it, ActiveSig, stateVad, psdX))
 
 void FilterWiener_Destroyed(TFilterWiener* it) { it->maxFbin = 0; }

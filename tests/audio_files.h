@@ -92,10 +92,10 @@ struct Ran {
   std::string out, err;
 };
 
-// Runs micbeam with `dir` holding its output streams for a moment; on a
-// terminal, under a pseudo-terminal whose screen is the standard output.
-// The classic engine unless the arguments choose one: most checks compare
-// micbeam with pcmbeam, bit for bit.
+// Runs micbeam with `dir` holding its output streams for a moment, standard
+// input through a pipe; on a terminal, under a pseudo-terminal whose screen
+// is the standard output. The classic engine unless the arguments choose
+// one: most checks compare micbeam with pcmbeam, bit for bit.
 inline Ran RunMicbeam(const std::string& dir, const std::vector<std::string>& args,
                       const std::string& stdinPath = "/dev/null", bool terminal = false) {
   std::string cmd = ShellQuote(MICBEAM_EXE);
@@ -103,7 +103,8 @@ inline Ran RunMicbeam(const std::string& dir, const std::vector<std::string>& ar
   for (const std::string& a : args) cmd += " " + ShellQuote(a);
   if (terminal) cmd = "script -qec " + ShellQuote(cmd) + " /dev/null";
   const std::string out = dir + "/.stdout", err = dir + "/.stderr";
-  const int st = system((cmd + " <" + ShellQuote(stdinPath) + " >" + ShellQuote(out) + " 2>" + ShellQuote(err)).c_str());
+  const int st =
+      system(("cat " + ShellQuote(stdinPath) + " | " + cmd + " >" + ShellQuote(out) + " 2>" + ShellQuote(err)).c_str());
   Ran r{st != -1 && WIFEXITED(st) ? WEXITSTATUS(st) : -1, ReadFile(out), ReadFile(err)};
   remove(out.c_str());
   remove(err.c_str());

@@ -2,14 +2,20 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -44,6 +50,51 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args, 
   while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) r.out.append(buf, n);
   int st = pclose(pipe);
   if (st != -1 && WIFEXITED(st)) r.status = WEXITSTATUS(st);
+  return r;
+}
+
+namespace {
+
+// Whether process pid has a file open under dir.
+bool HoldsFileIn(pid_t pid, const std::string& dir) {
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+    const std::string target = std::filesystem::read_symlink(e.path(), ec).string();
+    if (!ec && target.rfind(dir + "/", 0) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+Spawned Spawn(const std::string& program, const std::vector<std::string>& args, int signal,
+              const std::string& watchDir) {
+  std::vector<std::string> words;
+  std::istringstream runner(TEST_RUNNER);
+  for (std::string w; runner >> w;) words.push_back(w);
+  words.push_back(program);
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(&w[0]);
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_RDWR);
+    for (int fd = 0; fd < 3; fd++) dup2(null, fd);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  Spawned r{-1, 0};
+  rusage usage;
+  if (signal) {
+    const auto kPoll = std::chrono::milliseconds(2);
+    while (!HoldsFileIn(pid, watchDir)) {
+      if (wait4(pid, &r.status, WNOHANG, &usage) == pid) return r;  // ended first: not interrupted
+      std::this_thread::sleep_for(kPoll);
+    }
+    kill(pid, signal);
+  }
+  if (wait4(pid, &r.status, 0, &usage) == pid) r.maxRssKb = usage.ru_maxrss;
   return r;
 }
 

@@ -16,6 +16,17 @@ struct RunResult {
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
               const std::string& stdin_path = "/dev/null");
 
+struct Spawned {
+  int status;     // the wait status (WIFEXITED, WTERMSIG, ...)
+  long maxRssKb;  // the program's peak resident memory
+};
+
+// Runs program with args (standard streams on /dev/null). With a signal: sends
+// it as soon as the program holds a file open under watchDir, i.e. while it is
+// writing its output there.
+Spawned Spawn(const std::string& program, const std::vector<std::string>& args, int signal = 0,
+              const std::string& watchDir = "");
+
 // A fresh, empty directory for one test, removed when the test program ends.
 std::string TempDir();
 

@@ -1,7 +1,9 @@
 // Both programs on hostile input and output: a message and status 1, never a crash,
 // a hang, a partial output or a temporary file left behind. Broken headers: test_wavbeam.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -93,7 +95,8 @@ TEST_P(Hostile, PermissionsAreRespected) {
 }
 
 // A successful run replaces the output whole: through a symbolic link (the
-// link stays, its target keeps its permissions), and in place of its input.
+// link stays, its target keeps its permissions), in place of its input, and
+// under the longest name a directory takes.
 TEST_P(Hostile, SuccessfulRunReplacesTheOutputWhole) {
   WriteFile(in, Input(10));
   WriteFile(dir + "/target", "the previous output");
@@ -105,9 +108,36 @@ TEST_P(Hostile, SuccessfulRunReplacesTheOutputWhole) {
   EXPECT_TRUE(stat(out.c_str(), &st) == 0 && (st.st_mode & 07777) == 0640);
   const std::string expected = ReadFile(out);
   EXPECT_EQ(expected.size(), (GetParam() ? 56 : 0) + 10 * kStepBytes16k / 2);
+  const std::string longest(255, 'n');
+  ASSERT_EQ(RunBeam(GetParam(), in, dir + "/" + longest).status, 0);
+  EXPECT_EQ(ReadFile(dir + "/" + longest), expected);
   ASSERT_EQ(RunBeam(GetParam(), in, in).status, 0);
   EXPECT_EQ(ReadFile(in), expected);
-  EXPECT_EQ(Listing(dir), (std::set<std::string>{"in", "out", "target"}));
+  EXPECT_EQ(Listing(dir), (std::set<std::string>{"in", "out", "target", longest}));
+}
+
+// SIGINT or SIGTERM while the output is being written (the input, a pipe kept
+// open, holds more to come) ends the program by that signal; the output keeps
+// what it held and nothing else is left.
+TEST_P(Hostile, SignalsLeaveNothingBehind) {
+  const std::string inputs = TempDir();  // elsewhere: only the output's directory is watched
+  WriteFile(out, "the previous output");
+  for (int signal : {SIGINT, SIGTERM}) {
+    const std::string fifo = inputs + "/" + std::to_string(signal);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int writer = open(fifo.c_str(), O_RDWR);  // never at the end of the input
+    // A WAV header of unknown size: the samples run to the end of the input.
+    const std::string start = GetParam() ? WavFile(WavFormat(), Input(8).substr(44), 0xFFFFFFFFll) : Input(8);
+    ASSERT_EQ(write(writer, start.data(), start.size()), (ssize_t)start.size());
+    std::vector<std::string> args = kTuning;
+    if (!GetParam()) args.push_back("16000");
+    args.insert(args.end(), {fifo, out});
+    const Spawned r = Spawn(GetParam() ? WAVBEAM_EXE : PCMBEAM_EXE, args, signal, dir);
+    close(writer);
+    EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == signal) << signal;
+    EXPECT_EQ(ReadFile(out), "the previous output");
+    EXPECT_EQ(Listing(dir), (std::set<std::string>{"out"})) << signal;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, Hostile, ::testing::Bool(),

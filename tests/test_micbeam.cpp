@@ -46,7 +46,7 @@ const int kWav24 = SF_FORMAT_WAV | SF_FORMAT_PCM_24, kWavFloat = SF_FORMAT_WAV |
           kAiff16 = SF_FORMAT_AIFF | SF_FORMAT_PCM_16;
 INSTANTIATE_TEST_SUITE_P(
     Micbeam, Format,
-    ::testing::Values(FormatCase{"in.wav", kWav24, 2, "", "out.wav", kWav16},
+    ::testing::Values(FormatCase{"in.wav", kWav24, 2, "", "new/out.wav", kWav16},  // the directory is made
                       FormatCase{"in.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 2, "", "out.flac", kFlac16},
                       FormatCase{"in.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 2, "", "o.AIF", kAiff16},
                       FormatCase{"in.flac", kFlac16, 2, "", "out.pcm", SF_FORMAT_RAW | SF_FORMAT_PCM_16},
@@ -105,7 +105,8 @@ INSTANTIATE_TEST_SUITE_P(Micbeam, Rate,
                          });
 
 // --engine-rate --no-align gives wavbeam's samples; through the standard streams
-// a WAV file gives the file micbeam writes, and raw samples give pcmbeam's.
+// (a pipe in) a WAV or FLAC file gives the file micbeam writes, and raw samples
+// give pcmbeam's.
 TEST(Micbeam, RawAndStandardStreams) {
   const std::string dir = TempDir();
   std::vector<int16_t> in = Scene(16000, 1.0);
@@ -122,10 +123,14 @@ TEST(Micbeam, RawAndStandardStreams) {
   EXPECT_EQ(raw.samples.size(), 12288u);
   EXPECT_EQ(raw.samples, wavbeam.samples);
   ASSERT_EQ(RunMicbeam(dir, {dir + "/in.wav", "-o", dir + "/aligned.wav"}).status, 0);
-  Ran r = RunMicbeam(dir, {"-", "-o", "-"}, dir + "/in.wav");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, ReadFile(dir + "/aligned.wav"));
-  EXPECT_EQ(r.err, "");  // no progress bar when standard error is not a terminal
+  WriteAudio(dir + "/in.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 16000, 2, in);
+  Ran r;
+  for (const char* name : {"/in.wav", "/in.flac"}) {
+    r = RunMicbeam(dir, {"-", "-o", "-"}, dir + name);
+    EXPECT_EQ(r.status, 0) << name;
+    EXPECT_EQ(r.out, ReadFile(dir + "/aligned.wav")) << name;
+    EXPECT_EQ(r.err, "");  // no progress bar when standard error is not a terminal
+  }
   r = RunMicbeam(dir, {"--raw", "16000", "--no-align", "-", "-o", "-"}, dir + "/in.pcm");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, ReadFile(dir + "/pcm.pcm"));

@@ -1,11 +1,13 @@
-// The engine allocates nothing: malloc, calloc and realloc (which operator new
-// reaches too) count their calls, and none may happen in MicArray_Init or _Process.
+// The engines allocate nothing: malloc, calloc and realloc (which operator new
+// reaches too) count their calls, and none may happen in MicArray_Init or
+// _Process, nor in MvdrArray_Init or _Process.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <vector>
 
 #include "micarray.h"
+#include "mvdr.h"
 #include "scene.h"
 
 extern "C" {
@@ -51,6 +53,24 @@ TEST(NoHeap, InitAndProcessMakeNoHeapCall) {
     armed = false;
     MicArray_Destroyed(&engine);
     EXPECT_EQ(probeCalls, 2) << rate;
+    EXPECT_EQ(heapCalls, 0) << rate;
+  }
+}
+
+TEST(NoHeap, AdaptiveEngineMakesNoHeapCall) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the sanitizer's allocator stays in place";
+#endif
+  for (uint32 rate : {8000u, 16000u, 44100u, 48000u}) {
+    const TScene scene = Scene_Default(rate, 1.0);
+    std::vector<int16_t> in = Scene_Render(&scene, kSceneBoth), out(in.size() / 2);
+    std::vector<unsigned char> memory(MvdrArray_Size(rate));
+    heapCalls = 0;
+    armed = true;
+    TMvdrArray* engine = MvdrArray_Init(memory.data(), rate, 0.05f, 0.0f, -12.0f);
+    for (size_t hop = 0, H = MvdrArray_Hop(engine); (hop + 1) * 2 * H <= in.size(); hop++)
+      MvdrArray_Process(engine, &in[hop * 2 * H], &out[hop * H]);
+    armed = false;
     EXPECT_EQ(heapCalls, 0) << rate;
   }
 }

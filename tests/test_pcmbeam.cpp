@@ -61,13 +61,19 @@ TEST_F(Pcmbeam, ArgumentsAreCheckedInTurn) {
   const std::string pSdb = "pSdb: [-80.0, 0.0] dB, default: -15.0 \n";
   const std::string pNn = "pNn: [0.6, 0.999], default: 0.90 \n", pMn = "pMn: [0.6, 0.999], default: 0.98 \n";
   const std::string rate = "Sampling rate for input file must be <= 32 kHz\n";
+  const std::string notRate = "Sampling rate for input file must be a number of Hz\n";
   // Every bound that is accepted, then each refusal.
   const std::pair<const char*, std::string> cases[] = {
       {"10 1 0 0.6 0.6 32000", ""},
       {"0.001 0.5 -80 0.9995 0.9995 0", ""},
       {"0 0.07 -15 0.9 0.98 8000", distance + "0.000000\n"},
       {"10.5 0.07 -15 0.9 0.98 8000", distance + "10.500000\n"},
-      {"metres 0.07 -15 0.9 0.98 8000", distance + "0.000000\n"},
+      {"metres 0.07 -15 0.9 0.98 8000", distance.substr(0, 53) + "Not a number: metres\n"},
+      {"0.05x 0.07 -15 0.9 0.98 8000", distance.substr(0, 53) + "Not a number: 0.05x\n"},
+      {"0.05 0.07 -15 0.9 0.98x 8000", pMn + "Not a number: 0.98x\n"},
+      {"0.05 0.07 -15 0.9 0.98 16000abc", notRate},
+      {"0.05 0.07 -15 0.9 0.98 abc", notRate},
+      {"0.05 0.07 -15 0.9 0.98 16000.5", ""},  // a pure number keeps its whole part, as always
       {"nan 0.07 -15 0.9 0.98 8000", distance + "nan\n"},
       {"0.05 0 -15 0.9 0.98 8000", speed + "0.000000\n"},
       {"0.05 1.0001 -15 0.9 0.98 8000", speed + "1.000100\n"},
@@ -93,6 +99,16 @@ TEST_F(Pcmbeam, ArgumentsAreCheckedInTurn) {
   EXPECT_EQ(RunWith("0 0 1 1 1 99999").out, distance + "0.000000\n");
   EXPECT_EQ(RunWith("0.05 0 1 1 1 99999").out, speed + "0.000000\n");
   EXPECT_EQ(RunWith("0.05 0.07 -15 0.9 0.98 99999").out, "Couldn't read input file\n");
+}
+
+// Written to /dev/stdout, the output is the samples alone: the report goes to standard error.
+TEST_F(Pcmbeam, StandardOutputCarriesOnlyTheSamples) {
+  const TScene scene = Scene_Default(16000, 0.5);
+  WritePcm(input, Scene_Render(&scene, kSceneBoth));
+  ASSERT_EQ(RunAt("16000").status, 0);
+  const RunResult r = ::Run(PCMBEAM_EXE, {"0.05", "0.07", "-15", "0.9", "0.98", "16000", input, "/dev/stdout"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, ReadFile(output));
 }
 
 // At every rate, 0 and 1000 Hz (no direction band) included: the report names the

@@ -10,6 +10,7 @@
 #include "micarray_core.h"
 #include "scene.h"
 #include "support.h"
+#include "vector.h"
 #include "wavfile.h"
 
 namespace {
@@ -132,5 +133,13 @@ INSTANTIATE_TEST_SUITE_P(Rates, Golden,
                                            GoldenCase{16000, 0xb9e0aad86d62c066ull, 0x17254c9070bd39b6ull},
                                            GoldenCase{32000, 0x60b9f9147730bb01ull, 0x2b40bb44525522c1ull}),
                          [](const ::testing::TestParamInfo<GoldenCase>& p) { return std::to_string(p.param.rate); });
+
+// CI runs this file once per level with MICARRAY_ISA; each run must check
+// the code path it names, not silently the processor's own.
+TEST(Levels, ForcedLevelIsTheOneInEffect) {
+  const char* forced = std::getenv("MICARRAY_ISA");
+  if (forced == nullptr) GTEST_SKIP() << "MICARRAY_ISA not set";
+  EXPECT_STREQ(Vec_LevelName(Vec_Level()), forced);
+}
 
 }  // namespace

@@ -13,7 +13,7 @@
 
 namespace {
 
-const WavFormat kStereo16k, kMono16k{1, 1}, kFmt18{1, 2, 16000, 16, 18};
+const WavFormat kStereo16k, kMono16k{1, 1}, kFmt18{1, 2, 16000, 16, 18}, kFmt17{1, 2, 16000, 16, 17};
 const WavFormat kAlaw{6, 2, 8000, 8}, kUlaw{7, 2, 8000, 8};
 const std::string kSamples = "\x01\x02\x03\x04\x05\x06\x07\x08";
 const std::string kFmt = FmtChunk(kStereo16k), kData = Chunk("data", kSamples);
@@ -30,7 +30,12 @@ TEST(Wav, LoadFromFileReadsTheFieldsAndStopsAtTheFirstSample) {
                // Skipped by their sizes: the "data" in their bodies is not the data chunk.
                {Riff(kFmt + Chunk("fact", "data") + kData), kStereo16k, 56},
                {Riff(Chunk("LIST", "INFOdata xyz") + kFmt + kData), kStereo16k, 64},
-               // Odd-sized, without a pad byte: passed over one byte at a time.
+               {Riff(kFmt + Chunk("LIST", "INFOICMTno metadata!") + kData), kStereo16k, 72},
+               // Recorders' chunks before `fmt `.
+               {Riff(Chunk("JUNK", std::string(28, '\0')) + Chunk("bext", "a") + '\0' + kFmt + kData),
+                kStereo16k, 90},
+               // Odd-sized: after the pad byte, and without one.
+               {Riff(FmtChunk(kFmt17) + '\0' + kData), kFmt17, 46},
                {Riff(kFmt + Chunk("junk", "abcdefg") + kData), kStereo16k, 59}};
   const std::string path = TempDir() + "/header.wav";
   for (const auto& c : cases) {

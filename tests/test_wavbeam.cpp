@@ -41,7 +41,7 @@ TEST(Wavbeam, UsageTuningThenTheInput) {
             "<pMn> - Musical noise reduction [0.6, 0.999], default: 0.98\n"
             "<inpFile> - input file (WAV PCM 16 bit linear, Stereo channels)\n"
             "<outFile> - output file\n\n" +
-                std::string(40, '=') + "\n" + kBanner + "Press enter key\n");
+                std::string(40, '=') + "\n" + kBanner);  // no key wait off a terminal
   const RunResult bad = Wavbeam("/nonexistent/in.wav", "out.wav", {"0", "0.07", "-15", "0.9", "0.98"});
   EXPECT_EQ(bad.status, 1);
   EXPECT_EQ(bad.out, "Distance between sensors [meter] must be (0.0, 10.0]\nCurrent value: 0.000000\n");
@@ -65,7 +65,8 @@ TEST(Wavbeam, RefusalsPrintTheirMessageAndLeaveNothingBehind) {
       {WavFile(WavFormat{1, 2, 16000, 8}, some), notPcm16},
       {"RIFX" + canonical.substr(4), unknown},
       {canonical.substr(0, 8) + "AVI " + canonical.substr(12), unknown},
-      {Riff(Chunk("junk", "abcd") + fmt + data), unknown},  // not `fmt ` first
+      {WavFile(WavFormat{1, 2, 0}, some), "Sampling rate for input file must not be 0"},
+      {Riff(data + fmt), unknown},                          // samples before their format
       {Riff(fmt + Chunk("junk", some)), unknown},           // no `data`
       // Chunk sizes that point past the end of the file.
       {Riff("LIST" + LeU32(0x7FFFFFF0ul) + "INFO" + fmt + data), unknown},
@@ -106,7 +107,8 @@ TEST(Wavbeam, HeaderFirstAnnouncesHalfTheInputSize) {
 
 // The output is the header (with the true size) and pcmbeam's samples, with the
 // same tuning, for the audio: the data chunk, or the rest of the file when its
-// size is 0, 0xFFFFFFFF or past the end. Less than a step gives the header alone.
+// size is 0 (unless a chunk follows), 0xFFFFFFFF or past the end. Less than a
+// step gives the header alone.
 TEST(Wavbeam, SameSamplesAsPcmbeam) {
   const size_t step = 128 * 4, some = step * 20 + 300;  // bytes of one step of stereo pairs, of some steps
   const struct {
@@ -117,6 +119,7 @@ TEST(Wavbeam, SameSamplesAsPcmbeam) {
   } cases[] = {{std::string::npos, -1, "", {"0.1", "0.3", "-30", "0.6", "0.995"}},
                {some, -1, Chunk("LIST", "INFO" + std::string(2044, 'x'))},
                {some, 0},
+               {0, 0, Chunk("LIST", "INFO" + std::string(2044, 'x'))},
                {some, 0xFFFFFFFFll},
                {63000, 64000},
                {step - 2}};
@@ -127,7 +130,7 @@ TEST(Wavbeam, SameSamplesAsPcmbeam) {
     const RunResult r = Wavbeam(dir + "/in.wav", dir + "/out.wav", c.tuning);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "Detection ...\nSampling rate: 16000 Hz\nIt's finished...\n" + std::string(54, '=') +
-                         "\n\n" + kBanner + "Press enter key\n");
+                         "\n\n" + kBanner);
     WriteFile(dir + "/ref.pcm", stereo);
     std::vector<std::string> args = c.tuning;
     args.insert(args.end(), {"16000", dir + "/ref.pcm", dir + "/ref.out.pcm"});

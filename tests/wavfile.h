@@ -44,10 +44,12 @@ inline std::string WavFile(const WavFormat& f, const std::string& data, long lon
 }
 
 // The header a writer gives for dataSize bytes of samples: RIFF size over
-// everything after it, `fmt `, an empty `fact`, the `data` id and size.
+// everything after it, `fmt ` (with a pad byte when odd-sized), an empty
+// `fact`, the `data` id and size.
 inline std::string WrittenHeader(const WavFormat& f, unsigned long dataSize) {
-  return "RIFF" + LeU32(f.fmtSize + 32 + dataSize) + "WAVE" + FmtChunk(f) + Chunk("fact", LeU32(0)) +
-         "data" + LeU32(dataSize);
+  const std::string pad(f.fmtSize % 2, '\0');
+  return "RIFF" + LeU32(f.fmtSize + pad.size() + 32 + dataSize) + "WAVE" + FmtChunk(f) + pad +
+         Chunk("fact", LeU32(0)) + "data" + LeU32(dataSize);
 }
 
 inline std::string PcmBytes(const std::vector<int16_t>& samples) {

@@ -1,5 +1,6 @@
 #include "wav.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -9,7 +10,6 @@ namespace {
 // Chunk ids and the bytes of the fixed part of a `fmt ` chunk body.
 const char kRiffId[4] = {'R', 'I', 'F', 'F'};
 const char kWaveId[4] = {'W', 'A', 'V', 'E'};
-const char kListId[4] = {'L', 'I', 'S', 'T'};
 const char kFmtId[4] = {'f', 'm', 't', ' '};
 const char kFactId[4] = {'f', 'a', 'c', 't'};
 const char kDataId[4] = {'d', 'a', 't', 'a'};
@@ -18,6 +18,11 @@ const unsigned long kFmtFieldsSize = 16;
 // and the data; with p = fmtSize - 16 that is fmtSize + 32 + DataSize.
 const unsigned long kRiffSizeOverhead = 32;
 const uint32_t kFactBodySize = 4;
+// A recorder that streams its file leaves the data size at one of these.
+const uint32_t kSizeUnknownZero = 0;
+const uint32_t kSizeUnknownMax = 0xFFFFFFFFu;
+// Chunk ids are printable ASCII.
+const unsigned char kFirstPrintable = 0x20, kLastPrintable = 0x7E;
 
 const unsigned short kFormatPcm = 1;
 const unsigned short kFormatAlaw = 6;
@@ -76,14 +81,46 @@ void ReadId(FILE* file, char id[4]) { ReadExact(file, (unsigned char*)id, 4); }
 
 bool IsId(const char id[4], const char expected[4]) { return memcmp(id, expected, 4) == 0; }
 
-// Moves forward by a 32-bit size, in pieces that fit a 32-bit long.
+// Moves forward by a 32-bit size, in pieces that fit a 32-bit long; a
+// stream that cannot seek (a pipe) is read through.
 void Skip(FILE* file, unsigned long n) {
   const unsigned long kMaxSeek = 0x40000000;
+  unsigned char discard[4096];
   while (n > 0) {
-    const unsigned long piece = n < kMaxSeek ? n : kMaxSeek;
-    if (fseek(file, (long)piece, SEEK_CUR) != 0) FailUnknown();
+    unsigned long piece = n < kMaxSeek ? n : kMaxSeek;
+    if (fseek(file, (long)piece, SEEK_CUR) != 0) {
+      if (errno != ESPIPE) FailUnknown();
+      piece = n < sizeof discard ? n : sizeof discard;
+      ReadExact(file, discard, piece);
+    }
     n -= piece;
   }
+}
+
+// A chunk of odd size is followed by a pad byte of zero. Some writers leave
+// it out: a byte that is not zero starts the next chunk.
+void SkipPad(FILE* file, unsigned long size) {
+  if (size % 2 == 0) return;
+  const int c = fgetc(file);
+  if (c > 0) ungetc(c, file);
+}
+
+// Whether a chunk header follows (an id of printable characters and a size
+// within the file) without moving the stream; false when the stream cannot
+// tell (a pipe).
+bool ChunkFollows(FILE* file) {
+  const long at = ftell(file);
+  unsigned char head[8];
+  if (at < 0 || fseek(file, 0L, SEEK_END) != 0) return false;
+  const long end = ftell(file);
+  const bool complete = fseek(file, at, SEEK_SET) == 0 && fread(head, 1, sizeof head, file) == sizeof head;
+  if (fseek(file, at, SEEK_SET) != 0) FailUnknown();
+  if (!complete) return false;
+  for (int i = 0; i < 4; i++)
+    if (head[i] < kFirstPrintable || head[i] > kLastPrintable) return false;
+  const unsigned long size = (unsigned long)head[4] | (unsigned long)head[5] << 8 | (unsigned long)head[6] << 16 |
+                             (unsigned long)head[7] << 24;
+  return (unsigned long)(end - at) - sizeof head >= size;
 }
 
 void PutU16(unsigned char* p, unsigned v) {
@@ -139,7 +176,8 @@ WAV_HEADER::WAV_HEADER()
       ByteRate(0),
       BlockAlign(0),
       BitsPerSample(0),
-      DataSize(0) {}
+      DataSize(0),
+      DataToEnd(false) {}
 
 WAV_HEADER::WAV_HEADER(const WAV_HEADER& H) = default;
 
@@ -154,46 +192,44 @@ void WAV_HEADER::LoadFromFile(FILE* file) {
   ReadU32(file);  // RIFF size: the data chunk's own size is used instead
   ReadId(file, id);
   if (!IsId(id, kWaveId)) FailUnknown();
-  ReadId(file, id);
-  if (IsId(id, kListId)) {
-    Skip(file, ReadU32(file));
-    ReadId(file, id);
-  }
-  if (!IsId(id, kFmtId)) FailUnknown();
-  SubChunk_fmtSize = ReadU32(file);
-  // A chunk too short for the fields would have them read from what follows it.
-  if (SubChunk_fmtSize < kFmtFieldsSize) FailUnknown();
-  AudioFormat = ReadU16(file);
-  Channels = ReadU16(file);
-  SampleRate = ReadU32(file);
-  ByteRate = ReadU32(file);
-  BlockAlign = ReadU16(file);
-  BitsPerSample = ReadU16(file);
-  if (SubChunk_fmtSize > kFmtFieldsSize) Skip(file, SubChunk_fmtSize - kFmtFieldsSize);
 
-  // Search for "data", skipping "fact" chunks by their size and sliding one
-  // byte at a time over anything else.
-  ReadId(file, id);
+  // Chunks one after the other by their sizes, whatever their bodies hold;
+  // the format must come before the samples.
+  bool haveFormat = false;
   for (;;) {
+    ReadId(file, id);
+    const uint32_t size = ReadU32(file);
     if (IsId(id, kDataId)) {
-      DataSize = ReadU32(file);
+      if (!haveFormat) FailUnknown();
+      DataSize = size;
+      DataToEnd = size == kSizeUnknownMax || (size == kSizeUnknownZero && !ChunkFollows(file));
       return;
     }
-    if (IsId(id, kFactId)) {
-      Skip(file, ReadU32(file));
-      ReadId(file, id);
+    if (IsId(id, kFmtId)) {
+      SubChunk_fmtSize = size;
+      // A chunk too short for the fields would have them read from what follows it.
+      if (SubChunk_fmtSize < kFmtFieldsSize) FailUnknown();
+      AudioFormat = ReadU16(file);
+      Channels = ReadU16(file);
+      SampleRate = ReadU32(file);
+      ByteRate = ReadU32(file);
+      BlockAlign = ReadU16(file);
+      BitsPerSample = ReadU16(file);
+      Skip(file, SubChunk_fmtSize - kFmtFieldsSize);
+      haveFormat = true;
     } else {
-      memmove(id, id + 1, 3);
-      ReadExact(file, (unsigned char*)id + 3, 1);
+      Skip(file, size);
     }
+    SkipPad(file, size);
   }
 }
 
 bool WAV_HEADER::SaveToFile(FILE* file) {
-  const unsigned long pad = SubChunk_fmtSize > kFmtFieldsSize ? SubChunk_fmtSize - kFmtFieldsSize : 0;
+  const unsigned long extension = SubChunk_fmtSize > kFmtFieldsSize ? SubChunk_fmtSize - kFmtFieldsSize : 0;
+  const unsigned long padByte = SubChunk_fmtSize % 2;  // an odd-sized chunk is followed by one
   unsigned char head[36];
   memcpy(head, kRiffId, 4);
-  PutU32(head + 4, (SubChunk_fmtSize + DataSize + kRiffSizeOverhead) & 0xFFFFFFFFul);
+  PutU32(head + 4, (SubChunk_fmtSize + padByte + DataSize + kRiffSizeOverhead) & 0xFFFFFFFFul);
   memcpy(head + 8, kWaveId, 4);
   memcpy(head + 12, kFmtId, 4);
   PutU32(head + 16, SubChunk_fmtSize);
@@ -212,7 +248,7 @@ bool WAV_HEADER::SaveToFile(FILE* file) {
   PutU32(tail + 16, DataSize);
 
   const bool headOk = WriteBytes(file, head, sizeof head);
-  const bool padOk = headOk && WriteZeros(file, pad);
+  const bool padOk = headOk && WriteZeros(file, extension + padByte);
   return padOk && WriteBytes(file, tail, sizeof tail);
 }
 

@@ -25,6 +25,9 @@ class WAV_HEADER {
   unsigned short BlockAlign;       // bytes per sample frame
   unsigned short BitsPerSample;
   unsigned int DataSize;           // body size of the `data` chunk
+  bool DataToEnd;                  // the samples run to the end of the file: a recorder that streamed
+                                   // it left the size at 0 (nothing follows that parses as a chunk)
+                                   // or at 0xFFFFFFFF
 
   // Every field starts at zero.
   WAV_HEADER();
@@ -32,13 +35,15 @@ class WAV_HEADER {
   ~WAV_HEADER();
   WAV_HEADER& operator=(const WAV_HEADER& H);
 
-  // Reads the header of the file that starts at the current position and
-  // leaves `file` at the first byte of the `data` body. Throws
-  // std::string("Unknown format") for a file that is not RIFF/WAVE or has no
-  // `data` chunk; fields read before the failure keep their new values.
+  // Reads the header of the file that starts at the current position, walking
+  // the chunks by their sizes (a missing pad byte after an odd size is
+  // tolerated), and leaves `file` at the first byte of the `data` body.
+  // Throws std::string("Unknown format") for a file that is not RIFF/WAVE or
+  // has no `fmt ` before its `data` chunk; fields read before the failure keep
+  // their new values.
   void LoadFromFile(FILE* file);
   // Writes the 56-byte header (plus the extension bytes of a longer `fmt `
-  // chunk, as zeros) at the current position; true when every byte was
+  // chunk, as zeros, and the pad byte of an odd-sized one) at the current position; true when every byte was
   // handed to the stream without error.
   bool SaveToFile(FILE* file);
 

@@ -2,6 +2,7 @@
 // WAV file (one channel per microphone) and writes the enhanced mono signal
 // as a WAV file, whose header is corrected with the true size at the end.
 #include <stdio.h>
+#include <unistd.h>
 
 #include "host.h"
 #include "wavrun.h"
@@ -10,10 +11,13 @@ namespace {
 
 const int kArgCount = 8;  // the program name and seven arguments
 
+// Keeps a console window open for a user who started the program from a
+// desktop; a script or a pipe is not made to wait.
 void WaitForKey() {
+  if (!isatty(STDIN_FILENO)) return;
   puts("Press enter key");
   fflush(stdout);
-  getchar();  // returns at once when standard input is closed or empty
+  getchar();
 }
 
 int Usage() {
@@ -32,7 +36,7 @@ int Usage() {
 
 int main(int argc, char** argv) {
   if (argc < kArgCount) return Usage();
-  THostTuning tuning;
+  micarray::Tuning tuning;
   if (!HostTuning_Parse(&tuning, argv + 1)) return 1;
   const int status = WavRun_Process(&tuning, argv[6], argv[7]);
   if (status != 0) return status;

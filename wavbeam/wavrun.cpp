@@ -19,11 +19,6 @@ const unsigned short kMaxPcmFormat = 1;   // format tags 0 and 1 hold linear PCM
 const unsigned short kSampleBits = 16;
 const unsigned int kBytesPerSample = 2;
 const unsigned int kMaxSampleRate = 32000;
-// A recorder that streams its file leaves the data size at one of these;
-// the samples then run to the end of the file.
-const unsigned int kSizeUnknownZero = 0;
-const unsigned int kSizeUnknownMax = 0xFFFFFFFFu;
-
 int Fail(const char* message) {
   puts(message);
   return 1;
@@ -35,6 +30,8 @@ const char* InputRefusal(const WAV_HEADER& h) {
   if (h.AudioFormat > kMaxPcmFormat || h.BitsPerSample != kSampleBits)
     return "Input file must be Windows PCM 16 bits linear format.";
   if (h.SampleRate > kMaxSampleRate) return "Sampling rate for input file must be <= 32 kHz";
+  // No reader takes a file of rate 0, which the output would be.
+  if (h.SampleRate == 0) return "Sampling rate for input file must not be 0";
   return nullptr;
 }
 
@@ -49,23 +46,19 @@ WAV_HEADER OutputHeader(const WAV_HEADER& in) {
   return out;
 }
 
-// Bytes of sample data to read: the data chunk, or the rest of the file when
-// its size is unknown.
-unsigned long long DataBudget(const WAV_HEADER& in) {
-  if (in.DataSize == kSizeUnknownZero || in.DataSize == kSizeUnknownMax) return ~0ull;
-  return in.DataSize;
-}
+// Bytes of sample data to read: the data chunk, or the rest of the file.
+unsigned long long DataBudget(const WAV_HEADER& in) { return in.DataToEnd ? ~0ull : in.DataSize; }
 
 // Header, engine run step by step, corrected header; 0 or an exit status
 // after printing the reason. The output is kept only after a complete run.
-int Process(FILE* in, THostOutput* output, const WAV_HEADER& inHeader, const THostTuning& tuning) {
+int Process(FILE* in, THostOutput* output, const WAV_HEADER& inHeader, const micarray::Tuning& tuning) {
   FILE* out = output->file;
   WAV_HEADER outHeader = OutputHeader(inHeader);
   bool written = outHeader.SaveToFile(out);
 
   TMicArray engine;
-  MicArray_Init(&engine, inHeader.SampleRate, tuning.Distance, tuning.speedAlpha, tuning.pSdb, tuning.pNn,
-                tuning.pMn);
+  MicArray_Init(&engine, inHeader.SampleRate, tuning.distance, tuning.speed, tuning.suppression, tuning.noise_rate,
+                tuning.musical);
   const size_t step = engine.lenght_step;
   std::vector<int16> inpbuf(kInputChannels * step, 0);
   std::vector<int16> outbuf(step, 0);
@@ -103,7 +96,7 @@ int Process(FILE* in, THostOutput* output, const WAV_HEADER& inHeader, const THo
 
 }  // namespace
 
-int WavRun_Process(const THostTuning* tuning, const char* inpFile, const char* outFile) {
+int WavRun_Process(const micarray::Tuning* tuning, const char* inpFile, const char* outFile) {
   FILE* in = fopen(inpFile, "rb");
   if (!in) return Fail(kMessageRead);
   // Everything about the input is checked before the output is created.

@@ -10,6 +10,6 @@
 // Runs the engine with `tuning` over the WAV file inpFile into the WAV file
 // outFile. Prints the run's lines and returns 0 once the output is complete,
 // or prints the reason and returns 1; the output name then keeps what it held.
-int WavRun_Process(const THostTuning* tuning, const char* inpFile, const char* outFile);
+int WavRun_Process(const micarray::Tuning* tuning, const char* inpFile, const char* outFile);
 
 #endif

@@ -1,18 +1,22 @@
-// The adaptive engine's public functions. Placeholder until the stages land:
-// microphone 0 delayed by the engine's latency.
+// The adaptive engine: conditioning, analysis, MVDR beam, presence,
+// calibration, noise learning, post-filter, synthesis, once per hop.
 #include "mvdr.h"
 
 #include <math.h>
+#include <stdint.h>
 #include <string.h>
+
+#include "mvdr_engine.h"
 
 namespace {
 
 // Analysis frames of about 32 ms: the smallest power of two of at least
 // this many seconds of samples (256, 512, 1024 at 8, 16, 32 kHz; 2048 at
-// 44.1 and 48 kHz); the hop is half a frame.
+// 44.1 and 48 kHz).
 const float kFrameSeconds = 0.032f;
-const uint32_t kMaxFrame = 2048;
 const size_t kAlign = 64;
+// 16-bit samples scale to +-1.
+const float kInt16Scale = 32768.0f;
 
 uint32_t FrameSize(uint32_t rate) {
   uint32_t n = 1;
@@ -25,16 +29,16 @@ bool Accepted(uint32_t rate, float distance, float angle, float floor_db) {
          angle >= -90.0f && angle <= 90.0f && floor_db >= -80.0f && floor_db <= 0.0f;
 }
 
-}  // namespace
+// Forgets the learned statistics (the hop buffers hold finite samples).
+void ResetStatistics(TMvdrArray* it) {
+  MvdrHealth_Reset(&it->health);
+  MvdrSteer_Reset(&it->steer);
+  MvdrBeam_Reset(&it->beam);
+  MvdrPresence_Init(&it->presence, it->frame);
+  MvdrPost_Reset(&it->post);
+}
 
-struct TMvdrArray {
-  uint32_t rate;
-  uint32_t frame;  // analysis frame, samples
-  uint32_t hop;
-  float distance, angle, floor_db;
-  uint32_t head;
-  float delay[kMaxFrame];  // microphone 0, one latency's worth
-};
+}  // namespace
 
 size_t MvdrArray_Size(uint32_t rate) {
   if (rate < MVDR_MIN_RATE || rate > MVDR_MAX_RATE) return 0;
@@ -49,8 +53,14 @@ TMvdrArray* MvdrArray_Init(void* mem, uint32_t rate, float distance, float angle
   it->hop = it->frame / 2;
   it->distance = distance;
   it->angle = angle;
-  it->floor_db = floor_db;
-  MvdrArray_Reset(it);
+  it->floorDb = floor_db;
+  MvdrHealth_Init(&it->health, rate, it->frame);
+  MvdrStft_Init(&it->stft, it->frame);
+  MvdrSteer_Init(&it->steer, rate, it->frame, distance, angle);
+  MvdrBeam_Init(&it->beam, rate, it->frame);
+  MvdrBeam_SetDelay(&it->beam, it->steer.tau, it->frame);
+  MvdrPresence_Init(&it->presence, it->frame);
+  MvdrPost_Init(&it->post, rate, it->frame, floor_db);
   return it;
 }
 
@@ -58,34 +68,55 @@ uint32_t MvdrArray_Hop(const TMvdrArray* it) { return it->hop; }
 uint32_t MvdrArray_Latency(const TMvdrArray* it) { return it->frame - it->hop; }
 
 void MvdrArray_Reset(TMvdrArray* it) {
-  it->head = 0;
-  memset(it->delay, 0, sizeof it->delay);
+  MvdrStft_Reset(&it->stft);
+  ResetStatistics(it);
 }
 
 int MvdrArray_Retune(TMvdrArray* it, float distance, float angle, float floor_db) {
   if (!Accepted(it->rate, distance, angle, floor_db)) return -1;
   it->distance = distance;
   it->angle = angle;
-  it->floor_db = floor_db;
+  it->floorDb = floor_db;
+  MvdrSteer_Retune(&it->steer, it->rate, it->frame, distance, angle);
+  MvdrBeam_SetDelay(&it->beam, it->steer.tau, it->frame);
+  MvdrPost_SetFloor(&it->post, floor_db);
   return 0;
 }
 
 void MvdrArray_ProcessFloat(TMvdrArray* it, const float* stereo, float* mono) {
-  const uint32_t L = MvdrArray_Latency(it);
-  for (uint32_t i = 0; i < it->hop; i++) {
-    const float x = stereo[2 * i];
-    mono[i] = it->delay[it->head];
-    it->delay[it->head] = isfinite(x) ? x : 0.0f;
-    it->head = (it->head + 1) % L;
+  MvdrHealth_Condition(&it->health, stereo, it->mic0, it->mic1);
+  MvdrStft_Analyse(&it->stft, 0, it->mic0, &it->x0);
+  MvdrStft_Analyse(&it->stft, 1, it->mic1, &it->x1);
+  MvdrHealth_Judge(&it->health, &it->x0, &it->x1);
+  const float fallback = it->health.fallback;
+  MvdrBeam_Observe(&it->beam, &it->x0, &it->x1);
+  MvdrBeam_Filter(&it->beam, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, fallback, it->health.good);
+  MvdrPresence_Update(&it->presence, &it->beam);
+  // A dead channel, or clipping (a nonlinear transfer), would teach the
+  // calibration nonsense.
+  if (fallback == 0.0f && !MvdrHealth_Clipping(&it->health))
+    MvdrSteer_Calibrate(&it->steer, &it->beam.x, &it->beam.noise, it->presence.p);
+  MvdrBeam_LearnNoise(&it->beam, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, it->presence.p);
+  MvdrPost_Apply(&it->post, &it->beam.y, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, it->presence.p,
+                 it->steer.diffuse, 1.0f - fallback, it->beam.room);
+  MvdrStft_Synthesise(&it->stft, &it->beam.y, mono);
+  // Inputs are finite and bounded, so a non-finite sample can only come
+  // from a statistic gone wrong: output silence for this hop and start the
+  // statistics afresh rather than keep them stuck.
+  float sum = 0.0f;
+  for (uint32_t i = 0; i < it->hop; i++) sum += mono[i] * 0.0f;  // NaN for a NaN or infinite sample
+  if (sum != 0.0f) {
+    memset(mono, 0, it->hop * sizeof *mono);
+    ResetStatistics(it);
   }
 }
 
 void MvdrArray_Process(TMvdrArray* it, const int16_t* stereo, int16_t* mono) {
-  float in[2 * kMaxFrame / 2], out[kMaxFrame / 2];
-  for (uint32_t i = 0; i < 2 * it->hop; i++) in[i] = (float)stereo[i] / 32768.0f;
+  float in[2 * kMvdrMaxHalf], out[kMvdrMaxHalf];
+  for (uint32_t i = 0; i < 2 * it->hop; i++) in[i] = (float)stereo[i] / kInt16Scale;
   MvdrArray_ProcessFloat(it, in, out);
   for (uint32_t i = 0; i < it->hop; i++) {
-    const float v = roundf(out[i] * 32768.0f);
-    mono[i] = (int16_t)(v > 32767.0f ? 32767.0f : v < -32768.0f ? -32768.0f : v);
+    const float v = out[i] * kInt16Scale;  // rounded to nearest, saturated
+    mono[i] = (int16_t)lrintf(v > 32767.0f ? 32767.0f : v < -32768.0f ? -32768.0f : v);
   }
 }

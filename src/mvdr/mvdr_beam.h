@@ -1,0 +1,60 @@
+// The MVDR stage. Per bin, with x = [X0, X1]:
+//   short-term covariance   Phi_x <- 0.7 Phi_x + 0.3 x x^H
+//   weights                 v = (Phi_n + load I)^-1 d, D = Re(d^H v), w = v / D
+//   output                  y = w^H x (distortionless toward d; 1/D is the
+//                           noise power left in y)
+//   noise covariance        Phi_n <- a Phi_n + (1 - a) x x^H, a = 0.98 + 0.02 p,
+// learned where the talker is absent (p its presence probability); the
+// weights of a frame use Phi_n as it stood before that frame. A fallback
+// weight f blends w toward the good microphone alone (a dead channel). In
+// reverberant rooms the correction w - e0 is scaled down (below).
+#ifndef MICARRAY_MVDR_BEAM_H
+#define MICARRAY_MVDR_BEAM_H
+
+#include <stdint.h>
+
+#include "mvdr_bins.h"
+
+typedef struct {
+  uint32_t bins;
+  uint32_t frames;                // frames of noise learned, up to the start-up count
+  uint32_t blockFrames, blockAt;  // length of a block of the peak search, frames into the current one
+  TMvdrCov x;                     // short-term covariance
+  TMvdrCov noise;                 // noise covariance
+  TMvdrCov all;                   // long-term covariance of everything
+  uint32_t roomLo, roomHi;        // bins of the room detector
+  float roomAll, roomNoise;       // its smoothed sums
+  float room;                     // 0 free field .. 1 reverberant room
+  float staleShare;               // reference share of the input above which a stale covariance relearns
+  alignas(64) float w0Re[kMvdrMaxBins];
+  alignas(64) float w0Im[kMvdrMaxBins];
+  alignas(64) float w1Re[kMvdrMaxBins];
+  alignas(64) float w1Im[kMvdrMaxBins];
+  alignas(64) float residual[kMvdrMaxBins];  // noise power left in y (1/D for the plain MVDR)
+  alignas(64) float vAll[kMvdrMaxBins];      // v^H Phi_all v, v = w - e0
+  alignas(64) float vNoise[kMvdrMaxBins];    // v^H Phi_n v
+  alignas(64) float beta[kMvdrMaxBins];      // least-squares share of v
+  TMvdrSpectrum y;
+  // Largest short-term power (trace of Phi_x) in the current and the last
+  // block: the noise covariance never holds more (after a loud stretch it
+  // would otherwise take seconds to forget).
+  alignas(64) float peakNow[kMvdrMaxBins];
+  alignas(64) float peakLast[kMvdrMaxBins];
+} TMvdrBeam;
+
+void MvdrBeam_Init(TMvdrBeam* it, uint32_t rate, uint32_t n);
+void MvdrBeam_Reset(TMvdrBeam* it);
+// The talker's delay between the microphones (samples) for frames of n.
+void MvdrBeam_SetDelay(TMvdrBeam* it, float delay, uint32_t n);
+// Short-term covariance with this frame.
+void MvdrBeam_Observe(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1);
+// Weights toward steering [1, d1] and the beam output y; fallback in [0, 1]
+// toward microphone good.
+void MvdrBeam_Filter(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
+                     const float* d1Im, float fallback, uint32_t good);
+// Noise covariance with this frame, gated by the presence probability
+// except where it is stale (below).
+void MvdrBeam_LearnNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
+                         const float* d1Im, const float* presence);
+
+#endif

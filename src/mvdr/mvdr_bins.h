@@ -1,0 +1,38 @@
+// Per-bin records the adaptive engine's stages pass along, one array per
+// quantity (structure of arrays), so that loops over the bins vectorise.
+#ifndef MICARRAY_MVDR_BINS_H
+#define MICARRAY_MVDR_BINS_H
+
+#include <stdint.h>
+
+enum {
+  kMvdrMaxFrame = 2048,                 // longest frame (44.1 and 48 kHz)
+  kMvdrMaxHalf = kMvdrMaxFrame / 2,     // longest hop and complex transform
+  kMvdrMaxBins = kMvdrMaxFrame / 2 + 1  // bins DC to Nyquist
+};
+
+// Smallest power, per bin, that a recursive statistic keeps (about 40 dB
+// below the quantisation noise of 16-bit samples): minutes of digital
+// silence leave the statistics there instead of in subnormal numbers.
+static const float kMvdrPowerFloor = 1e-12f;
+
+// Diagonal loading of the noise covariance, relative to its mean power:
+// keeps the inverse well conditioned when the noise is one directional
+// source (the MVDR stage and the calibration use the same).
+static const float kMvdrLoading = 1e-3f;
+
+// One channel's spectrum (or the beam's), bins 0..N/2.
+typedef struct {
+  alignas(64) float re[kMvdrMaxBins];
+  alignas(64) float im[kMvdrMaxBins];
+} TMvdrSpectrum;
+
+// A 2x2 Hermitian covariance per bin: E|X0|^2, E|X1|^2, E[X0 conj X1].
+typedef struct {
+  alignas(64) float p00[kMvdrMaxBins];
+  alignas(64) float p11[kMvdrMaxBins];
+  alignas(64) float re01[kMvdrMaxBins];
+  alignas(64) float im01[kMvdrMaxBins];
+} TMvdrCov;
+
+#endif

@@ -1,0 +1,102 @@
+// Input conditioning and the dead-channel fallback.
+#include "mvdr_health.h"
+
+#include <math.h>
+
+namespace {
+
+// Magnitudes beyond 64 times full scale are broken input, not sound; holding
+// them keeps every power far from overflow.
+const float kInputLimit = 64.0f;
+// High-pass corner: removes DC (a disconnected input often rests at a
+// constant) while leaving speech's band untouched.
+const float kDcCornerHz = 2.0f;
+// A sample at or above this magnitude counts as clipped (16-bit full scale
+// is 32767/32768).
+const float kClipLevel = 0.999f;
+// Band of the power comparison, where speech and noise carry most power.
+const float kBandLoHz = 200.0f, kBandHiHz = 5000.0f;
+// Per-hop smoothing of powers and clip fractions (about 0.2 s at 16 ms hops).
+const float kHealthSmooth = 0.92f;
+// A channel more than 25 dB below the other is dead; microphone mismatch
+// (a few dB) and near-field level differences stay well inside.
+const float kDeadRatio = 3.16e-3f;
+// Below this band power (about -100 dBFS per bin) both channels count as
+// silent and nothing is judged.
+const float kSilentPower = 1e-10f;
+// A channel clipping on more than 10 % of its samples, and three times as
+// often as the other, is clipped hard.
+const float kClipFraction = 0.1f, kClipExcess = 3.0f;
+// Clipping on more than 1 % of the samples makes the transfer between the
+// channels nonlinear.
+const float kClipNoticed = 0.01f;
+// The fallback moves over 0.1 s, so switching makes no click.
+const float kFallSeconds = 0.1f;
+
+}  // namespace
+
+void MvdrHealth_Init(TMvdrHealth* it, uint32_t rate, uint32_t n) {
+  it->half = n / 2;
+  it->bandLo = (uint32_t)(kBandLoHz * n / rate);
+  it->bandHi = (uint32_t)fminf(kBandHiHz * n / rate, (float)(n / 2));
+  it->dcPole = 1.0f - 2.0f * 3.14159265f * kDcCornerHz / (float)rate;
+  it->fallStep = (float)it->half / (kFallSeconds * (float)rate);
+  MvdrHealth_Reset(it);
+}
+
+void MvdrHealth_Reset(TMvdrHealth* it) {
+  for (int c = 0; c < 2; c++) it->dcIn[c] = it->dcOut[c] = it->power[c] = it->clipped[c] = 0.0f;
+  it->fallback = 0.0f;
+  it->good = 0;
+}
+
+void MvdrHealth_Condition(TMvdrHealth* it, const float* stereo, float* mic0, float* mic1) {
+  float* out[2] = {mic0, mic1};
+  for (int c = 0; c < 2; c++) {
+    float in = it->dcIn[c], prev = it->dcOut[c];
+    uint32_t clips = 0;
+    for (uint32_t i = 0; i < it->half; i++) {
+      float x = stereo[2 * i + c];
+      x = isfinite(x) ? (x < -kInputLimit ? -kInputLimit : (x > kInputLimit ? kInputLimit : x)) : 0.0f;
+      clips += fabsf(x) >= kClipLevel;
+      prev = x - in + it->dcPole * prev;  // y[n] = x[n] - x[n-1] + a y[n-1]
+      in = x;
+      out[c][i] = prev;
+    }
+    // A denormal tail of the recursion after long silence would only cost time.
+    it->dcIn[c] = in, it->dcOut[c] = fabsf(prev) < 1e-30f ? 0.0f : prev;
+    it->clipped[c] = kHealthSmooth * it->clipped[c] + (1.0f - kHealthSmooth) * (float)clips / (float)it->half;
+  }
+}
+
+void MvdrHealth_Judge(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1) {
+  const TMvdrSpectrum* x[2] = {x0, x1};
+  for (int c = 0; c < 2; c++) {
+    float p = 0.0f;
+    for (uint32_t k = it->bandLo; k < it->bandHi; k++)
+      p += x[c]->re[k] * x[c]->re[k] + x[c]->im[k] * x[c]->im[k];
+    p /= (float)(it->bandHi - it->bandLo);
+    it->power[c] = kHealthSmooth * it->power[c] + (1.0f - kHealthSmooth) * p;
+  }
+  bool bad[2];
+  for (int c = 0; c < 2; c++) {
+    const int o = 1 - c;
+    const bool dead = it->power[o] > kSilentPower && it->power[c] < kDeadRatio * it->power[o];
+    const bool clipped = it->clipped[c] > kClipFraction && it->clipped[c] > kClipExcess * it->clipped[o];
+    bad[c] = dead || clipped;
+  }
+  if (bad[0] != bad[1]) {
+    const uint32_t good = bad[0] ? 1 : 0;
+    // A switch of sides passes through beamforming rather than jumping.
+    if (good != it->good && it->fallback > 0.0f)
+      it->fallback = fmaxf(it->fallback - it->fallStep, 0.0f);
+    else
+      it->good = good, it->fallback = fminf(it->fallback + it->fallStep, 1.0f);
+  } else {
+    it->fallback = fmaxf(it->fallback - it->fallStep, 0.0f);
+  }
+}
+
+bool MvdrHealth_Clipping(const TMvdrHealth* it) {
+  return it->clipped[0] > kClipNoticed || it->clipped[1] > kClipNoticed;
+}

@@ -1,0 +1,35 @@
+// Input conditioning and the health of the two channels. Samples that are
+// not finite count as silence, absurd magnitudes are held, and a one-pole
+// high-pass removes DC. A channel that is dead (silent or DC, far below the
+// other) or clipped hard (far more often than the other) hands the output
+// to the good microphone: the fallback weight ramps from 0 (both healthy,
+// full beamforming) to 1 (the good microphone alone).
+#ifndef MICARRAY_MVDR_HEALTH_H
+#define MICARRAY_MVDR_HEALTH_H
+
+#include <stdint.h>
+
+#include "mvdr_stft.h"
+
+typedef struct {
+  uint32_t half;            // samples per hop
+  uint32_t bandLo, bandHi;  // bins of the power comparison
+  float dcPole;             // high-pass pole
+  float fallStep;           // fallback change per hop
+  float dcIn[2], dcOut[2];  // high-pass state per channel
+  float power[2];           // smoothed band power per channel
+  float clipped[2];         // smoothed fraction of clipped samples
+  float fallback;           // 0 beamforming .. 1 the good microphone alone
+  uint32_t good;            // the microphone the fallback uses
+} TMvdrHealth;
+
+void MvdrHealth_Init(TMvdrHealth* it, uint32_t rate, uint32_t n);
+void MvdrHealth_Reset(TMvdrHealth* it);
+// Interleaved hop in, one conditioned hop per channel out.
+void MvdrHealth_Condition(TMvdrHealth* it, const float* stereo, float* mic0, float* mic1);
+// Whether either channel clipped recently (on more than 1 % of its samples).
+bool MvdrHealth_Clipping(const TMvdrHealth* it);
+// Judges the channels from this frame's spectra and moves the fallback.
+void MvdrHealth_Judge(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1);
+
+#endif

@@ -1,0 +1,40 @@
+// Instruction-set levels of the adaptive engine's per-bin kernels. Each
+// kernel is written once as an inline body of plain loops over
+// structure-of-arrays bins; MVDR_DISPATCH compiles it for SSE2, AVX2 and
+// AVX-512 and calls the version of the level the vector kit chose for the
+// process (the same level, and the same MICARRAY_ISA override, as the
+// classic engine's).
+#ifndef MICARRAY_MVDR_ISA_H
+#define MICARRAY_MVDR_ISA_H
+
+#include <stdint.h>
+
+#include "vector.h"
+
+// Bodies and helpers inlined into every level's version, so that they run
+// with that version's instructions.
+#define MVDR_INLINE inline __attribute__((always_inline))
+
+#if defined(__x86_64__) || defined(__i386__)
+#define MVDR_DISPATCH(name, params, args)                                                          \
+  __attribute__((target("avx512f,avx512dq,avx512bw,avx512vl"))) static void name##_Avx512 params { \
+    name##_Body args;                                                                              \
+  }                                                                                                \
+  __attribute__((target("avx2"))) static void name##_Avx2 params { name##_Body args; }             \
+  static void name##_Base params { name##_Body args; }                                             \
+  void name params {                                                                               \
+    switch (Vec_Level()) {                                                                         \
+      case kVecAvx512:                                                                             \
+        return name##_Avx512 args;                                                                 \
+      case kVecAvx2:                                                                               \
+        return name##_Avx2 args;                                                                   \
+      default:                                                                                     \
+        return name##_Base args;                                                                   \
+    }                                                                                              \
+  }
+#else
+#define MVDR_DISPATCH(name, params, args) \
+  void name params { name##_Body args; }
+#endif
+
+#endif

@@ -1,0 +1,49 @@
+// The speech post-filter on the beam output y. Its noise estimate per bin is
+//   lambda = max(sigma2, w_ref * min(Ny / Nu, 100) * Su)
+// sigma2: a stationary tracker of |y|^2 driven by a speech presence
+//   probability (Gerkmann and Hendriks, IEEE TASLP 2012);
+// the blocking reference u = d1 X0 - X1, which holds no target: its power Su
+//   scaled by the ratio Ny / Nu of beam-output to reference power learned
+//   where the talker is absent follows non-stationary directional noise;
+// w_ref: how far the noise's inter-microphone coherence lies from a diffuse
+//   field's (the reference over-estimates diffuse noise, which the
+//   stationary tracker handles).
+// The gain is the MMSE log-spectral-amplitude estimator (Ephraim and Malah,
+// IEEE TASSP 1985) with a decision-directed a-priori SNR, held in
+// [floor, 1]; a floor of 1 (0 dB) leaves the beam output untouched.
+#ifndef MICARRAY_MVDR_POSTFILTER_H
+#define MICARRAY_MVDR_POSTFILTER_H
+
+#include <stdint.h>
+
+#include "mvdr_bins.h"
+
+typedef struct {
+  uint32_t bins;
+  uint32_t frames;                              // frames tracked, up to the start-up count
+  uint32_t startFrames;                         // frames of the start-up
+  float floorGain;                              // deepest gain, linear amplitude
+  alignas(64) float sigma2[kMvdrMaxBins];       // stationary noise power of y
+  alignas(64) float startSmooth[kMvdrMaxBins];  // smoothed |y|^2 during the start-up
+  alignas(64) float startMin[kMvdrMaxBins];     // its smallest value times the bias
+  alignas(64) float smoothP[kMvdrMaxBins];      // smoothed tracker presence
+  alignas(64) float ny[kMvdrMaxBins];           // beam-output power where noise
+  alignas(64) float nu[kMvdrMaxBins];           // reference power where noise
+  alignas(64) float su[kMvdrMaxBins];           // reference power, short term
+  TMvdrCov coherence;                           // noise covariance for the coherence
+  alignas(64) float prevSpeech[kMvdrMaxBins];   // |G y|^2 of the last frame
+  alignas(64) float noise[kMvdrMaxBins];        // lambda, the noise power in y
+  alignas(64) float gain[kMvdrMaxBins];
+} TMvdrPost;
+
+void MvdrPost_Init(TMvdrPost* it, uint32_t rate, uint32_t n, float floorDb);
+void MvdrPost_SetFloor(TMvdrPost* it, float floorDb);
+void MvdrPost_Reset(TMvdrPost* it);
+// Gains for this frame, applied to y in place. room: the beam's room
+// detector, 0 free field .. 1 reverberant. refWeight scales the
+// reference term (0 while a channel is dead: the reference is meaningless).
+void MvdrPost_Apply(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1,
+                    const float* d1Re, const float* d1Im, const float* presence, const float* diffuse,
+                    float refWeight, float room);
+
+#endif
