@@ -68,9 +68,9 @@ def verdict(rows, system):
     if not count:
         return sentence + "; the WebRTC beamformer was not built, so they were not compared."
     sentence += f" and beats the WebRTC beamformer on {wins} of {count} scenes (median {median:+.1f} dB)"
-    if losing:
-        return sentence + f"; it loses to that beamformer on {', '.join(losing)}."
-    return sentence + "; it loses to that beamformer on no scene family."
+    sentence += f"; it loses to that beamformer on {', '.join(losing) or 'no scene family'}"
+    worse = [f for f in ours if ours[f]["si_sdr"] < -LEVEL_DB]
+    return sentence + (f" and does worse than microphone 0 on {', '.join(worse)}." if worse else ".")
 
 
 def summary_lines(rows, chosen):
