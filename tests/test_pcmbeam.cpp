@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <iterator>
 #include <sstream>
@@ -27,11 +26,7 @@ class Pcmbeam : public ::testing::Test {
     args.insert(args.end(), {input, output});
     return ::Run(PCMBEAM_EXE, args);
   }
-  RunResult RunAt(const std::string& rate) {
-    std::vector<std::string> args = kTuning;
-    args.insert(args.end(), {rate, input, output});
-    return ::Run(PCMBEAM_EXE, args);
-  }
+  RunResult RunAt(const std::string& rate) { return RunWith("0.05 0.07 -15 0.9 0.98 " + rate); }
   const std::string dir = TempDir(), output = dir + "/out.pcm";
   std::string input = dir + "/in.pcm";
 };
