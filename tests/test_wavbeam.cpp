@@ -102,8 +102,8 @@ TEST(Wavbeam, HeaderFirstAnnouncesHalfTheInputSize) {
   EXPECT_EQ(piped.size(), 56 + 2 * 123 * 128);
 }
 
-// The header (true size) and pcmbeam's samples for the audio: the data chunk, or the
-// rest of the file when its size is 0 (no chunk after), 0xFFFFFFFF or past the end.
+// The header (true size and rate) and pcmbeam's samples for the audio: the data chunk, or
+// the rest of the file when its size is 0 (no chunk after), 0xFFFFFFFF or past the end.
 TEST(Wavbeam, SameSamplesAsPcmbeam) {
   const size_t step = 128 * 4, some = step * 20 + 300;  // bytes of one step of stereo pairs, of some steps
   const struct {
@@ -111,27 +111,30 @@ TEST(Wavbeam, SameSamplesAsPcmbeam) {
     long long declared = -1;    // its size in the header; -1: the bytes present
     std::string trailing = "";  // bytes after the data chunk, not audio
     std::vector<std::string> tuning = kTuning;
+    unsigned long rate = 16000;
   } cases[] = {{std::string::npos, -1, "", {"0.1", "0.3", "-30", "0.6", "0.995"}},
                {some, -1, Chunk("LIST", "INFO" + std::string(2044, 'x'))},
                {some, 0},
                {0, 0, Chunk("LIST", "INFO" + std::string(2044, 'x'))},
                {some, 0xFFFFFFFFll},
                {63000, 64000},
-               {step - 2}};
+               {step - 2},
+               {some, -1, "", kTuning, 8000},
+               {some, -1, "", kTuning, 32000}};
   for (const auto& c : cases) {
     const std::string dir = TempDir(), stereo = kSpeech16k.substr(0, c.present);
     SCOPED_TRACE(std::to_string(c.present) + " bytes, declared " + std::to_string(c.declared));
-    WriteFile(dir + "/in.wav", WavFile(WavFormat(), stereo, c.declared) + c.trailing);
+    WriteFile(dir + "/in.wav", WavFile(WavFormat{1, 2, c.rate}, stereo, c.declared) + c.trailing);
     const RunResult r = Wavbeam(dir + "/in.wav", dir + "/out.wav", c.tuning);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "Detection ...\nSampling rate: 16000 Hz\nIt's finished...\n" + std::string(54, '=') +
-                         "\n\n" + kBanner);
+    EXPECT_EQ(r.out, "Detection ...\nSampling rate: " + std::to_string(c.rate) + " Hz\nIt's finished...\n" +
+                         std::string(54, '=') + "\n\n" + kBanner);
     WriteFile(dir + "/ref.pcm", stereo);
     std::vector<std::string> args = c.tuning;
-    args.insert(args.end(), {"16000", dir + "/ref.pcm", dir + "/ref.out.pcm"});
+    args.insert(args.end(), {std::to_string(c.rate), dir + "/ref.pcm", dir + "/ref.out.pcm"});
     ASSERT_EQ(::Run(PCMBEAM_EXE, args).status, 0);
     const std::string samples = ReadFile(dir + "/ref.out.pcm");
-    EXPECT_EQ(ReadFile(dir + "/out.wav"), WrittenHeader(kMono16k, samples.size()) + samples);
+    EXPECT_EQ(ReadFile(dir + "/out.wav"), WrittenHeader(WavFormat{1, 1, c.rate}, samples.size()) + samples);
   }
 }
 
