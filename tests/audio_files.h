@@ -81,12 +81,6 @@ inline Audio ReadAudio(const std::string& path, int format = 0) {
   return a;
 }
 
-inline std::string ShellQuote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
 struct Ran {
   int status;  // exit status, or -1 when the program did not exit normally
   std::string out, err;
@@ -98,13 +92,13 @@ struct Ran {
 // one: most checks compare micbeam with pcmbeam, bit for bit.
 inline Ran RunMicbeam(const std::string& dir, const std::vector<std::string>& args,
                       const std::string& stdinPath = "/dev/null", bool terminal = false) {
-  std::string cmd = ShellQuote(MICBEAM_EXE);
+  std::string cmd = Quote(MICBEAM_EXE);
   if (std::find(args.begin(), args.end(), "--engine") == args.end()) cmd += " --engine classic";
-  for (const std::string& a : args) cmd += " " + ShellQuote(a);
-  if (terminal) cmd = "script -qec " + ShellQuote(cmd) + " /dev/null";
+  for (const std::string& a : args) cmd += " " + Quote(a);
+  if (terminal) cmd = "script -qec " + Quote(cmd) + " /dev/null";
   const std::string out = dir + "/.stdout", err = dir + "/.stderr";
   const int st =
-      system(("cat " + ShellQuote(stdinPath) + " | " + cmd + " >" + ShellQuote(out) + " 2>" + ShellQuote(err)).c_str());
+      system(("cat " + Quote(stdinPath) + " | " + cmd + " >" + Quote(out) + " 2>" + Quote(err)).c_str());
   Ran r{st != -1 && WIFEXITED(st) ? WEXITSTATUS(st) : -1, ReadFile(out), ReadFile(err)};
   remove(out.c_str());
   remove(err.c_str());

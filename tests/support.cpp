@@ -17,13 +17,13 @@
 #include <system_error>
 #include <thread>
 
-namespace {
-
 std::string Quote(const std::string& s) {
   std::string q = "'";
   for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return q + "'";
 }
+
+namespace {
 
 // The directories TempDir made, removed with everything in them when the
 // test program ends.
@@ -120,6 +120,12 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 bool FileExists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;
+}
+
+std::set<std::string> Listing(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename().string());
+  return names;
 }
 
 std::vector<int16_t> ReadPcm(const std::string& path) {

@@ -4,6 +4,7 @@
 #define MICARRAY_TEST_SUPPORT_H
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,12 @@ struct RunResult {
   int status;       // exit status, or -1 when the program did not exit normally
   std::string out;  // everything written to standard output
 };
+
+// The classic programs' default tuning, as their five leading arguments.
+const std::vector<std::string> kTuning = {"0.05", "0.07", "-15", "0.9", "0.98"};
+
+// s quoted for the shell.
+std::string Quote(const std::string& s);
 
 // Runs program with args; stdin_path is given as standard input.
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
@@ -33,6 +40,8 @@ std::string TempDir();
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
+// The names in dir.
+std::set<std::string> Listing(const std::string& dir);
 
 std::vector<int16_t> ReadPcm(const std::string& path);
 void WritePcm(const std::string& path, const std::vector<int16_t>& samples);

@@ -74,24 +74,6 @@ TEST(Engine, ReinitialisedAndInterleavedRecordsBehaveLikeANewOne) {
   EXPECT_EQ(outA, RunSteps(&fresh, a));
 }
 
-// The fixed beam is the microphones' mean: swapping the channels leaves it bit-identical.
-TEST(Engine, FixedBeamIsSymmetricInTheChannels) {
-  std::vector<int16_t> in = SceneInput(16000, 0.3), swapped = in;
-  for (size_t i = 0; i < in.size(); i += 2) std::swap(swapped[i], swapped[i + 1]);
-  TMicArray e1, e2;
-  for (TMicArray* e : {&e1, &e2}) InitDefault(e, 16000);
-  const micarray_core::TMicArray *c1 = Core(&e1), *c2 = Core(&e2);
-  const size_t S = e1.lenght_step, bins = c1->maxFbin * sizeof(float), frame = c1->lenght_frame * sizeof(float);
-  std::vector<int16_t> out(S);
-  for (uint32 k = 0; k < in.size() / 2 / S; k++) {
-    MicArray_Process(&e1, &in[2 * S * k], out.data());
-    MicArray_Process(&e2, &swapped[2 * S * k], out.data());
-    ASSERT_TRUE(!memcmp(c1->reYb, c2->reYb, bins) && !memcmp(c1->imYb, c2->imYb, bins) &&
-                !memcmp(c1->dYb, c2->dYb, frame))
-        << "step " << k;
-  }
-}
-
 // Mean power of the samples from index `from` on, every `stride`-th (2: one channel).
 double Power(const std::vector<int16_t>& x, size_t from, size_t stride = 1) {
   double p = 0.0;

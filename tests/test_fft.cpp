@@ -1,5 +1,6 @@
-// Packed real FFT: known transform pairs both ways, the round trip, the phase
-// rule, the spectrum conversions and the windows.
+// Packed real FFT's edges: the phase rule, the spectrum conversions at DC and
+// Nyquist, the windows, and no write past the bins. The transform's arithmetic
+// itself is pinned bit for bit by the reference vectors at every frame size.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,17 +13,11 @@
 
 namespace {
 
-const double kPi = 3.14159265358979323846;
-const float kLevel = 3.25f;  // amplitude of the constant and alternating frames
 const float kGuard = -7.0f;  // entries past the end that no call may write
 
 class Fft : public ::testing::TestWithParam<uint32> {
  protected:
   void SetUp() override { FFTnRC_Init(&fft, n); }
-  std::vector<float> Transform(std::vector<float> v, int isign) {
-    FFTnRC_fft(&fft, v.data(), isign);
-    return v;
-  }
   std::vector<float> RandomFrame(unsigned seed) const {
     std::mt19937 gen(seed);
     std::vector<float> v(n);
@@ -34,37 +29,6 @@ class Fft : public ::testing::TestWithParam<uint32> {
 };
 
 INSTANTIATE_TEST_SUITE_P(Lengths, Fft, ::testing::Values(256u, 512u, 1024u));
-
-// Frames of a single component and their packed spectra (DC, Nyquist, then
-// re/im pairs), both ways; impulse, constant and alternating are exact.
-TEST_P(Fft, KnownPairsForwardAndInverse) {
-  const char* const kinds[] = {"impulse", "constant", "alternating", "cosine", "sine"};
-  const uint32 tones[] = {1, 3, n / 8, n / 4 - 1, n / 4, n / 4 + 1, n / 2 - 1};
-  for (int kind = 0; kind < 5; kind++)
-    for (uint32 k0 : tones) {
-      if (kind < 3 && k0 != tones[0]) continue;  // no bin to vary
-      SCOPED_TRACE(testing::Message() << kinds[kind] << " bin " << k0);
-      std::vector<float> x(n), p(n, 0.0f);
-      for (uint32 i = 0; i < n; i++) {
-        const double a = 2.0 * kPi * k0 * i / n;
-        const float xs[] = {i == 0 ? 1.0f : 0.0f, kLevel, (i & 1) ? -kLevel : kLevel, (float)cos(a), (float)sin(a)};
-        x[i] = xs[kind];
-        p[i] = kind == 0 && (i % 2 == 0 || i == 1) ? 1.0f : 0.0f;  // flat, DC and Nyquist too
-      }
-      const uint32 at[] = {0, 0, 1, 2 * k0, 2 * k0 + 1};
-      const float value[] = {1.0f, n * kLevel, n * kLevel, n / 2.0f, -(n / 2.0f)};
-      p[at[kind]] = value[kind];
-      const float tol = kind < 3 ? 0.0f : 1e-5f;
-      const std::vector<float> q = Transform(x, 1), y = Transform(p, -1);
-      for (uint32 i = 0; i < n; i++) ASSERT_NEAR(q[i], p[i], tol * n) << "float " << i;
-      for (uint32 i = 0; i < n; i++) ASSERT_NEAR(y[i], x[i], tol) << "sample " << i;
-    }
-}
-
-TEST_P(Fft, ForwardThenInverseRoundTrips) {
-  const std::vector<float> x = RandomFrame(1), back = Transform(Transform(x, 1), -1);
-  for (uint32 i = 0; i < n; i++) ASSERT_NEAR(back[i], x[i], 2e-6f) << "sample " << i;
-}
 
 // Phase rule: (re, im) -> radians in [-pi/2, 3pi/2), a zero real part giving
 // +-pi/2; each case at both ends of the bins (first and last lanes).

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,17 +18,9 @@
 
 namespace {
 
-const std::vector<std::string> kTuning = {"0.05", "0.07", "-15", "0.9", "0.98"};
 const size_t kStepBytes16k = 128 * 4;  // one step of stereo pairs at 16000 Hz
 const std::string kSpeech16k = ReadFile(std::string(VECTOR_DIR) + "/talker_16k.in.pcm");
 const char* const kCannotWrite = "Couldn't Write File\n";
-
-// The names in dir.
-std::set<std::string> Listing(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename());
-  return names;
-}
 
 // Runs wavbeam (WAV input and output) or pcmbeam (raw samples at 16000 Hz).
 RunResult RunBeam(bool wav, const std::string& input, const std::string& output) {
@@ -116,9 +107,8 @@ TEST_P(Hostile, SuccessfulRunReplacesTheOutputWhole) {
   EXPECT_EQ(Listing(dir), (std::set<std::string>{"in", "out", "target", longest}));
 }
 
-// SIGINT or SIGTERM while the output is being written (the input, a pipe kept
-// open, holds more to come) ends the program by that signal; the output keeps
-// what it held and nothing else is left.
+// SIGINT or SIGTERM mid-output (the input a pipe kept open) ends the program by
+// that signal; the output keeps what it held and nothing else is left.
 TEST_P(Hostile, SignalsLeaveNothingBehind) {
   const std::string inputs = TempDir();  // elsewhere: only the output's directory is watched
   WriteFile(out, "the previous output");

@@ -17,12 +17,6 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-std::set<std::string> Names(const std::string& dir) {
-  std::set<std::string> names;
-  for (const fs::directory_entry& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
-  return names;
-}
-
 // With one worker or several, each file has its own engine; one failing file
 // stops neither the others nor the report, and the status tells.
 TEST(MicbeamBatch, OneBrokenFileDoesNotStopTheOthers) {
@@ -51,7 +45,7 @@ TEST(MicbeamBatch, OneBrokenFileDoesNotStopTheOthers) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("b.wav: not a readable audio file"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("1 of 3 files failed"), std::string::npos) << r.err;
-    EXPECT_EQ(Names(dir + "/out"), (std::set<std::string>{"a.wav", "c.wav"}));
+    EXPECT_EQ(Listing(dir + "/out"), (std::set<std::string>{"a.wav", "c.wav"}));
     EXPECT_EQ(ReadAudio(dir + "/out/a.wav").samples, Aligned(16000, a)) << jobs;
     EXPECT_EQ(ReadAudio(dir + "/out/c.wav").samples, Aligned(8000, c)) << jobs;
   }
@@ -88,7 +82,7 @@ TEST_P(Refusal, LeavesEveryFileAsItWas) {
   WriteAudio(dir + "/four.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, 16000, 4, std::vector<int16_t>(64000, 100));
   WriteFile(dir + "/broken.wav", std::string(1000, 'x'));
   WriteFile(dir + "/out.wav", "the previous output");
-  const std::set<std::string> before = Names(dir);
+  const std::set<std::string> before = Listing(dir);
   std::vector<std::string> args = GetParam().args;
   for (std::string& a : args)
     if (a.rfind("DIR", 0) == 0) a = dir + a.substr(3);
@@ -97,7 +91,7 @@ TEST_P(Refusal, LeavesEveryFileAsItWas) {
   const Ran r = RunMicbeam(dir, args);
   EXPECT_EQ(r.status, GetParam().status);
   EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
-  EXPECT_EQ(Names(dir), before);
+  EXPECT_EQ(Listing(dir), before);
   EXPECT_EQ(ReadFile(dir + "/out.wav"), "the previous output");
 }
 
@@ -170,7 +164,7 @@ TEST(MicbeamBatch, SignalsLeaveNothingBehind) {
   for (int signal : {SIGINT, SIGTERM}) {
     const Spawned r = Spawn(MICBEAM_EXE, {dir + "/a.wav", dir + "/b.wav", "-o", out}, signal, out);
     EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == signal) << signal;
-    EXPECT_EQ(Names(out), std::set<std::string>()) << signal;
+    EXPECT_EQ(Listing(out), std::set<std::string>()) << signal;
   }
 }
 

@@ -1,8 +1,6 @@
-// micbeam --live without sound hardware: a JACK server with its dummy driver
-// keeps real time, and ALSA (configured through ALSA_CONFIG_PATH) offers a
-// capture device whose samples its file plugin replaces with a known
-// recording, and a playback device on the same server. Whatever stops a run,
-// its file must be the offline micbeam output of the part that was captured.
+// micbeam --live on a dummy JACK server, ALSA's file plugin capturing a known
+// recording: whatever stops a run, its file is the offline output of the part
+// captured.
 #include <gtest/gtest.h>
 #include <regex.h>
 #include <signal.h>
@@ -23,9 +21,8 @@ const unsigned kServerWait = 10;        // seconds for a server or a client to c
 const unsigned kPollsPerSecond = 20;
 const unsigned kMicrosPerSecond = 1000000;
 
-// Capture: the file plugin reads the recording in step with the server's
-// capture ports (through plug, since the server's samples are floats).
-// PortAudio's ALSA enumeration needs a "default" device among the others.
+// The file plugin reads the recording in step with the server's capture ports
+// (through plug: the server's samples are floats); enumeration needs a default.
 std::string AlsaConfig(const std::string& dir) {
   std::string capture;
   for (const char* name : {"micin", "micin4"})
@@ -227,9 +224,8 @@ TEST_F(Live, StoppedMidRunLeavesTheOfflineOutput) {
   ExpectOffline(live, {"--engine", "classic"});
 }
 
-// Counting values through a small ring from another thread, in blocks of
-// varying sizes that wrap around its end: every value arrives once, in order;
-// a block is written whole or not at all.
+// Counting values through a small ring from another thread, in wrapping blocks:
+// each arrives once, in order; a block is written whole or not at all.
 TEST(Ring, CarriesEveryValueInOrderAcrossThreads) {
   const size_t kCapacity = 1000, kTotal = 100000, kLargestBlock = 997, kReadBlock = 613;
   TRing ring;

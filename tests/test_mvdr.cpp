@@ -1,8 +1,6 @@
-// The adaptive engine on free-field scenes whose sources are sums of
-// sinusoids, so that each microphone's signal is the source evaluated at its
-// exact arrival time (any angle, spacing and fractional delay). Quality is
-// SI-SDR against the target as received at microphone 0, from the second
-// second on (the statistics start from nothing).
+// The adaptive engine on free-field scenes of sums of sinusoids, each evaluated
+// at its exact arrival time; quality is SI-SDR against the target at microphone
+// 0 after the first second.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -159,9 +157,8 @@ TScore Score(const TScene& s, TMvdrArray* it, int reference = 0) {
           10.0 * std::log10(Energy(out, from, to) / Energy(s.target, from, to))};
 }
 
-// The spatial stage alone (floor 0 dB: the post-filter passes everything)
-// at every rate: a lone talker at the look direction passes unchanged, a
-// lone interferer from 60 degrees is nulled.
+// The spatial stage alone (floor 0 dB) at every rate: a lone talker at the look
+// direction passes unchanged, a lone interferer is nulled.
 TEST(Mvdr, SpatialStageIsDistortionlessAndNullsAnInterfererAtEveryRate) {
   for (uint32_t rate : {8000u, 11025u, 16000u, 22050u, 32000u, 44100u, 48000u}) {
     TGeometry g;
@@ -270,10 +267,8 @@ TEST(Mvdr, DeadChannelFallsBackToTheGoodMicrophone) {
     }
 }
 
-// Minutes of digital silence and a burst of NaN and infinite samples leave
-// no stuck statistics: the engine enhances the scene that follows as a
-// fresh engine would. After a stretch of full-scale clipped input the
-// noise statistics need a few seconds to forget it, but work meanwhile.
+// After minutes of silence or a burst of NaN and infinities the engine enhances
+// the next scene as a fresh one would; after full-scale clipping it still works.
 TEST(Mvdr, RecoversFromSilenceFullScaleAndNonFiniteInput) {
   TGeometry g;
   g.interferer = kNoise;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <iterator>
 #include <sstream>
@@ -113,7 +112,7 @@ TEST_F(Pcmbeam, StandardOutputCarriesOnlyTheSamples) {
 
 // At every rate, 0 and 1000 Hz (no direction band) included: the report names the
 // step S; 2 * S * k samples and r < 2 * S more (and an odd byte) give S * k; no
-// full-scale garbage; the output lags microphone 0 by three steps where a band exists.
+// full-scale garbage. Delay and clipping: the reference vectors, bit for bit.
 TEST_F(Pcmbeam, RunsAtEveryRate) {
   for (const auto& [rate, S] :
        {std::pair<uint32_t, size_t>{0, 64}, {1000, 64}, {8000, 64}, {16000, 128}, {32000, 256}}) {
@@ -136,28 +135,7 @@ TEST_F(Pcmbeam, RunsAtEveryRate) {
     const std::vector<int16_t> out = ReadPcm(output);
     EXPECT_LT(*std::max_element(out.begin(), out.end()), 32767) << rate << " Hz";
     EXPECT_GT(*std::min_element(out.begin(), out.end()), -32767) << rate << " Hz";
-    if (rate < 8000) continue;
-    long best = -1;
-    double bestValue = -1e300;
-    for (long lag = 0; lag < 6 * (long)S; lag++) {
-      double c = 0.0;
-      for (size_t n = (size_t)lag; n < out.size(); n++) c += (double)out[n] * in[2 * (n - lag)];
-      if (c > bestValue) bestValue = c, best = lag;
-    }
-    EXPECT_EQ(best, 3 * (long)S) << rate << " Hz";
   }
-}
-
-// Two frontal sources driven far past full scale: the output saturates at
-// +-32767, both reached, and never wraps (a wrapped sample flips sign).
-TEST_F(Pcmbeam, LoudInputIsClippedToPlusMinus32767WithoutWrapping) {
-  input = std::string(VECTOR_DIR) + "/clip_chirp_8k.in.pcm";
-  ASSERT_EQ(RunAt("8000").status, 0);
-  const std::vector<int16_t> out = ReadPcm(output);
-  ASSERT_FALSE(out.empty());
-  EXPECT_EQ(*std::min_element(out.begin(), out.end()), -32767);
-  EXPECT_EQ(*std::max_element(out.begin(), out.end()), 32767);
-  for (size_t i = 1; i < out.size(); i++) ASSERT_LE(std::abs(out[i] - out[i - 1]), 60000) << i;
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
-// The plugins as their users meet them: described by analyseplugin and
-// lv2info, run by sox, lv2apply and GStreamer, each output equal to
-// micbeam's with the same engine and tuning once the reported latency is
-// taken off; and the LADSPA descriptor driven directly, block by block.
+// The plugins in real hosts, each output micbeam's once the reported latency
+// is taken off, and the LADSPA descriptor driven directly, block by block.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <ladspa.h>
@@ -64,10 +62,8 @@ class Ladspa {
     uint32_t port;
     float value;
   };
-  // Runs stereo (16-bit interleaved) through a fresh instance in blocks of
-  // the given lengths, repeated; mono receives the output. With inPlace the
-  // output overwrites microphone 0's buffer. Returns the output, whether the
-  // output copy equals it, and the control outputs at the end.
+  // Runs 16-bit stereo through a fresh instance in blocks of the given
+  // lengths, repeated (inPlace: the output overwrites microphone 0's buffer).
   struct TRun {
     std::vector<float> mono;
     bool copyEqual = true;
@@ -158,13 +154,9 @@ std::string GstCommand(const char* element, const char* const* properties, const
 
 const char kGstLadspa[] = "ladspa-duet-beam-so-duet-beam";
 const char kGstLv2[] = "urn-duet-beam-enhancer";
-const char* const kGstLadspaProperties[] = {"engine",
-                                            "microphone-spacing",
-                                            "target-angle",
-                                            "suppression",
-                                            "classic-direction-speed",
-                                            "classic-noise-rate",
-                                            "classic-musical-smoothing"};  // from the port names
+const char* const kGstLadspaProperties[] = {  // from the port names
+    "engine", "microphone-spacing", "target-angle", "suppression", "classic-direction-speed",
+    "classic-noise-rate", "classic-musical-smoothing"};
 const char* const kGstLv2Properties[] = {"engine", "spacing",    "angle",  "suppression",
                                          "speed",  "noise-rate", "musical"};
 
@@ -261,9 +253,8 @@ TEST(Plugins, HostsReadTheDescriptions) {
   }
 }
 
-// A private PipeWire daemon (no devices, no session manager) loads the
-// filter-chain file shipped in the tree: the plugin takes every control the
-// file sets, and the virtual source appears.
+// A private PipeWire daemon loads the shipped filter-chain file: the plugin
+// takes every control it sets, and the virtual source appears.
 TEST(Plugins, PipewireMakesTheEnhancedMicrophone) {
   if (!Installed("pipewire") || !Installed("pw-cli")) GTEST_SKIP() << "PipeWire is not installed";
   const std::string dir = TempDir();
@@ -277,8 +268,6 @@ TEST(Plugins, PipewireMakesTheEnhancedMicrophone) {
             "{ name = libpipewire-module-client-node } { name = libpipewire-module-access } "
             "{ name = libpipewire-module-metadata } { name = libpipewire-module-adapter } ]\n");
   WriteFile(dir + "/daemon.conf.d/enhanced-mic.conf", ReadFile(DUET_PIPEWIRE_CONF));
-  // The daemon logs warnings and errors only; the listing waits for the
-  // source for up to five seconds.
   const RunResult r =
       Shell("cd " + dir + "; export XDG_RUNTIME_DIR=" + dir + "/run LADSPA_PATH=" + kLadspaDir +
             "; PIPEWIRE_CONFIG_DIR=" + dir +
@@ -315,11 +304,9 @@ TEST(Plugins, AnyBlockLengthsGiveTheSameOutput) {
   }
 }
 
-// Every kind of control change on a steady tone: retunes, restarts of the
-// classic engine and engine switches fade without a step steeper than the
-// tone's own, and the last engine still plays the tone. That engine, the
-// adaptive one, finally looks 20 degrees away from the tone and takes a
-// steady tone for noise, so it keeps it only below its floor (-30 dB).
+// Retunes, classic restarts and engine switches on a steady tone fade without
+// a step steeper than the tone's own; the adaptive engine, last looking 20
+// degrees away and taking the tone for noise, keeps it below its floor.
 TEST(Plugins, ControlChangesDoNotClick) {
   const unsigned rate = 16000;
   const double kTone = 440, kAmplitude = 16384, kSeconds = 3.0, kSlack = 1.05;
@@ -346,8 +333,7 @@ TEST(Plugins, ControlChangesDoNotClick) {
   EXPECT_GT(lastPeak, kBelowFloor * kAmplitude / micarray::kFullScale);
 }
 
-// Rates the engines do not run: microphone 0 as it is, no latency, and the
-// status says so.
+// Rates the engines do not run: microphone 0 as it is, no latency.
 TEST(Plugins, ForeignRatesPassMicrophone0Through) {
   const Ladspa plugin;
   const std::vector<int16_t> stereo = Scene(16000, 0.5);

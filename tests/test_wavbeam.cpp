@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,8 +14,6 @@
 #include "wavfile.h"
 
 namespace {
-
-const std::vector<std::string> kTuning = {"0.05", "0.07", "-15", "0.9", "0.98"};
 
 RunResult Wavbeam(const std::string& in, const std::string& out, std::vector<std::string> args = kTuning) {
   args.insert(args.end(), {in, out});
@@ -83,7 +80,7 @@ TEST(Wavbeam, RefusalsPrintTheirMessageAndLeaveNothingBehind) {
     const RunResult r = Wavbeam(dir + "/in.wav", dir + "/out.wav");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, message + "\n");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);  // the input alone
+    EXPECT_EQ(Listing(dir), std::set<std::string>{"in.wav"});
   }
 }
 
@@ -105,10 +102,8 @@ TEST(Wavbeam, HeaderFirstAnnouncesHalfTheInputSize) {
   EXPECT_EQ(piped.size(), 56 + 2 * 123 * 128);
 }
 
-// The output is the header (with the true size) and pcmbeam's samples, with the
-// same tuning, for the audio: the data chunk, or the rest of the file when its
-// size is 0 (unless a chunk follows), 0xFFFFFFFF or past the end. Less than a
-// step gives the header alone.
+// The header (true size and rate) and pcmbeam's samples for the audio: the data chunk, or
+// the rest of the file when its size is 0 (no chunk after), 0xFFFFFFFF or past the end.
 TEST(Wavbeam, SameSamplesAsPcmbeam) {
   const size_t step = 128 * 4, some = step * 20 + 300;  // bytes of one step of stereo pairs, of some steps
   const struct {
@@ -116,27 +111,30 @@ TEST(Wavbeam, SameSamplesAsPcmbeam) {
     long long declared = -1;    // its size in the header; -1: the bytes present
     std::string trailing = "";  // bytes after the data chunk, not audio
     std::vector<std::string> tuning = kTuning;
+    unsigned long rate = 16000;
   } cases[] = {{std::string::npos, -1, "", {"0.1", "0.3", "-30", "0.6", "0.995"}},
                {some, -1, Chunk("LIST", "INFO" + std::string(2044, 'x'))},
                {some, 0},
                {0, 0, Chunk("LIST", "INFO" + std::string(2044, 'x'))},
                {some, 0xFFFFFFFFll},
                {63000, 64000},
-               {step - 2}};
+               {step - 2},
+               {some, -1, "", kTuning, 8000},
+               {some, -1, "", kTuning, 32000}};
   for (const auto& c : cases) {
     const std::string dir = TempDir(), stereo = kSpeech16k.substr(0, c.present);
     SCOPED_TRACE(std::to_string(c.present) + " bytes, declared " + std::to_string(c.declared));
-    WriteFile(dir + "/in.wav", WavFile(WavFormat(), stereo, c.declared) + c.trailing);
+    WriteFile(dir + "/in.wav", WavFile(WavFormat{1, 2, c.rate}, stereo, c.declared) + c.trailing);
     const RunResult r = Wavbeam(dir + "/in.wav", dir + "/out.wav", c.tuning);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "Detection ...\nSampling rate: 16000 Hz\nIt's finished...\n" + std::string(54, '=') +
-                         "\n\n" + kBanner);
+    EXPECT_EQ(r.out, "Detection ...\nSampling rate: " + std::to_string(c.rate) + " Hz\nIt's finished...\n" +
+                         std::string(54, '=') + "\n\n" + kBanner);
     WriteFile(dir + "/ref.pcm", stereo);
     std::vector<std::string> args = c.tuning;
-    args.insert(args.end(), {"16000", dir + "/ref.pcm", dir + "/ref.out.pcm"});
+    args.insert(args.end(), {std::to_string(c.rate), dir + "/ref.pcm", dir + "/ref.out.pcm"});
     ASSERT_EQ(::Run(PCMBEAM_EXE, args).status, 0);
     const std::string samples = ReadFile(dir + "/ref.out.pcm");
-    EXPECT_EQ(ReadFile(dir + "/out.wav"), WrittenHeader(kMono16k, samples.size()) + samples);
+    EXPECT_EQ(ReadFile(dir + "/out.wav"), WrittenHeader(WavFormat{1, 1, c.rate}, samples.size()) + samples);
   }
 }
 
