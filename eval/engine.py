@@ -23,9 +23,9 @@ class Tuning:
 
 def _frame_plan():
     """The engine's frame plan, (highest rate, frame length) per row, from its table generator."""
-    spec = importlib.util.spec_from_file_location("gentables", os.path.join(ROOT, "src", "gentables.py"))
-    gentables = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(gentables)
+    found = importlib.util.spec_from_file_location("gentables", os.path.join(ROOT, "src", "gentables.py"))
+    gentables = importlib.util.module_from_spec(found)
+    found.loader.exec_module(gentables)
     return gentables.FRAME_PLAN
 
 

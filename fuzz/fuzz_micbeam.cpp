@@ -2,7 +2,6 @@
 // rate conversion and each engine, as a batch job runs them. A job either
 // succeeds with an output WAV exactly as long as its input, or fails with a
 // reason and no output; nothing is left under a temporary name either way.
-#include <dirent.h>
 #include <sndfile.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -11,23 +10,13 @@
 #include <string>
 
 #include "job.h"
+#include "run_dir.h"
 
 namespace {
 
 // Inputs whose audio, at the engine's rate, is longer than this are passed
 // over: a long run tells the fuzzer nothing new and would only slow it.
 const uint64_t kMaxEngineFrames = 1 << 15;
-
-std::string gDir;  // the run's files: in.audio and out.wav
-
-size_t Entries(const std::string& dir) {
-  DIR* d = opendir(dir.c_str());
-  if (!d) abort();
-  size_t n = 0;
-  while (const dirent* e = readdir(d)) n += e->d_name[0] != '.';
-  closedir(d);
-  return n;
-}
 
 // The frames libsndfile announces for a file, converted to the engine's rate;
 // 0 when it does not open.
@@ -43,7 +32,7 @@ uint64_t EngineFrames(const std::string& path) {
 // Either an output WAV exactly as long as the input, or a reason and no file.
 void Check(const TJobResult& result, const std::string& out) {
   if (!result.ok) {
-    if (result.error.empty() || Entries(gDir) != 1) abort();
+    if (result.error.empty() || RunDir_Entries() != 1) abort();
     return;
   }
   SF_INFO info = {};
@@ -51,29 +40,20 @@ void Check(const TJobResult& result, const std::string& out) {
   if (!written) abort();
   sf_close(written);
   if ((uint64_t)info.frames != result.inputFrames || result.outputFrames != result.inputFrames) abort();
-  if (info.samplerate != (int)result.rate || info.channels != 1 || Entries(gDir) != 2) abort();
-}
-
-void RemoveRunFiles() {
-  for (const char* name : {"/in.audio", "/out.wav", ""}) remove((gDir + name).c_str());
+  if (info.samplerate != (int)result.rate || info.channels != 1 || RunDir_Entries() != 2) abort();
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  const char* base = getenv("TMPDIR");
-  std::string tmpl = std::string(base ? base : "/tmp") + "/fuzz-micbeam-XXXXXX";
-  if (!mkdtemp(&tmpl[0])) abort();
-  gDir = tmpl;
-  atexit(RemoveRunFiles);
+  RunDir_Make("micbeam", "in.audio", "out.wav");
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string in = gDir + "/in.audio", out = gDir + "/out.wav";
-  FILE* f = fopen(in.c_str(), "wb");
-  if (!f || fwrite(data, 1, size, f) != size || fclose(f) != 0) abort();
-  remove(out.c_str());
+  RunDir_Write(data, size);
+  const std::string& in = gRunDir.in;
+  const std::string& out = gRunDir.out;
   if (EngineFrames(in) > kMaxEngineFrames) return 0;
 
   const TJob job{in, out, OutputFormat_Default()};

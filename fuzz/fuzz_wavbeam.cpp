@@ -1,13 +1,13 @@
 // wavbeam's whole run on an arbitrary input file: status 0 with a complete,
 // self-consistent output WAV file, or status 1 with no output at all, and
 // nothing left behind under a temporary name.
-#include <dirent.h>
 #include <stdio.h>
 #include <stdlib.h>
 
 #include <cstdint>
 #include <string>
 
+#include "run_dir.h"
 #include "wavrun.h"
 
 namespace {
@@ -15,8 +15,6 @@ namespace {
 const micarray::Tuning kTuning;  // the defaults
 const size_t kHeaderBytes = 56;  // written header with a 16-byte `fmt ` body
 const unsigned long kFmtFieldsSize = 16;
-
-std::string gDir;  // the run's files: in.wav and out.wav
 
 uint32_t LeU32(const std::string& s, size_t at) {
   const unsigned char* p = (const unsigned char*)s.data() + at;
@@ -34,15 +32,6 @@ std::string ReadAll(const std::string& path) {
   return bytes;
 }
 
-size_t Entries(const std::string& dir) {
-  DIR* d = opendir(dir.c_str());
-  if (!d) abort();
-  size_t n = 0;
-  while (const dirent* e = readdir(d)) n += e->d_name[0] != '.';
-  closedir(d);
-  return n;
-}
-
 // Sizes in the header agree with the file: RIFF size, `fmt ` size (and pad byte), data size
 // of whole mono samples.
 void CheckOutput(const std::string& out) {
@@ -55,33 +44,24 @@ void CheckOutput(const std::string& out) {
   if ((out.size() - header) % 2 != 0) abort();
 }
 
-void RemoveRunFiles() {
-  for (const char* name : {"/in.wav", "/out.wav", ""}) remove((gDir + name).c_str());
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  const char* base = getenv("TMPDIR");
-  std::string tmpl = std::string(base ? base : "/tmp") + "/fuzz-wavbeam-XXXXXX";
-  if (!mkdtemp(&tmpl[0])) abort();
-  gDir = tmpl;
-  atexit(RemoveRunFiles);
+  RunDir_Make("wavbeam", "in.wav", "out.wav");
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string in = gDir + "/in.wav", out = gDir + "/out.wav";
-  FILE* f = fopen(in.c_str(), "wb");
-  if (!f || fwrite(data, 1, size, f) != size || fclose(f) != 0) abort();
-  remove(out.c_str());
+  RunDir_Write(data, size);
+  const std::string& in = gRunDir.in;
+  const std::string& out = gRunDir.out;
 
   const int status = WavRun_Process(&kTuning, in.c_str(), out.c_str());
   if (status == 0) {
     CheckOutput(ReadAll(out));
-    if (Entries(gDir) != 2) abort();
+    if (RunDir_Entries() != 2) abort();
   } else {
-    if (status != 1 || Entries(gDir) != 1) abort();
+    if (status != 1 || RunDir_Entries() != 1) abort();
   }
   return 0;
 }
