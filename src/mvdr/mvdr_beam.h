@@ -22,8 +22,11 @@ typedef struct {
   TMvdrCov x;                     // short-term covariance
   TMvdrCov noise;                 // noise covariance
   TMvdrCov all;                   // long-term covariance of everything
-  uint32_t roomLo, roomHi;        // bins of the room detector
-  float roomAll, roomNoise;       // its smoothed sums
+  uint32_t leakLo, leakHi;        // bins of the room detector from the leak
+  uint32_t coherentLo, coherentHi;  // and from the talker's coherence
+  float roomAll, roomNoise;       // their smoothed sums
+  float roomPower, roomCoherent;
+  float coherentRoom;             // the coherence's verdict, for the next frame
   float room;                     // 0 free field .. 1 reverberant room
   float staleShare;               // reference share of the input above which a stale covariance relearns
   alignas(64) float w0Re[kMvdrMaxBins];
@@ -33,6 +36,8 @@ typedef struct {
   alignas(64) float residual[kMvdrMaxBins];  // noise power left in y (1/D for the plain MVDR)
   alignas(64) float vAll[kMvdrMaxBins];      // v^H Phi_all v, v = w - e0
   alignas(64) float vNoise[kMvdrMaxBins];    // v^H Phi_n v
+  alignas(64) float talkerPower[kMvdrMaxBins];      // where the talker leads, its power
+  alignas(64) float talkerCoherence[kMvdrMaxBins];  // and coherence
   alignas(64) float beta[kMvdrMaxBins];      // least-squares share of v
   TMvdrSpectrum y;
   // Largest short-term power (trace of Phi_x) in the current and the last
