@@ -31,48 +31,11 @@ const float kStaleRatio = 10.0f;
 // interferer 60 degrees off at 5 cm is relearned only below -20 dB.
 const float kLeakPerDelay = 100.0f;
 const float kStaleShare = 0.003f;
-// Long-term covariance of everything (about 1.6 s), for the room detector.
-const float kLongForget = 0.99f;
-// Room detectors. Reverberation shows in two ways, each caught by one:
-// (1) The talker's reverberation leaks into the beam's correction v = w - e0
-// (so does a talker the multiplicative model of one frame misses, as with
-// delays of tens of samples at wide spacings): R = sum v^H Phi_all v /
-// sum v^H Phi_n v over 300-4000 Hz, both sums smoothed over frames (0.99);
-// it acts from 0.9 and fully from 1.1.
-const float kLeakLoHz = 300.0f, kLeakHiHz = 4000.0f, kLeakFrom = 0.9f, kLeakSpan = 0.2f;
-// (2) The talker's coherence between the microphones. Where the talker leads
-// (presence above one half), its covariance is Phi_x - Phi_n; the squared
-// coherence |s01|^2 / (s00 s11) is near 1 for a direct wave and falls
-// toward a diffuse field's where reverberation carries much of the talker's
-// power. Averaged over 1-4 kHz (where a diffuse field's coherence is low at
-// centimetre spacings), weighted by the talker's power, smoothed over
-// frames (0.99, about 1.6 s). Measured on the tuning scenes after their
-// first second: free field (directional, diffuse and several interferers,
-// mismatched capsules, targets off broadside) 5th percentile 0.92 or more;
-// six rooms (RT60 0.3 to 0.6 s, talker 1 to 1.5 m) 95th percentile 0.90 or
-// less, medians 0.83 to 0.88: it acts from 0.92 and fully at 0.88. Detector
-// (1) alone overlapped there (rooms' medians 0.86 to 0.97 against free-field
-// 95th percentiles up to 0.93) and left rooms at a weight of about 0.1 to
-// 0.2, 1 to 2 dB below a fully on blend.
-const float kCoherentLoHz = 1000.0f, kCoherentHiHz = 4000.0f;
-const float kCoherentPresence = 0.5f, kCoherentFrom = 0.92f, kCoherentSpan = 0.04f;
-const float kRoomSmooth = 0.99f;
-// In rooms the MVDR's superdirective correction w - e0 reshapes the talker's
-// reverberation about as much as it removes noise, so there it is scaled
-// down to half its least-squares share beta (half: 0.2 to 0.8 dB more in
-// three rooms than the full share, the free field unchanged; measured).
-const float kRoomShare = 0.5f;
 // Blocks of the peak search: the peak spans 0.75 to 1.5 s, longer than a
 // talking interferer pauses.
 const float kBlockSeconds = 0.75f;
 // Off-diagonal terms below this go to zero (no subnormal arithmetic).
 const float kTiny = 1e-30f;
-
-// The bin of frequency hz in frames of n, at most n / 2.
-uint32_t Bin(float hz, uint32_t rate, uint32_t n) {
-  const uint32_t k = (uint32_t)(hz * n / rate);
-  return k < n / 2 ? k : n / 2;
-}
 
 MVDR_INLINE float Flush(float v) { return __builtin_fabsf(v) < kTiny ? 0.0f : v; }
 
@@ -103,7 +66,6 @@ MVDR_INLINE void Observe_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* __r
                               const TMvdrSpectrum* __restrict x1) {
   for (uint32_t k = 0; k < it->bins; k++) {
     Accumulate(&it->x, x0, x1, k, 1.0f - kShortTerm);
-    Accumulate(&it->all, x0, x1, k, kLongForget);
   }
 }
 MVDR_DISPATCH(Observe,
@@ -112,11 +74,7 @@ MVDR_DISPATCH(Observe,
               (it, x0, x1))
 
 // With Psi = Phi_n + load I = [[a, c], [conj c, b]], adj(Psi) d = [b - c d1,
-// a d1 - conj c]; the determinant cancels in w. Also, for the room
-// detector and blend, the beam's correction to microphone 0, v = w - e0:
-// its power under the long-term covariance (target leaks included) and
-// under the noise covariance, and beta, the least-squares weight of v
-// against microphone 0's noise, -Re(e0^H Phi_n v) / v^H Phi_all v.
+// a d1 - conj c]; the determinant cancels in w.
 MVDR_INLINE void Weights_Body(TMvdrBeam* __restrict it, const float* __restrict d1Re,
                               const float* __restrict d1Im) {
   for (uint32_t k = 0; k < it->bins; k++) {
@@ -129,36 +87,26 @@ MVDR_INLINE void Weights_Body(TMvdrBeam* __restrict it, const float* __restrict 
     float du = u0r + dr * u1r + di * u1i;
     du = du > kMvdrPowerFloor * kMvdrPowerFloor ? du : kMvdrPowerFloor * kMvdrPowerFloor;
     const float inv = 1.0f / du;
-    const float v0r = u0r * inv - 1.0f, v0i = u0i * inv, v1r = u1r * inv, v1i = u1i * inv;
-    it->w0Re[k] = u0r * inv, it->w0Im[k] = v0i, it->w1Re[k] = v1r, it->w1Im[k] = v1i;
-    const float all = Quadratic(&it->all, k, v0r, v0i, v1r, v1i);
-    it->vAll[k] = all;
-    it->vNoise[k] = Quadratic(&it->noise, k, v0r, v0i, v1r, v1i);
-    // e0^H Phi_n v = n00 v0 + n01 v1
-    const float cross = it->noise.p00[k] * v0r + cr * v1r - ci * v1i;
-    const float beta = -cross / (all + kMvdrPowerFloor);
-    it->beta[k] = beta < 0.0f ? 0.0f : (beta > 1.0f ? 1.0f : beta);
+    it->w0Re[k] = u0r * inv, it->w0Im[k] = u0i * inv, it->w1Re[k] = u1r * inv, it->w1Im[k] = u1i * inv;
   }
 }
 MVDR_DISPATCH(Weights, (TMvdrBeam* __restrict it, const float* __restrict d1Re, const float* __restrict d1Im),
               (it, d1Re, d1Im))
 
-// Final weights: the correction scaled by 1 - room (1 - beta / 2), blended
-// toward the good microphone by the fallback; the beam output and the noise
-// power left in it, w^H (Phi_n + load I) w.
+// Final weights, blended toward the good microphone by the fallback; the
+// beam output and the noise power left in it, w^H (Phi_n + load I) w.
 MVDR_INLINE void Apply_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* __restrict x0,
                             const TMvdrSpectrum* __restrict x1, const float* __restrict d1Re,
-                            const float* __restrict d1Im, float room, float fallback, uint32_t good) {
+                            const float* __restrict d1Im, float fallback, uint32_t good) {
   const float keep = 1.0f - fallback;
   for (uint32_t k = 0; k < it->bins; k++) {
-    const float scale = 1.0f - room * (1.0f - kRoomShare * it->beta[k]);
     const float dr = d1Re[k], di = d1Im[k];
     // The fallback: [1, 0] for microphone 0; [0, d1 / |d1|^2] for
     // microphone 1 (its signal aligned and scaled to microphone 0).
     const float dd = 1.0f / (dr * dr + di * di);
     const float f0 = good == 0 ? fallback : 0.0f, f1 = good == 0 ? 0.0f : fallback * dd;
-    const float w0r = keep * (1.0f + scale * (it->w0Re[k] - 1.0f)) + f0, w0i = keep * scale * it->w0Im[k];
-    const float w1r = keep * scale * it->w1Re[k] + f1 * dr, w1i = keep * scale * it->w1Im[k] + f1 * di;
+    const float w0r = keep * it->w0Re[k] + f0, w0i = keep * it->w0Im[k];
+    const float w1r = keep * it->w1Re[k] + f1 * dr, w1i = keep * it->w1Im[k] + f1 * di;
     it->w0Re[k] = w0r, it->w0Im[k] = w0i, it->w1Re[k] = w1r, it->w1Im[k] = w1i;
     const float load = kMvdrLoading * 0.5f * (it->noise.p00[k] + it->noise.p11[k]) + kMvdrPowerFloor;
     const float left =
@@ -172,8 +120,8 @@ MVDR_INLINE void Apply_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* __res
 MVDR_DISPATCH(Apply,
               (TMvdrBeam* __restrict it, const TMvdrSpectrum* __restrict x0,
                const TMvdrSpectrum* __restrict x1, const float* __restrict d1Re, const float* __restrict d1Im,
-               float room, float fallback, uint32_t good),
-              (it, x0, x1, d1Re, d1Im, room, fallback, good))
+               float fallback, uint32_t good),
+              (it, x0, x1, d1Re, d1Im, fallback, good))
 
 // The reference u = d1 X0 - X1 holds no talker; its power under a
 // covariance C is b^H C b with b = [conj d1, -1].
@@ -186,13 +134,6 @@ MVDR_INLINE void LearnNoise_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* 
                                  const float* __restrict d1Im, const float* __restrict presence,
                                  float start) {
   for (uint32_t k = 0; k < it->bins; k++) {
-    // The room detector's terms, from the noise covariance before this frame.
-    const float s00 = it->x.p00[k] - it->noise.p00[k], s11 = it->x.p11[k] - it->noise.p11[k];
-    const float sr = it->x.re01[k] - it->noise.re01[k], si = it->x.im01[k] - it->noise.im01[k];
-    const bool leads = (s00 > 0.0f) & (s11 > 0.0f) & (presence[k] > kCoherentPresence);
-    const float coherence = (sr * sr + si * si) / (s00 * s11 + kMvdrPowerFloor * kMvdrPowerFloor);
-    it->talkerPower[k] = leads ? presence[k] * (s00 + s11) : 0.0f;
-    it->talkerCoherence[k] = coherence < 1.0f ? coherence : 1.0f;
     const float now = ReferencePower(&it->x, k, d1Re[k], d1Im[k]);
     const float input = (d1Re[k] * d1Re[k] + d1Im[k] * d1Im[k]) * it->x.p00[k] + it->x.p11[k];
     const bool stale = (now > kStaleRatio * ReferencePower(&it->noise, k, d1Re[k], d1Im[k])) &
@@ -220,8 +161,6 @@ MVDR_DISPATCH(LearnNoise,
 void MvdrBeam_Init(TMvdrBeam* it, uint32_t rate, uint32_t n) {
   it->bins = n / 2 + 1;
   it->blockFrames = (uint32_t)(kBlockSeconds * (float)rate / (float)(n / 2));
-  it->leakLo = Bin(kLeakLoHz, rate, n), it->leakHi = Bin(kLeakHiHz, rate, n);
-  it->coherentLo = Bin(kCoherentLoHz, rate, n), it->coherentHi = Bin(kCoherentHiHz, rate, n);
   MvdrBeam_Reset(it);
 }
 
@@ -234,10 +173,8 @@ void MvdrBeam_Reset(TMvdrBeam* it) {
   it->frames = 0;
   memset(&it->x, 0, sizeof it->x);
   memset(&it->noise, 0, sizeof it->noise);
-  memset(&it->all, 0, sizeof it->all);
-  it->roomAll = it->roomNoise = it->roomPower = it->roomCoherent = it->coherentRoom = it->room = 0.0f;
   for (uint32_t k = 0; k < kMvdrMaxBins; k++) {
-    it->x.p00[k] = it->x.p11[k] = it->all.p00[k] = it->all.p11[k] = kMvdrPowerFloor;
+    it->x.p00[k] = it->x.p11[k] = kMvdrPowerFloor;
     it->noise.p00[k] = it->noise.p11[k] = kNoiseStart;
     it->peakNow[k] = it->peakLast[k] = 0.0f;
   }
@@ -251,14 +188,7 @@ void MvdrBeam_Observe(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectru
 void MvdrBeam_Filter(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
                      const float* d1Im, float fallback, uint32_t good) {
   Weights(it, d1Re, d1Im);
-  float all = 0.0f, noise = 0.0f;
-  for (uint32_t k = it->leakLo; k < it->leakHi; k++) all += it->vAll[k], noise += it->vNoise[k];
-  it->roomAll = kRoomSmooth * it->roomAll + all;
-  it->roomNoise = kRoomSmooth * it->roomNoise + noise;
-  const float leak = (it->roomAll / (it->roomNoise + kMvdrPowerFloor) - kLeakFrom) / kLeakSpan;
-  const float room = leak > it->coherentRoom ? leak : it->coherentRoom;
-  it->room = room < 0.0f ? 0.0f : (room > 1.0f ? 1.0f : room);
-  Apply(it, x0, x1, d1Re, d1Im, it->room, fallback, good);
+  Apply(it, x0, x1, d1Re, d1Im, fallback, good);
 }
 
 void MvdrBeam_LearnNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
@@ -267,14 +197,6 @@ void MvdrBeam_LearnNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpec
   const float start = it->frames < kStartFrames ? (float)it->frames / (float)(it->frames + 1) : -1.0f;
   if (it->frames < kStartFrames) it->frames++;
   LearnNoise(it, x0, x1, d1Re, d1Im, presence, start);
-  float power = 0.0f, coherent = 0.0f;
-  for (uint32_t k = it->coherentLo; k < it->coherentHi; k++)
-    power += it->talkerPower[k], coherent += it->talkerPower[k] * it->talkerCoherence[k];
-  it->roomPower = kRoomSmooth * it->roomPower + power;
-  it->roomCoherent = kRoomSmooth * it->roomCoherent + coherent;
-  // For the next frame; no talker heard yet: free field.
-  const float coherence = it->roomPower > 0.0f ? it->roomCoherent / it->roomPower : 1.0f;
-  it->coherentRoom = (kCoherentFrom - coherence) / kCoherentSpan;
   if (++it->blockAt == it->blockFrames) {
     it->blockAt = 0;
     memcpy(it->peakLast, it->peakNow, sizeof it->peakLast);
