@@ -31,6 +31,24 @@ const float kStaleRatio = 10.0f;
 // interferer 60 degrees off at 5 cm is relearned only below -20 dB.
 const float kLeakPerDelay = 100.0f;
 const float kStaleShare = 0.003f;
+// Room detector: how coherent the talker is between the microphones. Where
+// the talker leads (presence above one half), its covariance is
+// Phi_x - Phi_n; the squared coherence |s01|^2 / (s00 s11) is near 1 for a
+// direct wave and falls toward a diffuse field's where reverberation
+// carries much of the talker's power. Averaged over 1-4 kHz (where a
+// diffuse field's coherence is low at centimetre spacings), weighted by the
+// talker's power, smoothed over frames (0.99, about 1.6 s); a ratio of two
+// sums with the same memory, so it has no start-up bias. Measured on the
+// tuning scenes after their first second: free field (directional, diffuse
+// and several interferers, mismatched capsules, targets off broadside) 5th
+// percentile 0.92 or more; ten rooms (RT60 0.25 to 0.7 s, talker 1 to
+// 1.5 m) 95th percentile 0.90 or less, medians 0.83 to 0.88. The room
+// weight rises from 0 at 0.92 to 1 at 0.88.
+const float kRoomLoHz = 1000.0f, kRoomHiHz = 4000.0f;
+const float kRoomSmooth = 0.99f, kRoomPresence = 0.5f, kRoomFrom = 0.92f, kRoomSpan = 0.04f;
+// In rooms the MVDR's superdirective correction w - e0 reshapes the talker's
+// reverberation about as much as it removes noise: there it is scaled down.
+const float kRoomShare = 0.5f;
 // Blocks of the peak search: the peak spans 0.75 to 1.5 s, longer than a
 // talking interferer pauses.
 const float kBlockSeconds = 0.75f;
@@ -93,11 +111,12 @@ MVDR_INLINE void Weights_Body(TMvdrBeam* __restrict it, const float* __restrict 
 MVDR_DISPATCH(Weights, (TMvdrBeam* __restrict it, const float* __restrict d1Re, const float* __restrict d1Im),
               (it, d1Re, d1Im))
 
-// Final weights, blended toward the good microphone by the fallback; the
-// beam output and the noise power left in it, w^H (Phi_n + load I) w.
+// Final weights: the correction to microphone 0 scaled by 1 - room (1 -
+// share), blended toward the good microphone by the fallback; the beam
+// output and the noise power left in it, w^H (Phi_n + load I) w.
 MVDR_INLINE void Apply_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* __restrict x0,
                             const TMvdrSpectrum* __restrict x1, const float* __restrict d1Re,
-                            const float* __restrict d1Im, float fallback, uint32_t good) {
+                            const float* __restrict d1Im, float scale, float fallback, uint32_t good) {
   const float keep = 1.0f - fallback;
   for (uint32_t k = 0; k < it->bins; k++) {
     const float dr = d1Re[k], di = d1Im[k];
@@ -105,8 +124,8 @@ MVDR_INLINE void Apply_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* __res
     // microphone 1 (its signal aligned and scaled to microphone 0).
     const float dd = 1.0f / (dr * dr + di * di);
     const float f0 = good == 0 ? fallback : 0.0f, f1 = good == 0 ? 0.0f : fallback * dd;
-    const float w0r = keep * it->w0Re[k] + f0, w0i = keep * it->w0Im[k];
-    const float w1r = keep * it->w1Re[k] + f1 * dr, w1i = keep * it->w1Im[k] + f1 * di;
+    const float w0r = keep * (1.0f + scale * (it->w0Re[k] - 1.0f)) + f0, w0i = keep * scale * it->w0Im[k];
+    const float w1r = keep * scale * it->w1Re[k] + f1 * dr, w1i = keep * scale * it->w1Im[k] + f1 * di;
     it->w0Re[k] = w0r, it->w0Im[k] = w0i, it->w1Re[k] = w1r, it->w1Im[k] = w1i;
     const float load = kMvdrLoading * 0.5f * (it->noise.p00[k] + it->noise.p11[k]) + kMvdrPowerFloor;
     const float left =
@@ -120,8 +139,8 @@ MVDR_INLINE void Apply_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* __res
 MVDR_DISPATCH(Apply,
               (TMvdrBeam* __restrict it, const TMvdrSpectrum* __restrict x0,
                const TMvdrSpectrum* __restrict x1, const float* __restrict d1Re, const float* __restrict d1Im,
-               float fallback, uint32_t good),
-              (it, x0, x1, d1Re, d1Im, fallback, good))
+               float scale, float fallback, uint32_t good),
+              (it, x0, x1, d1Re, d1Im, scale, fallback, good))
 
 // The reference u = d1 X0 - X1 holds no talker; its power under a
 // covariance C is b^H C b with b = [conj d1, -1].
@@ -134,6 +153,13 @@ MVDR_INLINE void LearnNoise_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* 
                                  const float* __restrict d1Im, const float* __restrict presence,
                                  float start) {
   for (uint32_t k = 0; k < it->bins; k++) {
+    // The room detector's terms, from the noise covariance before this frame.
+    const float s00 = it->x.p00[k] - it->noise.p00[k], s11 = it->x.p11[k] - it->noise.p11[k];
+    const float sr = it->x.re01[k] - it->noise.re01[k], si = it->x.im01[k] - it->noise.im01[k];
+    const bool leads = (s00 > 0.0f) & (s11 > 0.0f) & (presence[k] > kRoomPresence);
+    const float coherence = (sr * sr + si * si) / (s00 * s11 + kMvdrPowerFloor * kMvdrPowerFloor);
+    it->talkerPower[k] = leads ? presence[k] * (s00 + s11) : 0.0f;
+    it->talkerCoherence[k] = coherence < 1.0f ? coherence : 1.0f;
     const float now = ReferencePower(&it->x, k, d1Re[k], d1Im[k]);
     const float input = (d1Re[k] * d1Re[k] + d1Im[k] * d1Im[k]) * it->x.p00[k] + it->x.p11[k];
     const bool stale = (now > kStaleRatio * ReferencePower(&it->noise, k, d1Re[k], d1Im[k])) &
@@ -161,6 +187,9 @@ MVDR_DISPATCH(LearnNoise,
 void MvdrBeam_Init(TMvdrBeam* it, uint32_t rate, uint32_t n) {
   it->bins = n / 2 + 1;
   it->blockFrames = (uint32_t)(kBlockSeconds * (float)rate / (float)(n / 2));
+  const uint32_t lo = (uint32_t)(kRoomLoHz * n / rate), hi = (uint32_t)(kRoomHiHz * n / rate);
+  it->roomLo = lo < n / 2 ? lo : n / 2;
+  it->roomHi = hi < n / 2 ? hi : n / 2;
   MvdrBeam_Reset(it);
 }
 
@@ -173,6 +202,7 @@ void MvdrBeam_Reset(TMvdrBeam* it) {
   it->frames = 0;
   memset(&it->x, 0, sizeof it->x);
   memset(&it->noise, 0, sizeof it->noise);
+  it->roomPower = it->roomCoherent = it->room = 0.0f;
   for (uint32_t k = 0; k < kMvdrMaxBins; k++) {
     it->x.p00[k] = it->x.p11[k] = kMvdrPowerFloor;
     it->noise.p00[k] = it->noise.p11[k] = kNoiseStart;
@@ -188,7 +218,7 @@ void MvdrBeam_Observe(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectru
 void MvdrBeam_Filter(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
                      const float* d1Im, float fallback, uint32_t good) {
   Weights(it, d1Re, d1Im);
-  Apply(it, x0, x1, d1Re, d1Im, fallback, good);
+  Apply(it, x0, x1, d1Re, d1Im, 1.0f - it->room * (1.0f - kRoomShare), fallback, good);
 }
 
 void MvdrBeam_LearnNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
@@ -197,6 +227,15 @@ void MvdrBeam_LearnNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpec
   const float start = it->frames < kStartFrames ? (float)it->frames / (float)(it->frames + 1) : -1.0f;
   if (it->frames < kStartFrames) it->frames++;
   LearnNoise(it, x0, x1, d1Re, d1Im, presence, start);
+  float power = 0.0f, coherent = 0.0f;
+  for (uint32_t k = it->roomLo; k < it->roomHi; k++)
+    power += it->talkerPower[k], coherent += it->talkerPower[k] * it->talkerCoherence[k];
+  it->roomPower = kRoomSmooth * it->roomPower + power;
+  it->roomCoherent = kRoomSmooth * it->roomCoherent + coherent;
+  // For the next frame; no talker heard yet: free field.
+  const float coherence = it->roomPower > 0.0f ? it->roomCoherent / it->roomPower : 1.0f;
+  const float room = (kRoomFrom - coherence) / kRoomSpan;
+  it->room = room < 0.0f ? 0.0f : (room > 1.0f ? 1.0f : room);
   if (++it->blockAt == it->blockFrames) {
     it->blockAt = 0;
     memcpy(it->peakLast, it->peakNow, sizeof it->peakLast);

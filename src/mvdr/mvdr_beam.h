@@ -6,7 +6,9 @@
 //   noise covariance        Phi_n <- a Phi_n + (1 - a) x x^H, a = 0.98 + 0.02 p,
 // learned where the talker is absent (p its presence probability); the
 // weights of a frame use Phi_n as it stood before that frame. A fallback
-// weight f blends w toward the good microphone alone (a dead channel).
+// weight f blends w toward the good microphone alone (a dead channel). In
+// reverberant rooms, told from the talker's coherence between the
+// microphones, the correction w - e0 is scaled down.
 #ifndef MICARRAY_MVDR_BEAM_H
 #define MICARRAY_MVDR_BEAM_H
 
@@ -20,12 +22,17 @@ typedef struct {
   uint32_t blockFrames, blockAt;  // length of a block of the peak search, frames into the current one
   TMvdrCov x;                     // short-term covariance
   TMvdrCov noise;                 // noise covariance
+  uint32_t roomLo, roomHi;        // bins of the room detector
+  float roomPower, roomCoherent;  // its smoothed sums
+  float room;                     // 0 free field .. 1 reverberant room
   float staleShare;               // reference share of the input above which a stale covariance relearns
   alignas(64) float w0Re[kMvdrMaxBins];
   alignas(64) float w0Im[kMvdrMaxBins];
   alignas(64) float w1Re[kMvdrMaxBins];
   alignas(64) float w1Im[kMvdrMaxBins];
   alignas(64) float residual[kMvdrMaxBins];  // noise power left in y (1/D for the plain MVDR)
+  alignas(64) float talkerPower[kMvdrMaxBins];      // where the talker leads, its power
+  alignas(64) float talkerCoherence[kMvdrMaxBins];  // and coherence
   TMvdrSpectrum y;
   // Largest short-term power (trace of Phi_x) in the current and the last
   // block: the noise covariance never holds more (after a loud stretch it

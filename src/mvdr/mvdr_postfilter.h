@@ -34,15 +34,21 @@ typedef struct {
   alignas(64) float prevSpeech[kMvdrMaxBins];   // |G y|^2 of the last frame
   alignas(64) float noise[kMvdrMaxBins];        // lambda, the noise power in y
   alignas(64) float gain[kMvdrMaxBins];
+  uint32_t maskLo, maskHi;                      // bins of the spatial frame gain
+  float mask;                                   // its smoothed share of the talker
+  alignas(64) float share[kMvdrMaxBins];        // per bin, the talker direction's share
+  alignas(64) float sharePower[kMvdrMaxBins];   // and the frame's power
 } TMvdrPost;
 
 void MvdrPost_Init(TMvdrPost* it, uint32_t rate, uint32_t n, float floorDb);
 void MvdrPost_SetFloor(TMvdrPost* it, float floorDb);
 void MvdrPost_Reset(TMvdrPost* it);
 // Gains for this frame, applied to y in place. refWeight scales the
-// reference term (0 while a channel is dead: the reference is meaningless).
+// reference term (0 while a channel is dead: the reference is meaningless);
+// room, 0 free field .. 1 reverberant room (0 too where the channels
+// cannot be trusted), turns on the room's noise estimate and spatial gain.
 void MvdrPost_Apply(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1,
                     const float* d1Re, const float* d1Im, const float* presence, const float* diffuse,
-                    float refWeight);
+                    float refWeight, float room);
 
 #endif
