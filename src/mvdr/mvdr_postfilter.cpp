@@ -32,10 +32,13 @@ const float kRefForget = 0.95f, kRefShort = 0.5f, kRefMaxRatio = 100.0f;
 // the diffuse coherence exceeds 0.9 (low frequencies, small spacings) the
 // two fields cannot be told apart and the reference counts fully.
 const float kDirLo = 0.3f, kDirSpan = 0.4f, kDirAlike = 0.9f;
-// In reverberant rooms the blocking reference also holds the talker's
-// reverberation, so its term runs high where the talker leads: there it
-// counts half (measured on ten tuning rooms: +0.1 to +0.6 dB in nine).
-const float kRoomRefCut = 0.5f;
+// In reverberant rooms the talker's reverberation fills the pauses the
+// stationary track learns from and leaks into the blocking reference, so
+// both terms run high where the talker leads: there the stationary track
+// counts 10 dB less (+0.4 dB on average over ten tuning rooms; a cut of 3
+// dB gave +0.2, one of 15 or 20 dB the same) and the reference term half
+// (+0.1 to +0.6 dB in nine of the ten).
+const float kRoomStationaryCut = 0.9f, kRoomRefCut = 0.5f;
 // Spatial frame gain in rooms. Per bin, the share of the frame's power the
 // talker's direction explains, cos^2 of the angle between x and d,
 // |d^H x|^2 / (|d|^2 |x|^2), rescaled so that the noise field's expected
@@ -93,12 +96,12 @@ MVDR_DISPATCH(Track,
               (it, y, d1Re, d1Im, diffuse, startWeight))
 
 // The reference term, weighted by how directional the noise is; the noise
-// estimate is the larger of it and the stationary track.
+// estimate is the larger of it and the (weighted) stationary track.
 MVDR_INLINE void Reference_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* __restrict y,
                                 const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1,
                                 const float* __restrict d1Re, const float* __restrict d1Im,
                                 const float* __restrict presence, const float* __restrict diffuse,
-                                float refWeight) {
+                                float refWeight, float stationaryWeight) {
   TMvdrCov* __restrict c = &it->coherence;
   for (uint32_t k = 0; k < it->bins; k++) {
     const float y2 = y->re[k] * y->re[k] + y->im[k] * y->im[k];
@@ -122,15 +125,16 @@ MVDR_INLINE void Reference_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* _
     const float spread = sqrtf(gr * gr + gi * gi) / (1.0f - diffuse[k] + 1e-6f);
     const float directional = diffuse[k] > kDirAlike ? 1.0f : Clip((spread - kDirLo) / kDirSpan, 0.0f, 1.0f);
     const float refNoise = refWeight * directional * (ratio < kRefMaxRatio ? ratio : kRefMaxRatio) * su;
-    it->noise[k] = it->sigma2[k] > refNoise ? it->sigma2[k] : refNoise;
+    const float stationary = stationaryWeight * it->sigma2[k];
+    it->noise[k] = stationary > refNoise ? stationary : refNoise;
   }
 }
 MVDR_DISPATCH(Reference,
               (TMvdrPost* __restrict it, const TMvdrSpectrum* __restrict y,
                const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1,
                const float* __restrict d1Re, const float* __restrict d1Im, const float* __restrict presence,
-               const float* __restrict diffuse, float refWeight),
-              (it, y, x0, x1, d1Re, d1Im, presence, diffuse, refWeight))
+               const float* __restrict diffuse, float refWeight, float stationaryWeight),
+              (it, y, x0, x1, d1Re, d1Im, presence, diffuse, refWeight, stationaryWeight))
 
 // Per bin of the mask's band, the talker direction's share of the frame and
 // the frame's power. The noise field's share is d^H C d / (|d|^2 tr C), C
@@ -214,7 +218,8 @@ void MvdrPost_Apply(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum* x0, co
   const float start = it->frames >= it->startFrames ? -1.0f : it->frames == 0 ? 0.0f : kStartSmooth;
   if (it->frames < it->startFrames) it->frames++;
   Track(it, y, d1Re, d1Im, diffuse, start);
-  Reference(it, y, x0, x1, d1Re, d1Im, presence, diffuse, refWeight * (1.0f - kRoomRefCut * room));
+  Reference(it, y, x0, x1, d1Re, d1Im, presence, diffuse, refWeight * (1.0f - kRoomRefCut * room),
+            1.0f - kRoomStationaryCut * room);
   float frameGain = 1.0f;
   if (room > 0.0f) {
     Share(it, x0, x1, d1Re, d1Im);
