@@ -51,6 +51,9 @@ const float kRoomStationaryCut = 0.9f, kRoomRefCut = 0.5f;
 // leads and turns down those of the interferer, as the LSA gain cannot
 // where its noise estimate is unsure.
 const float kMaskLoHz = 2000.0f, kMaskHiHz = 6000.0f, kMaskRelease = 0.6f, kMaskPower = 0.7f;
+// Where the noise field itself lines up with the talker's direction (share
+// near 1), the rescaling divides by at least this.
+const float kShareMargin = 1e-3f;
 // Decision-directed a-priori SNR: 0.92 (measured better than the usual 0.98
 // on diffuse noise and free-field talkers), floor -15 dB.
 const float kDecision = 0.92f, kMinXi = 0.0316f;
@@ -151,15 +154,16 @@ MVDR_INLINE void Share_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* __res
     const float power = Floor(x0->re[k] * x0->re[k] + x0->im[k] * x0->im[k] + x1->re[k] * x1->re[k] +
                               x1->im[k] * x1->im[k]);
     const float share = (tr * tr + ti * ti) / (dd * power);
-    const float noise = (c->p00[k] + 2.0f * (c->re01[k] * dr - c->im01[k] * di) + (dr * dr + di * di) * c->p11[k]) /
-                        (dd * (c->p00[k] + c->p11[k]));
-    it->share[k] = Clip((share - noise) / (1.0f - noise + 1e-3f), 0.0f, 1.0f);
+    const float held = c->p00[k] + 2.0f * (c->re01[k] * dr - c->im01[k] * di) + (dd - 1.0f) * c->p11[k];
+    const float noise = held / (dd * (c->p00[k] + c->p11[k]));
+    it->share[k] = Clip((share - noise) / (1.0f - noise + kShareMargin), 0.0f, 1.0f);
     it->sharePower[k] = power;
   }
 }
 MVDR_DISPATCH(Share,
-              (TMvdrPost* __restrict it, const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1,
-               const float* __restrict d1Re, const float* __restrict d1Im),
+              (TMvdrPost* __restrict it, const TMvdrSpectrum* __restrict x0,
+               const TMvdrSpectrum* __restrict x1, const float* __restrict d1Re,
+               const float* __restrict d1Im),
               (it, x0, x1, d1Re, d1Im))
 
 // Log-spectral-amplitude gain from the noise estimate, times the frame's
