@@ -273,11 +273,11 @@ TEST(Mvdr, EnhancesEveryKindOfScene) {
     EXPECT_GT(s.output - s.input, r.minGain) << r.name << ": " << s.input << " -> " << s.output;
   }
   // A reverberant room, talker and interferer beyond the critical distance
-  // (+1.3 dB; the engine without its room detector lost 2.6 dB here).
+  // (+1.7 dB; the engine without its room detector lost 2.6 dB here).
   TGeometry room;
   room.rt60 = 0.5, room.interfererAngle = 50.0, room.seconds = 8.0;
   const TScore r = Score(Render(room), TEngine(16000, 0.05, 0.0, -12.0f).it);
-  EXPECT_GT(r.output - r.input, 0.5) << "room: " << r.input << " -> " << r.output;
+  EXPECT_GT(r.output - r.input, 1.0) << "room: " << r.input << " -> " << r.output;
   TGeometry clean;
   clean.snr = NAN;
   const TScore s = Score(Render(clean), TEngine(16000, 0.05, 0.0, -12.0f).it);
