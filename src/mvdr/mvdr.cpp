@@ -17,6 +17,13 @@ const float kFrameSeconds = 0.032f;
 const size_t kAlign = 64;
 // 16-bit samples scale to +-1.
 const float kInt16Scale = 32768.0f;
+// While the capsule calibration is uncertain (U from 1 toward 0) the
+// steering may miss the talker by a few dB and half a sample; loading of
+// U^2 on top of the usual keeps the beam from cancelling the talker then
+// (it nears delay-and-sum), so the noise covariance does not learn the
+// talker. The uncertainty also fades with time, so the extra is below a
+// tenth of the usual loading two seconds after a reset.
+const float kUncertainLoading = 1.0f;
 
 uint32_t FrameSize(uint32_t rate) {
   uint32_t n = 1;
@@ -90,12 +97,14 @@ void MvdrArray_ProcessFloat(TMvdrArray* it, const float* stereo, float* mono) {
   MvdrHealth_Judge(&it->health, &it->x0, &it->x1);
   const float fallback = it->health.fallback;
   MvdrBeam_Observe(&it->beam, &it->x0, &it->x1);
-  MvdrBeam_Filter(&it->beam, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, fallback, it->health.good);
-  MvdrPresence_Update(&it->presence, &it->beam);
   // A dead channel, or clipping (a nonlinear transfer), would teach the
   // calibration nonsense.
-  if (fallback == 0.0f && !MvdrHealth_Clipping(&it->health))
-    MvdrSteer_Calibrate(&it->steer, &it->beam.x, &it->beam.noise, it->presence.p);
+  const bool calibrate = fallback == 0.0f && !MvdrHealth_Clipping(&it->health);
+  const float u = calibrate ? it->steer.uncertainty : 0.0f;
+  MvdrBeam_Filter(&it->beam, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im,
+                  kMvdrLoading + kUncertainLoading * u * u, fallback, it->health.good);
+  MvdrPresence_Update(&it->presence, &it->beam);
+  if (calibrate) MvdrSteer_Calibrate(&it->steer, &it->beam.x, &it->beam.noise, it->presence.p);
   MvdrBeam_LearnNoise(&it->beam, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, it->presence.p);
   MvdrPost_Apply(&it->post, &it->beam.y, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, it->presence.p,
                  it->steer.diffuse, 1.0f - fallback, it->beam.room);

@@ -94,9 +94,9 @@ MVDR_DISPATCH(Observe,
 // under the noise covariance, and beta, the least-squares weight of v
 // against microphone 0's noise, -Re(e0^H Phi_n v) / v^H Phi_all v.
 MVDR_INLINE void Weights_Body(TMvdrBeam* __restrict it, const float* __restrict d1Re,
-                              const float* __restrict d1Im) {
+                              const float* __restrict d1Im, float loading) {
   for (uint32_t k = 0; k < it->bins; k++) {
-    const float load = kMvdrLoading * 0.5f * (it->noise.p00[k] + it->noise.p11[k]) + kMvdrPowerFloor;
+    const float load = loading * 0.5f * (it->noise.p00[k] + it->noise.p11[k]) + kMvdrPowerFloor;
     const float a = it->noise.p00[k] + load, b = it->noise.p11[k] + load;
     const float cr = it->noise.re01[k], ci = it->noise.im01[k];
     const float dr = d1Re[k], di = d1Im[k];
@@ -116,8 +116,10 @@ MVDR_INLINE void Weights_Body(TMvdrBeam* __restrict it, const float* __restrict 
     it->beta[k] = beta < 0.0f ? 0.0f : (beta > 1.0f ? 1.0f : beta);
   }
 }
-MVDR_DISPATCH(Weights, (TMvdrBeam* __restrict it, const float* __restrict d1Re, const float* __restrict d1Im),
-              (it, d1Re, d1Im))
+MVDR_DISPATCH(Weights,
+              (TMvdrBeam* __restrict it, const float* __restrict d1Re, const float* __restrict d1Im,
+               float loading),
+              (it, d1Re, d1Im, loading))
 
 // Final weights: the correction scaled by 1 - room (1 - beta / 2), blended
 // toward the good microphone by the fallback; the beam output and the noise
@@ -218,8 +220,8 @@ void MvdrBeam_Observe(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectru
 }
 
 void MvdrBeam_Filter(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
-                     const float* d1Im, float fallback, uint32_t good) {
-  Weights(it, d1Re, d1Im);
+                     const float* d1Im, float loading, float fallback, uint32_t good) {
+  Weights(it, d1Re, d1Im, loading);
   float all = 0.0f, noise = 0.0f;
   for (uint32_t k = it->roomLo; k < it->roomHi; k++) all += it->vAll[k], noise += it->vNoise[k];
   it->roomAll = kRoomSmooth * it->roomAll + all;

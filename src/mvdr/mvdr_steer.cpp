@@ -21,11 +21,29 @@ const float kCalPresence = 0.5f;
 // reflections and other talkers stay out). ln amplitude of 6 dB = 0.691.
 const float kCalMaxLnGain = 0.691f, kCalMaxDelay = 0.8f;
 const float kCalNearLnGain = 0.345f, kCalNearDelay = 0.4f;
-// Sums forget over 3 s; a prior of 20 bin-frames at G = 0, delta = 0 holds
-// the estimate at the free field until evidence arrives. Converges in under
-// a second on speech (measured).
+// Until evidence has gathered, the gain gate around the estimate widens by
+// this times the uncertainty (to the outer 6 dB): a capsule 3 dB off lies
+// at the edge of the narrow gate around the free field, and the estimate
+// crept toward it for seconds while the mis-steered beam taught the noise
+// covariance the talker, a state it then kept. A gain is the same for
+// every direction, so other talkers do not bias it; the delay gate stays
+// narrow (wider, an interferer's bins pulled the delay the wrong way).
+const float kCalOpenLnGain = 1.0f;
+// Evidence of this many bin-frames since the reset halves the uncertainty
+// (about 50 ms of speech). The count does not forget (the capsules do not
+// change while the talker pauses); it stops growing at the limit.
+const float kCalSettle = 20.0f, kCalSettled = 1e6f;
+// The uncertainty also fades with time (0.4 s) whatever the evidence: the
+// engine loads the beam while it is uncertain, and without a talker (no
+// evidence) a lone interferer would stay un-nulled and, looking like a
+// talker to the presence test, unlearned (0.5 s left it half learned at
+// one second, measured).
+const float kCalYouthSeconds = 0.4f;
+// Sums forget over 3 s; a prior of 10 bin-frames at G = 0, delta = 0 holds
+// the estimate at the free field until evidence arrives. Converges in about
+// half a second on speech (measured; a prior of 20 took twice as long).
 const float kCalSeconds = 3.0f;
-const float kCalPrior = 20.0f;
+const float kCalPrior = 10.0f;
 
 }  // namespace
 
@@ -44,6 +62,7 @@ void MvdrSteer_Retune(TMvdrSteer* it, uint32_t rate, uint32_t n, float distance,
   for (uint32_t k = it->calLo; k < it->calHi; k++) sum += (double)it->omega[k] * it->omega[k];
   it->priorOmega2 = (float)(kCalPrior * sum / (it->calHi - it->calLo));
   it->decay = expf(-(float)(n / 2) / (kCalSeconds * (float)rate));
+  it->youthDecay = expf(-(float)(n / 2) / (kCalYouthSeconds * (float)rate));
   MvdrSteer_Update(it);
 }
 
@@ -56,6 +75,8 @@ void MvdrSteer_Init(TMvdrSteer* it, uint32_t rate, uint32_t n, float distance, f
 void MvdrSteer_Reset(TMvdrSteer* it) {
   it->gain = it->delay = 0.0f;
   it->sumW = it->sumWG = it->sumWD = it->sumWW2 = 0.0;
+  it->evidence = 0.0f;
+  it->youth = it->uncertainty = 1.0f;
   MvdrSteer_Update(it);
 }
 
@@ -77,6 +98,7 @@ MVDR_DISPATCH(Update, (TMvdrSteer* __restrict it), (it))
 MVDR_INLINE void Evidence_Body(TMvdrSteer* __restrict it, const TMvdrCov* __restrict x,
                                const TMvdrCov* __restrict noise, const float* __restrict presence) {
   const float G = it->gain, delta = it->delay;
+  const float nearLnGain = kCalNearLnGain + it->uncertainty * kCalOpenLnGain;
   for (uint32_t k = it->calLo; k < it->calHi; k++) {
     const float load = kMvdrLoading * 0.5f * (noise->p00[k] + noise->p11[k]) + kMvdrPowerFloor;
     // Both matrices scaled by one factor (the eigenvalues do not change) to
@@ -106,7 +128,7 @@ MVDR_INLINE void Evidence_Body(TMvdrSteer* __restrict it, const TMvdrCov* __rest
     // & rather than &&: every test is evaluated, so the loop has no branch.
     const bool ok = (presence[k] > kCalPresence) & (l1 > kCalEigenRatio * l2) & (s00 > 0.0f) &
                     (fabsf(lnFree) < kCalMaxLnGain) & (fabsf(argFree) < kCalMaxDelay * w) &
-                    (fabsf(lnR) < kCalNearLnGain) & (fabsf(argR) < kCalNearDelay * w);
+                    (fabsf(lnR) < nearLnGain) & (fabsf(argR) < kCalNearDelay * w);
     const float weight = ok ? presence[k] : 0.0f;
     it->cw[k] = weight;
     it->cg[k] = weight * lnFree;
@@ -137,5 +159,8 @@ void MvdrSteer_Calibrate(TMvdrSteer* it, const TMvdrCov* x, const TMvdrCov* nois
   const float delta = (float)(it->sumWD / (it->sumWW2 + it->priorOmega2));
   it->gain = fminf(fmaxf(G, -kCalMaxLnGain), kCalMaxLnGain);
   it->delay = fminf(fmaxf(delta, -kCalMaxDelay), kCalMaxDelay);
+  it->evidence = fminf(it->evidence + (float)w, kCalSettled);
+  it->youth *= it->youthDecay;
+  it->uncertainty = it->youth * kCalSettle / (kCalSettle + it->evidence);
   Update(it);
 }
