@@ -166,8 +166,11 @@ TEST(Mvdr, SpatialStageIsDistortionlessAndNullsAnInterfererAtEveryRate) {
     for (double spacing : {0.05, 0.3}) {  // a delay of up to 42 samples between the microphones
       g.spacing = spacing, g.targetAngle = spacing > 0.1 ? -90.0 : 20.0;
       const TScore alone = Score(Render(g), TEngine(rate, g.spacing, g.targetAngle, 0.0f).it);
-      EXPECT_NEAR(alone.levelDb, 0.0, 0.2) << rate << " " << spacing;
-      EXPECT_GT(alone.output, 25.0) << rate << " " << spacing;
+      // At 0.3 m endfire the delay (3 % of a frame) is not a pure phase per
+      // bin: the talker leaks a little into the noise statistics.
+      const bool wide = spacing > 0.1;
+      EXPECT_NEAR(alone.levelDb, 0.0, wide ? 0.3 : 0.2) << rate << " " << spacing;
+      EXPECT_GT(alone.output, wide ? 20.0 : 25.0) << rate << " " << spacing;
     }
     g.targetOn = false, g.snr = 0.0, g.targetAngle = 0.0, g.spacing = 0.1;
     const TScene noise = Render(g);
@@ -211,8 +214,8 @@ TEST(Mvdr, PresenceIsHighForTheTalkerAloneAndLowForTheInterfererAlone) {
   }
 }
 
-// Whole engine, default floor: gains over microphone 0 on short scenes,
-// capsule mismatch, spacings from 1 to 30 cm and talkers at endfire; clean
+// Whole engine, default floor: gains over microphone 0 on short scenes and
+// a long one, capsule mismatch, spacings from 1 to 30 cm and talkers at endfire; clean
 // input passes nearly untouched.
 TEST(Mvdr, EnhancesEveryKindOfFreeFieldScene) {
   struct Row {
@@ -221,9 +224,11 @@ TEST(Mvdr, EnhancesEveryKindOfFreeFieldScene) {
     double spacing, targetAngle, interfererAngle, snr;
     TKind kind;
     double gainDb, delay, minGain;
+    double seconds = 4;  // long enough for the slow statistics to settle
   };
   const Row rows[] = {
       {"talker 60", 16000, 0.05, 0, 60, 0, kTalker, 0, 0, 20},
+      {"talker 60, 16 s", 16000, 0.05, 0, 60, 0, kTalker, 0, 0, 20, 16},
       {"talker 20, 5 dB", 16000, 0.05, 0, 20, 5, kTalker, 0, 0, 12},
       {"noise 30, 8 kHz", 8000, 0.05, 0, 30, 0, kNoise, 0, 0, 8},
       {"noise 90, 48 kHz", 48000, 0.05, 0, 90, -5, kNoise, 0, 0, 19},
@@ -236,7 +241,7 @@ TEST(Mvdr, EnhancesEveryKindOfFreeFieldScene) {
     TGeometry g;
     g.rate = r.rate, g.spacing = r.spacing, g.targetAngle = r.targetAngle,
     g.interfererAngle = r.interfererAngle;
-    g.snr = r.snr, g.interferer = r.kind, g.gainDb = r.gainDb, g.delay = r.delay;
+    g.snr = r.snr, g.interferer = r.kind, g.gainDb = r.gainDb, g.delay = r.delay, g.seconds = r.seconds;
     const TScore s = Score(Render(g), TEngine(r.rate, r.spacing, r.targetAngle, -12.0f).it);
     EXPECT_GT(s.output - s.input, r.minGain) << r.name << ": " << s.input << " -> " << s.output;
   }
@@ -290,7 +295,7 @@ TEST(Mvdr, RecoversFromSilenceFullScaleAndNonFiniteInput) {
       for (float y : out) ASSERT_TRUE(std::isfinite(y));
     }
     const TScore s = Score(scene, e.it);
-    EXPECT_GT(s.output, &prefix == &before.back() ? s.input + 10.0 : fresh.output - 2.0) << prefix.size();
+    EXPECT_GT(s.output, &prefix == &before.back() ? s.input + 20.0 : fresh.output - 2.0) << prefix.size();
   }
 }
 

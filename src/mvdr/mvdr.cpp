@@ -107,7 +107,7 @@ void MvdrArray_ProcessFloat(TMvdrArray* it, const float* stereo, float* mono) {
   if (calibrate) MvdrSteer_Calibrate(&it->steer, &it->beam.x, &it->beam.noise, it->presence.p);
   MvdrBeam_LearnNoise(&it->beam, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, it->presence.p);
   MvdrPost_Apply(&it->post, &it->beam.y, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, it->presence.p,
-                 it->steer.diffuse, 1.0f - fallback, it->beam.room);
+                 it->steer.diffuse, 1.0f - fallback);
   MvdrStft_Synthesise(&it->stft, &it->beam.y, mono);
   // Inputs are finite and bounded, so a non-finite sample can only come
   // from a statistic gone wrong: output silence for this hop and start the

@@ -31,19 +31,6 @@ const float kStaleRatio = 10.0f;
 // interferer 60 degrees off at 5 cm is relearned only below -20 dB.
 const float kLeakPerDelay = 100.0f;
 const float kStaleShare = 0.003f;
-// Long-term covariance of everything (about 1.6 s), for the room detector.
-const float kLongForget = 0.99f;
-// Room detector: R = sum v^H Phi_all v / sum v^H Phi_n v over 300-4000 Hz,
-// both sums smoothed over frames (0.99). On this engine's statistics R
-// stays below about 0.9 in the free field (medians 0.64 to 0.84 on the
-// tuning scenes) and reaches 1.0 to 1.3 in reverberant rooms (RT60 0.3 to
-// 0.6 s); the blend acts from 0.9 and fully from 1.1. In rooms the MVDR's
-// superdirective correction reshapes the talker's reverberation about as
-// much as it removes noise, so there it is scaled down to half its
-// least-squares share beta (half: 0.2 to 0.8 dB more in three rooms than
-// the full share, the free field unchanged; measured).
-const float kRoomLoHz = 300.0f, kRoomHiHz = 4000.0f;
-const float kRoomSmooth = 0.99f, kRoomFrom = 0.9f, kRoomSpan = 0.2f;
 // Blocks of the peak search: the peak spans 0.75 to 1.5 s, longer than a
 // talking interferer pauses.
 const float kBlockSeconds = 0.75f;
@@ -79,7 +66,6 @@ MVDR_INLINE void Observe_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* __r
                               const TMvdrSpectrum* __restrict x1) {
   for (uint32_t k = 0; k < it->bins; k++) {
     Accumulate(&it->x, x0, x1, k, 1.0f - kShortTerm);
-    Accumulate(&it->all, x0, x1, k, kLongForget);
   }
 }
 MVDR_DISPATCH(Observe,
@@ -88,11 +74,7 @@ MVDR_DISPATCH(Observe,
               (it, x0, x1))
 
 // With Psi = Phi_n + load I = [[a, c], [conj c, b]], adj(Psi) d = [b - c d1,
-// a d1 - conj c]; the determinant cancels in w. Also, for the room
-// detector and blend, the beam's correction to microphone 0, v = w - e0:
-// its power under the long-term covariance (target leaks included) and
-// under the noise covariance, and beta, the least-squares weight of v
-// against microphone 0's noise, -Re(e0^H Phi_n v) / v^H Phi_all v.
+// a d1 - conj c]; the determinant cancels in w.
 MVDR_INLINE void Weights_Body(TMvdrBeam* __restrict it, const float* __restrict d1Re,
                               const float* __restrict d1Im, float loading) {
   for (uint32_t k = 0; k < it->bins; k++) {
@@ -105,15 +87,7 @@ MVDR_INLINE void Weights_Body(TMvdrBeam* __restrict it, const float* __restrict 
     float du = u0r + dr * u1r + di * u1i;
     du = du > kMvdrPowerFloor * kMvdrPowerFloor ? du : kMvdrPowerFloor * kMvdrPowerFloor;
     const float inv = 1.0f / du;
-    const float v0r = u0r * inv - 1.0f, v0i = u0i * inv, v1r = u1r * inv, v1i = u1i * inv;
-    it->w0Re[k] = u0r * inv, it->w0Im[k] = v0i, it->w1Re[k] = v1r, it->w1Im[k] = v1i;
-    const float all = Quadratic(&it->all, k, v0r, v0i, v1r, v1i);
-    it->vAll[k] = all;
-    it->vNoise[k] = Quadratic(&it->noise, k, v0r, v0i, v1r, v1i);
-    // e0^H Phi_n v = n00 v0 + n01 v1
-    const float cross = it->noise.p00[k] * v0r + cr * v1r - ci * v1i;
-    const float beta = -cross / (all + kMvdrPowerFloor);
-    it->beta[k] = beta < 0.0f ? 0.0f : (beta > 1.0f ? 1.0f : beta);
+    it->w0Re[k] = u0r * inv, it->w0Im[k] = u0i * inv, it->w1Re[k] = u1r * inv, it->w1Im[k] = u1i * inv;
   }
 }
 MVDR_DISPATCH(Weights,
@@ -121,22 +95,20 @@ MVDR_DISPATCH(Weights,
                float loading),
               (it, d1Re, d1Im, loading))
 
-// Final weights: the correction scaled by 1 - room (1 - beta / 2), blended
-// toward the good microphone by the fallback; the beam output and the noise
-// power left in it, w^H (Phi_n + load I) w.
+// Final weights, blended toward the good microphone by the fallback; the
+// beam output and the noise power left in it, w^H (Phi_n + load I) w.
 MVDR_INLINE void Apply_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* __restrict x0,
                             const TMvdrSpectrum* __restrict x1, const float* __restrict d1Re,
-                            const float* __restrict d1Im, float room, float fallback, uint32_t good) {
+                            const float* __restrict d1Im, float fallback, uint32_t good) {
   const float keep = 1.0f - fallback;
   for (uint32_t k = 0; k < it->bins; k++) {
-    const float scale = 1.0f - room * (1.0f - 0.5f * it->beta[k]);
     const float dr = d1Re[k], di = d1Im[k];
     // The fallback: [1, 0] for microphone 0; [0, d1 / |d1|^2] for
     // microphone 1 (its signal aligned and scaled to microphone 0).
     const float dd = 1.0f / (dr * dr + di * di);
     const float f0 = good == 0 ? fallback : 0.0f, f1 = good == 0 ? 0.0f : fallback * dd;
-    const float w0r = keep * (1.0f + scale * (it->w0Re[k] - 1.0f)) + f0, w0i = keep * scale * it->w0Im[k];
-    const float w1r = keep * scale * it->w1Re[k] + f1 * dr, w1i = keep * scale * it->w1Im[k] + f1 * di;
+    const float w0r = keep * it->w0Re[k] + f0, w0i = keep * it->w0Im[k];
+    const float w1r = keep * it->w1Re[k] + f1 * dr, w1i = keep * it->w1Im[k] + f1 * di;
     it->w0Re[k] = w0r, it->w0Im[k] = w0i, it->w1Re[k] = w1r, it->w1Im[k] = w1i;
     const float load = kMvdrLoading * 0.5f * (it->noise.p00[k] + it->noise.p11[k]) + kMvdrPowerFloor;
     const float left =
@@ -150,8 +122,8 @@ MVDR_INLINE void Apply_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* __res
 MVDR_DISPATCH(Apply,
               (TMvdrBeam* __restrict it, const TMvdrSpectrum* __restrict x0,
                const TMvdrSpectrum* __restrict x1, const float* __restrict d1Re, const float* __restrict d1Im,
-               float room, float fallback, uint32_t good),
-              (it, x0, x1, d1Re, d1Im, room, fallback, good))
+               float fallback, uint32_t good),
+              (it, x0, x1, d1Re, d1Im, fallback, good))
 
 // The reference u = d1 X0 - X1 holds no talker; its power under a
 // covariance C is b^H C b with b = [conj d1, -1].
@@ -191,8 +163,6 @@ MVDR_DISPATCH(LearnNoise,
 void MvdrBeam_Init(TMvdrBeam* it, uint32_t rate, uint32_t n) {
   it->bins = n / 2 + 1;
   it->blockFrames = (uint32_t)(kBlockSeconds * (float)rate / (float)(n / 2));
-  it->roomLo = (uint32_t)(kRoomLoHz * n / rate);
-  it->roomHi = (uint32_t)(kRoomHiHz * n / rate) < n / 2 ? (uint32_t)(kRoomHiHz * n / rate) : n / 2;
   MvdrBeam_Reset(it);
 }
 
@@ -205,10 +175,8 @@ void MvdrBeam_Reset(TMvdrBeam* it) {
   it->frames = 0;
   memset(&it->x, 0, sizeof it->x);
   memset(&it->noise, 0, sizeof it->noise);
-  memset(&it->all, 0, sizeof it->all);
-  it->roomAll = it->roomNoise = it->room = 0.0f;
   for (uint32_t k = 0; k < kMvdrMaxBins; k++) {
-    it->x.p00[k] = it->x.p11[k] = it->all.p00[k] = it->all.p11[k] = kMvdrPowerFloor;
+    it->x.p00[k] = it->x.p11[k] = kMvdrPowerFloor;
     it->noise.p00[k] = it->noise.p11[k] = kNoiseStart;
     it->peakNow[k] = it->peakLast[k] = 0.0f;
   }
@@ -222,14 +190,7 @@ void MvdrBeam_Observe(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectru
 void MvdrBeam_Filter(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
                      const float* d1Im, float loading, float fallback, uint32_t good) {
   Weights(it, d1Re, d1Im, loading);
-  float all = 0.0f, noise = 0.0f;
-  for (uint32_t k = it->roomLo; k < it->roomHi; k++) all += it->vAll[k], noise += it->vNoise[k];
-  it->roomAll = kRoomSmooth * it->roomAll + all;
-  it->roomNoise = kRoomSmooth * it->roomNoise + noise;
-  const float ratio = it->roomAll / (it->roomNoise + kMvdrPowerFloor);
-  const float room = (ratio - kRoomFrom) / kRoomSpan;
-  it->room = room < 0.0f ? 0.0f : (room > 1.0f ? 1.0f : room);
-  Apply(it, x0, x1, d1Re, d1Im, it->room, fallback, good);
+  Apply(it, x0, x1, d1Re, d1Im, fallback, good);
 }
 
 void MvdrBeam_LearnNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,

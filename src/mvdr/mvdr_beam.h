@@ -6,8 +6,7 @@
 //   noise covariance        Phi_n <- a Phi_n + (1 - a) x x^H, a = 0.98 + 0.02 p,
 // learned where the talker is absent (p its presence probability); the
 // weights of a frame use Phi_n as it stood before that frame. A fallback
-// weight f blends w toward the good microphone alone (a dead channel). In
-// reverberant rooms the correction w - e0 is scaled down (below).
+// weight f blends w toward the good microphone alone (a dead channel).
 #ifndef MICARRAY_MVDR_BEAM_H
 #define MICARRAY_MVDR_BEAM_H
 
@@ -21,19 +20,12 @@ typedef struct {
   uint32_t blockFrames, blockAt;  // length of a block of the peak search, frames into the current one
   TMvdrCov x;                     // short-term covariance
   TMvdrCov noise;                 // noise covariance
-  TMvdrCov all;                   // long-term covariance of everything
-  uint32_t roomLo, roomHi;        // bins of the room detector
-  float roomAll, roomNoise;       // its smoothed sums
-  float room;                     // 0 free field .. 1 reverberant room
   float staleShare;               // reference share of the input above which a stale covariance relearns
   alignas(64) float w0Re[kMvdrMaxBins];
   alignas(64) float w0Im[kMvdrMaxBins];
   alignas(64) float w1Re[kMvdrMaxBins];
   alignas(64) float w1Im[kMvdrMaxBins];
   alignas(64) float residual[kMvdrMaxBins];  // noise power left in y (1/D for the plain MVDR)
-  alignas(64) float vAll[kMvdrMaxBins];      // v^H Phi_all v, v = w - e0
-  alignas(64) float vNoise[kMvdrMaxBins];    // v^H Phi_n v
-  alignas(64) float beta[kMvdrMaxBins];      // least-squares share of v
   TMvdrSpectrum y;
   // Largest short-term power (trace of Phi_x) in the current and the last
   // block: the noise covariance never holds more (after a loud stretch it

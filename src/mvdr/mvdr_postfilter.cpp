@@ -32,9 +32,6 @@ const float kRefForget = 0.95f, kRefShort = 0.5f, kRefMaxRatio = 100.0f;
 // the diffuse coherence exceeds 0.9 (low frequencies, small spacings) the
 // two fields cannot be told apart and the reference counts fully.
 const float kDirLo = 0.3f, kDirSpan = 0.4f, kDirAlike = 0.9f;
-// In reverberant rooms the stationary track runs high where the talker
-// leads (its reverberation fills the pauses): there it counts 10 dB less.
-const float kRoomStationaryCut = 0.9f;
 // Decision-directed a-priori SNR: 0.92 (measured better than the usual 0.98
 // on diffuse noise and free-field talkers), floor -15 dB.
 const float kDecision = 0.92f, kMinXi = 0.0316f;
@@ -85,7 +82,7 @@ MVDR_INLINE void Reference_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* _
                                 const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1,
                                 const float* __restrict d1Re, const float* __restrict d1Im,
                                 const float* __restrict presence, const float* __restrict diffuse,
-                                float refWeight, float stationaryWeight) {
+                                float refWeight) {
   TMvdrCov* __restrict c = &it->coherence;
   for (uint32_t k = 0; k < it->bins; k++) {
     const float y2 = y->re[k] * y->re[k] + y->im[k] * y->im[k];
@@ -109,16 +106,15 @@ MVDR_INLINE void Reference_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* _
     const float spread = sqrtf(gr * gr + gi * gi) / (1.0f - diffuse[k] + 1e-6f);
     const float directional = diffuse[k] > kDirAlike ? 1.0f : Clip((spread - kDirLo) / kDirSpan, 0.0f, 1.0f);
     const float refNoise = refWeight * directional * (ratio < kRefMaxRatio ? ratio : kRefMaxRatio) * su;
-    const float stationary = stationaryWeight * it->sigma2[k];
-    it->noise[k] = stationary > refNoise ? stationary : refNoise;
+    it->noise[k] = it->sigma2[k] > refNoise ? it->sigma2[k] : refNoise;
   }
 }
 MVDR_DISPATCH(Reference,
               (TMvdrPost* __restrict it, const TMvdrSpectrum* __restrict y,
                const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1,
                const float* __restrict d1Re, const float* __restrict d1Im, const float* __restrict presence,
-               const float* __restrict diffuse, float refWeight, float stationaryWeight),
-              (it, y, x0, x1, d1Re, d1Im, presence, diffuse, refWeight, stationaryWeight))
+               const float* __restrict diffuse, float refWeight),
+              (it, y, x0, x1, d1Re, d1Im, presence, diffuse, refWeight))
 
 // Log-spectral-amplitude gain from the noise estimate, applied to y.
 MVDR_INLINE void Gain_Body(TMvdrPost* __restrict it, TMvdrSpectrum* __restrict y) {
@@ -165,10 +161,10 @@ void MvdrPost_Reset(TMvdrPost* it) {
 
 void MvdrPost_Apply(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1,
                     const float* d1Re, const float* d1Im, const float* presence, const float* diffuse,
-                    float refWeight, float room) {
+                    float refWeight) {
   const float start = it->frames >= it->startFrames ? -1.0f : it->frames == 0 ? 0.0f : kStartSmooth;
   if (it->frames < it->startFrames) it->frames++;
   Track(it, y, d1Re, d1Im, diffuse, start);
-  Reference(it, y, x0, x1, d1Re, d1Im, presence, diffuse, refWeight, 1.0f - kRoomStationaryCut * room);
+  Reference(it, y, x0, x1, d1Re, d1Im, presence, diffuse, refWeight);
   Gain(it, y);
 }

@@ -39,11 +39,10 @@ typedef struct {
 void MvdrPost_Init(TMvdrPost* it, uint32_t rate, uint32_t n, float floorDb);
 void MvdrPost_SetFloor(TMvdrPost* it, float floorDb);
 void MvdrPost_Reset(TMvdrPost* it);
-// Gains for this frame, applied to y in place. room: the beam's room
-// detector, 0 free field .. 1 reverberant. refWeight scales the
+// Gains for this frame, applied to y in place. refWeight scales the
 // reference term (0 while a channel is dead: the reference is meaningless).
 void MvdrPost_Apply(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1,
                     const float* d1Re, const float* d1Im, const float* presence, const float* diffuse,
-                    float refWeight, float room);
+                    float refWeight);
 
 #endif
