@@ -18,12 +18,14 @@ const size_t kAlign = 64;
 // 16-bit samples scale to +-1.
 const float kInt16Scale = 32768.0f;
 // While the capsule calibration is uncertain (U from 1 toward 0) the
-// steering may miss the talker by a few dB and half a sample; loading of
-// U^2 on top of the usual keeps the beam from cancelling the talker then
-// (it nears delay-and-sum), so the noise covariance does not learn the
-// talker. The uncertainty also fades with time, so the extra is below a
-// tenth of the usual loading two seconds after a reset.
-const float kUncertainLoading = 1.0f;
+// steering may miss the talker by a few dB and half a sample, and the
+// superdirective beam then cancels part of the talker. The output then
+// comes from a second beam with 2 U^2 more loading (toward delay-and-sum);
+// the presence test and what it teaches keep the usual beam (loading there
+// too cost 2 to 3 dB on a 1 cm endfire array, whose statistics kept the
+// early state). The second beam is skipped once its extra loading is below
+// 1 % of the usual (two to three seconds after a reset).
+const float kUncertainLoading = 2.0f, kNegligibleLoading = 0.01f * kMvdrLoading;
 
 uint32_t FrameSize(uint32_t rate) {
   uint32_t n = 1;
@@ -100,10 +102,13 @@ void MvdrArray_ProcessFloat(TMvdrArray* it, const float* stereo, float* mono) {
   // A dead channel, or clipping (a nonlinear transfer), would teach the
   // calibration nonsense.
   const bool calibrate = fallback == 0.0f && !MvdrHealth_Clipping(&it->health);
-  const float u = calibrate ? it->steer.uncertainty : 0.0f;
-  MvdrBeam_Filter(&it->beam, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im,
-                  kMvdrLoading + kUncertainLoading * u * u, fallback, it->health.good);
+  MvdrBeam_Filter(&it->beam, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, kMvdrLoading, fallback,
+                  it->health.good);
   MvdrPresence_Update(&it->presence, &it->beam);
+  const float u = calibrate ? it->steer.uncertainty : 0.0f, extra = kUncertainLoading * u * u;
+  if (extra > kNegligibleLoading)
+    MvdrBeam_Filter(&it->beam, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, kMvdrLoading + extra,
+                    fallback, it->health.good);
   if (calibrate) MvdrSteer_Calibrate(&it->steer, &it->beam.x, &it->beam.noise, it->presence.p);
   MvdrBeam_LearnNoise(&it->beam, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, it->presence.p);
   MvdrPost_Apply(&it->post, &it->beam.y, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, it->presence.p,

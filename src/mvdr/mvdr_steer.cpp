@@ -21,23 +21,13 @@ const float kCalPresence = 0.5f;
 // reflections and other talkers stay out). ln amplitude of 6 dB = 0.691.
 const float kCalMaxLnGain = 0.691f, kCalMaxDelay = 0.8f;
 const float kCalNearLnGain = 0.345f, kCalNearDelay = 0.4f;
-// Until evidence has gathered, the gain gate around the estimate widens by
-// this times the uncertainty (to the outer 6 dB): a capsule 3 dB off lies
-// at the edge of the narrow gate around the free field, and the estimate
-// crept toward it for seconds while the mis-steered beam taught the noise
-// covariance the talker, a state it then kept. A gain is the same for
-// every direction, so other talkers do not bias it; the delay gate stays
-// narrow (wider, an interferer's bins pulled the delay the wrong way).
-const float kCalOpenLnGain = 1.0f;
 // Evidence of this many bin-frames since the reset halves the uncertainty
 // (about 50 ms of speech). The count does not forget (the capsules do not
 // change while the talker pauses); it stops growing at the limit.
 const float kCalSettle = 20.0f, kCalSettled = 1e6f;
 // The uncertainty also fades with time (0.4 s) whatever the evidence: the
-// engine loads the beam while it is uncertain, and without a talker (no
-// evidence) a lone interferer would stay un-nulled and, looking like a
-// talker to the presence test, unlearned (0.5 s left it half learned at
-// one second, measured).
+// engine loads its output beam while the calibration is uncertain, and
+// without a talker (no evidence) a lone interferer would stay un-nulled.
 const float kCalYouthSeconds = 0.4f;
 // Sums forget over 3 s; a prior of 10 bin-frames at G = 0, delta = 0 holds
 // the estimate at the free field until evidence arrives. Converges in about
@@ -98,7 +88,6 @@ MVDR_DISPATCH(Update, (TMvdrSteer* __restrict it), (it))
 MVDR_INLINE void Evidence_Body(TMvdrSteer* __restrict it, const TMvdrCov* __restrict x,
                                const TMvdrCov* __restrict noise, const float* __restrict presence) {
   const float G = it->gain, delta = it->delay;
-  const float nearLnGain = kCalNearLnGain + it->uncertainty * kCalOpenLnGain;
   for (uint32_t k = it->calLo; k < it->calHi; k++) {
     const float load = kMvdrLoading * 0.5f * (noise->p00[k] + noise->p11[k]) + kMvdrPowerFloor;
     // Both matrices scaled by one factor (the eigenvalues do not change) to
@@ -128,7 +117,7 @@ MVDR_INLINE void Evidence_Body(TMvdrSteer* __restrict it, const TMvdrCov* __rest
     // & rather than &&: every test is evaluated, so the loop has no branch.
     const bool ok = (presence[k] > kCalPresence) & (l1 > kCalEigenRatio * l2) & (s00 > 0.0f) &
                     (fabsf(lnFree) < kCalMaxLnGain) & (fabsf(argFree) < kCalMaxDelay * w) &
-                    (fabsf(lnR) < nearLnGain) & (fabsf(argR) < kCalNearDelay * w);
+                    (fabsf(lnR) < kCalNearLnGain) & (fabsf(argR) < kCalNearDelay * w);
     const float weight = ok ? presence[k] : 0.0f;
     it->cw[k] = weight;
     it->cg[k] = weight * lnFree;
