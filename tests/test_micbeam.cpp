@@ -34,7 +34,7 @@ TEST_P(Format, CarriesTheAlignedEngineOutput) {
                                    std::to_string(c.channels - 2) + "," + std::to_string(c.channels - 1)};
   if (*c.format) args.insert(args.end(), {"--format", c.format});
   args.insert(args.end(), {"-o", output});
-  const Ran r = RunMicbeam(dir, args);
+  const RunResult r = RunMicbeam(args);
   ASSERT_EQ(r.status, 0) << r.err;
   const Audio out = ReadAudio(output.back() == '/' ? output + c.input : output, c.outFormat);
   EXPECT_EQ((std::vector<int>{out.format, out.rate, out.channels}), (std::vector<int>{c.outFormat, 16000, 1}));
@@ -69,7 +69,7 @@ TEST_P(Rate, OutputHasTheInputsRateAndLength) {
   std::vector<int16_t> in = Scene((uint32_t)c.rate, 2.0, kSceneTarget);
   in.resize(2 * c.frames);
   WriteAudio(input, kWav16, c.rate, 2, in);
-  const Ran r = RunMicbeam(dir, {input, "-o", dir + "/out.wav"});
+  const RunResult r = RunMicbeam({input, "-o", dir + "/out.wav"});
   ASSERT_EQ(r.status, 0) << r.err;
   const Audio out = ReadAudio(dir + "/out.wav");
   EXPECT_EQ(out.rate, c.rate);
@@ -88,7 +88,7 @@ TEST_P(Rate, OutputHasTheInputsRateAndLength) {
     };
     EXPECT_GT(correlation(0), 0.99);
     for (int lag : {-3, -2, -1, 1, 2, 3}) EXPECT_LT(correlation(lag), correlation(0)) << lag;
-    ASSERT_EQ(RunMicbeam(dir, {"--engine-rate", input, "-o", dir + "/engine.wav"}).status, 0);
+    ASSERT_EQ(RunMicbeam({"--engine-rate", input, "-o", dir + "/engine.wav"}).status, 0);
     const Audio atEngine = ReadAudio(dir + "/engine.wav");
     EXPECT_EQ(atEngine.rate, c.engineRate);
     EXPECT_EQ(atEngine.samples.size(), c.frames * c.engineRate / c.rate);
@@ -118,20 +118,20 @@ TEST(Micbeam, RawAndStandardStreams) {
   ASSERT_EQ(
       ::Run(PCMBEAM_EXE, {"0.05", "0.07", "-15", "0.9", "0.98", "16000", dir + "/in.pcm", dir + "/pcm.pcm"}).status,
       0);
-  ASSERT_EQ(RunMicbeam(dir, {"--engine-rate", "--no-align", dir + "/in.wav", "-o", dir + "/raw.wav"}).status, 0);
+  ASSERT_EQ(RunMicbeam({"--engine-rate", "--no-align", dir + "/in.wav", "-o", dir + "/raw.wav"}).status, 0);
   const Audio raw = ReadAudio(dir + "/raw.wav"), wavbeam = ReadAudio(dir + "/wavbeam.wav");
   EXPECT_EQ(raw.samples.size(), 12288u);
   EXPECT_EQ(raw.samples, wavbeam.samples);
-  ASSERT_EQ(RunMicbeam(dir, {dir + "/in.wav", "-o", dir + "/aligned.wav"}).status, 0);
+  ASSERT_EQ(RunMicbeam({dir + "/in.wav", "-o", dir + "/aligned.wav"}).status, 0);
   WriteAudio(dir + "/in.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 16000, 2, in);
-  Ran r;
+  RunResult r;
   for (const char* name : {"/in.wav", "/in.flac"}) {
-    r = RunMicbeam(dir, {"-", "-o", "-"}, dir + name);
+    r = RunMicbeam({"-", "-o", "-"}, dir + name);
     EXPECT_EQ(r.status, 0) << name;
     EXPECT_EQ(r.out, ReadFile(dir + "/aligned.wav")) << name;
     EXPECT_EQ(r.err, "");  // no progress bar when standard error is not a terminal
   }
-  r = RunMicbeam(dir, {"--raw", "16000", "--no-align", "-", "-o", "-"}, dir + "/in.pcm");
+  r = RunMicbeam({"--raw", "16000", "--no-align", "-", "-o", "-"}, dir + "/in.pcm");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, ReadFile(dir + "/pcm.pcm"));
 }
