@@ -131,7 +131,7 @@ uint32 CheckAtan2(const std::vector<float>& y, const std::vector<float>& x) {
   return differences;
 }
 
-// The hardest arguments the exhaustive tool found: the library's result lies within 2^-45
+// The hardest arguments an exhaustive run found: the library's result lies within 2^-45
 // of a rounding boundary (atan(0x1.1ad646p-4) on one), beyond what a fast evaluation settles.
 const std::pair<const char*, std::vector<float>> kHardest[] = {
     {"atan", {0x1.1ad646p-4f, -0x1.1ad646p-4f, 0x1.f83792p-9f, 0x1.ac6ff4p-10f, 0x1.e00a3p+25f, 0x1.120b18p+0f}},
