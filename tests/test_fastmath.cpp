@@ -168,8 +168,9 @@ INSTANTIATE_TEST_SUITE_P(Functions, Unary, ::testing::ValuesIn(kUnaries),
                          [](const ::testing::TestParamInfo<TUnary>& p) { return std::string(p.param.name); });
 
 // Random bit patterns, coherence values (also over many orders of magnitude), the hardest
-// pairs the tool met, every pair of special values (atan2(+-0, -0) is +-pi), and ratios around
-// the diagonal and the table's midpoints, both ways round, at random scales, in all quadrants.
+// pairs an exhaustive run met, every pair of special values (atan2(+-0, -0) is +-pi), and
+// ratios around the diagonal and the table's midpoints, both ways round, at random scales, in
+// all quadrants.
 TEST(Atan2, MatchesTheLibrary) {
   EXPECT_EQ(CheckAtan2(AnyBits(kCount, 5), AnyBits(kCount, 6)), 0u);
   EXPECT_EQ(CheckAtan2(Uniform(kCount, -1.0f, 1.0f, 7), Uniform(kCount, -1.0f, 1.0f, 8)), 0u);
