@@ -22,24 +22,6 @@ std::vector<int16_t> RunSteps(TMicArray* engine, std::vector<int16_t> in) {
   return out;
 }
 
-struct FrameRow { uint32 rate, step, frame, bins; };
-
-class FrameSize : public ::testing::TestWithParam<FrameRow> {};
-
-TEST_P(FrameSize, FollowsTheSamplingRate) {
-  TMicArray engine;
-  InitDefault(&engine, GetParam().rate);
-  EXPECT_EQ(engine.lenght_step, GetParam().step);
-  EXPECT_EQ(Core(&engine)->lenght_frame, GetParam().frame);
-  EXPECT_EQ(Core(&engine)->maxFbin, GetParam().bins);
-}
-
-INSTANTIATE_TEST_SUITE_P(Rates, FrameSize,
-                         ::testing::Values(FrameRow{0, 64, 256, 129}, FrameRow{10000, 64, 256, 129},
-                                           FrameRow{10001, 128, 512, 257}, FrameRow{20000, 128, 512, 257},
-                                           FrameRow{20001, 256, 1024, 513},
-                                           FrameRow{4000000000u, 256, 1024, 513}));
-
 // Reset hands new values to the post-filter and changes nothing else.
 TEST(Engine, ResetChangesOnlyThePostFilterParameters) {
   TMicArray engine;

@@ -105,13 +105,14 @@ TEST_F(Pcmbeam, StandardOutputCarriesOnlyTheSamples) {
   EXPECT_NE(r.err.find("It's finished..."), std::string::npos) << r.err;
 }
 
-// At every rate, 0 and 1000 Hz (no direction band) included: the report names the
-// step S; 2 * S * k samples and r < 2 * S more (and an odd byte) give S * k; no
-// full-scale garbage. Delay and clipping: the reference vectors, bit for bit.
+// At every rate, 0 and 1000 Hz (no direction band) and both sides of each frame
+// size's highest rate included: the report names the step S; 2 * S * k samples and
+// r < 2 * S more (and an odd byte) give S * k; no full-scale garbage. Delay and
+// clipping: the reference vectors, bit for bit.
 TEST_F(Pcmbeam, RunsAtEveryRate) {
-  for (const auto& [rate, S] :
-       {std::pair<uint32_t, size_t>{0, 64}, {1000, 64}, {8000, 64}, {16000, 128}, {32000, 256}}) {
-    WritePcm(input, Scene(std::max(rate, 8000u), 2.0, kSceneTarget));  // a whole number of steps
+  for (const auto& [rate, S] : {std::pair<uint32_t, size_t>{0, 64}, {1000, 64}, {8000, 64}, {10000, 64},
+                                {10001, 128}, {16000, 128}, {20000, 128}, {20001, 256}, {32000, 256}}) {
+    WritePcm(input, Scene(std::max(rate, 8000u), 2.0, kSceneTarget));
     const std::string bytes = ReadFile(input);
     for (size_t cut : {bytes.size(), 4 * S - 2, size_t(1), size_t(0)}) {  // bytes; the last run is whole
       WriteFile(input, bytes.substr(0, bytes.size() - cut));
