@@ -64,6 +64,8 @@ pid_t Start(const std::vector<std::string>& argv, const std::string& out, const 
     const int streams[] = {open("/dev/null", O_RDONLY), open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
                            open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)};
     for (int fd = 0; fd < 3; fd++) dup2(streams[fd], fd);
+    for (int fd : streams)
+      if (fd > 2) close(fd);
     execvp(words[0], words.data());
     _exit(127);
   }
