@@ -12,8 +12,6 @@ size_t Ring_Used(const TRing* it) {
   return it->written.load(std::memory_order_acquire) - it->taken.load(std::memory_order_acquire);
 }
 
-size_t Ring_Room(const TRing* it) { return it->data.size() - Ring_Used(it); }
-
 // The counts only grow; a position in the storage is a count modulo its size.
 // Release on the count publishes the values copied before it.
 bool Ring_Write(TRing* it, const int16_t* values, size_t count) {

@@ -18,9 +18,8 @@ typedef struct _TRing {
 } TRing;
 
 void Ring_Init(TRing* it, size_t capacity);
-// Values waiting to be read (consumer) or room for more (producer).
+// Values waiting to be read.
 size_t Ring_Used(const TRing* it);
-size_t Ring_Room(const TRing* it);
 // Producer: appends all `count` values, or none when there is not room for all.
 bool Ring_Write(TRing* it, const int16_t* values, size_t count);
 // Consumer: takes up to `count` values; returns how many it took.

@@ -1,10 +1,9 @@
-// The micbeam tests' tools: scenes, the engine's aligned output, audio files
-// written and read with libsndfile, and micbeam run as a user would.
+// The micbeam tests' tools: the engine's aligned output, audio files written
+// and read with libsndfile, and micbeam run as a user would.
 #ifndef MICARRAY_TEST_AUDIO_FILES_H
 #define MICARRAY_TEST_AUDIO_FILES_H
 
 #include <sndfile.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cmath>
@@ -14,16 +13,10 @@
 #include <vector>
 
 #include "micarray.h"
-#include "scene.h"
 #include "support.h"
 
 const int kWav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
 const size_t kDelaySteps = 3;  // the engine's output lags its input by three steps
-
-inline std::vector<int16_t> Scene(uint32_t rate, double seconds, TSceneSource sources = kSceneBoth) {
-  const TScene scene = Scene_Default(rate, seconds);
-  return Scene_Render(&scene, sources);
-}
 
 // The aligned output: the engine's stream (C entry points, default tuning)
 // over the input and enough silence, three steps later, as long as the input.
@@ -81,28 +74,13 @@ inline Audio ReadAudio(const std::string& path, int format = 0) {
   return a;
 }
 
-struct Ran {
-  int status;  // exit status, or -1 when the program did not exit normally
-  std::string out, err;
-};
-
-// Runs micbeam with `dir` holding its output streams for a moment, standard
-// input through a pipe; on a terminal, under a pseudo-terminal whose screen
-// is the standard output. The classic engine unless the arguments choose
-// one: most checks compare micbeam with pcmbeam, bit for bit.
-inline Ran RunMicbeam(const std::string& dir, const std::vector<std::string>& args,
-                      const std::string& stdinPath = "/dev/null", bool terminal = false) {
-  std::string cmd = Quote(MICBEAM_EXE);
-  if (std::find(args.begin(), args.end(), "--engine") == args.end()) cmd += " --engine classic";
-  for (const std::string& a : args) cmd += " " + Quote(a);
-  if (terminal) cmd = "script -qec " + Quote(cmd) + " /dev/null";
-  const std::string out = dir + "/.stdout", err = dir + "/.stderr";
-  const int st =
-      system(("cat " + Quote(stdinPath) + " | " + cmd + " >" + Quote(out) + " 2>" + Quote(err)).c_str());
-  Ran r{st != -1 && WIFEXITED(st) ? WEXITSTATUS(st) : -1, ReadFile(out), ReadFile(err)};
-  remove(out.c_str());
-  remove(err.c_str());
-  return r;
+// micbeam run as a user would (see Run), with the classic engine unless the
+// arguments choose one: most checks compare micbeam with pcmbeam, bit for bit.
+inline RunResult RunMicbeam(std::vector<std::string> args, const std::string& stdinPath = "/dev/null",
+                            bool terminal = false) {
+  if (std::find(args.begin(), args.end(), "--engine") == args.end())
+    args.insert(args.begin(), {"--engine", "classic"});
+  return Run(MICBEAM_EXE, args, stdinPath, terminal);
 }
 
 #endif

@@ -38,19 +38,43 @@ TTempDirs g_tempDirs;
 
 }  // namespace
 
-RunResult Run(const std::string& program, const std::vector<std::string>& args, const std::string& stdin_path) {
+RunResult Run(const std::string& program, const std::vector<std::string>& args, const std::string& stdinPath,
+              bool terminal) {
   std::string cmd = std::string(TEST_RUNNER) + " " + Quote(program);
   for (const std::string& a : args) cmd += " " + Quote(a);
-  cmd += " < " + Quote(stdin_path) + " 2>/dev/null";
-  FILE* pipe = popen(cmd.c_str(), "r");
+  if (terminal) cmd = "script -qec " + Quote(cmd) + " /dev/null";
+  static const std::string err = TempDir() + "/stderr";
+  FILE* pipe = popen(("cat " + Quote(stdinPath) + " | " + cmd + " 2>" + Quote(err)).c_str(), "r");
   if (!pipe) throw std::runtime_error("popen failed");
-  RunResult r{-1, ""};
+  RunResult r{-1, "", ""};
   char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) r.out.append(buf, n);
-  int st = pclose(pipe);
+  for (size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;) r.out.append(buf, n);
+  const int st = pclose(pipe);
   if (st != -1 && WIFEXITED(st)) r.status = WEXITSTATUS(st);
+  r.err = ReadFile(err);
   return r;
+}
+
+pid_t Start(const std::vector<std::string>& argv, const std::string& out, const std::string& err) {
+  std::vector<char*> words;
+  for (const std::string& w : argv) words.push_back(const_cast<char*>(w.c_str()));
+  words.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int streams[] = {open("/dev/null", O_RDONLY), open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
+                           open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)};
+    for (int fd = 0; fd < 3; fd++) dup2(streams[fd], fd);
+    for (int fd : streams)
+      if (fd > 2) close(fd);
+    execvp(words[0], words.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+int Finish(pid_t pid) {
+  int st = 0;
+  return waitpid(pid, &st, 0) == pid && WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
 namespace {
@@ -74,16 +98,7 @@ Spawned Spawn(const std::string& program, const std::vector<std::string>& args, 
   for (std::string w; runner >> w;) words.push_back(w);
   words.push_back(program);
   words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(&w[0]);
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = open("/dev/null", O_RDWR);
-    for (int fd = 0; fd < 3; fd++) dup2(null, fd);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
+  const pid_t pid = Start(words);
   Spawned r{-1, 0};
   rusage usage;
   if (signal) {
@@ -143,4 +158,9 @@ void WritePcm(const std::string& path, const std::vector<int16_t>& samples) {
     bytes[2 * i + 1] = (char)((uint16_t)samples[i] >> 8);
   }
   WriteFile(path, bytes);
+}
+
+std::vector<int16_t> Scene(uint32_t rate, double seconds, TSceneSource sources) {
+  const TScene scene = Scene_Default(rate, seconds);
+  return Scene_Render(&scene, sources);
 }

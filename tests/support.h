@@ -3,25 +3,41 @@
 #ifndef MICARRAY_TEST_SUPPORT_H
 #define MICARRAY_TEST_SUPPORT_H
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "micarray.h"
+#include "scene.h"
+
 struct RunResult {
-  int status;       // exit status, or -1 when the program did not exit normally
-  std::string out;  // everything written to standard output
+  int status;            // exit status, or -1 when the program did not exit normally
+  std::string out, err;  // everything written to standard output and to standard error
 };
 
-// The classic programs' default tuning, as their five leading arguments.
+// The classic programs' default tuning, as their five leading arguments, and
+// the banner that ends their reports.
 const std::vector<std::string> kTuning = {"0.05", "0.07", "-15", "0.9", "0.98"};
+inline const std::string kBanner = std::string(MicArray_Info.product_name) + "\n" +
+                                   MicArray_Info.product_version + "\n" +
+                                   MicArray_Info.product_company + "\n";
 
 // s quoted for the shell.
 std::string Quote(const std::string& s);
 
-// Runs program with args; stdin_path is given as standard input.
+// Runs program with args, standard input a pipe from stdinPath; on a terminal,
+// under a pseudo-terminal whose screen is the standard output.
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
-              const std::string& stdin_path = "/dev/null");
+              const std::string& stdinPath = "/dev/null", bool terminal = false);
+
+// Starts argv as it is (standard input /dev/null, its outputs into the files
+// given); Finish waits for it: its exit status, or -1.
+pid_t Start(const std::vector<std::string>& argv, const std::string& out = "/dev/null",
+            const std::string& err = "/dev/null");
+int Finish(pid_t pid);
 
 struct Spawned {
   int status;     // the wait status (WIFEXITED, WTERMSIG, ...)
@@ -45,5 +61,8 @@ std::set<std::string> Listing(const std::string& dir);
 
 std::vector<int16_t> ReadPcm(const std::string& path);
 void WritePcm(const std::string& path, const std::vector<int16_t>& samples);
+
+// The default scene (a talker ahead, an interferer from the side) as interleaved stereo.
+std::vector<int16_t> Scene(uint32_t rate, double seconds, TSceneSource sources = kSceneBoth);
 
 #endif

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "micarray_core.h"
-#include "scene.h"
+#include "support.h"
 
 namespace {
 
@@ -22,34 +22,11 @@ std::vector<int16_t> RunSteps(TMicArray* engine, std::vector<int16_t> in) {
   return out;
 }
 
-std::vector<int16_t> SceneInput(uint32_t rate, double seconds, TSceneSource sources = kSceneBoth) {
-  const TScene scene = Scene_Default(rate, seconds);
-  return Scene_Render(&scene, sources);
-}
-
-struct FrameRow { uint32 rate, step, frame, bins; };
-
-class FrameSize : public ::testing::TestWithParam<FrameRow> {};
-
-TEST_P(FrameSize, FollowsTheSamplingRate) {
-  TMicArray engine;
-  InitDefault(&engine, GetParam().rate);
-  EXPECT_EQ(engine.lenght_step, GetParam().step);
-  EXPECT_EQ(Core(&engine)->lenght_frame, GetParam().frame);
-  EXPECT_EQ(Core(&engine)->maxFbin, GetParam().bins);
-}
-
-INSTANTIATE_TEST_SUITE_P(Rates, FrameSize,
-                         ::testing::Values(FrameRow{0, 64, 256, 129}, FrameRow{10000, 64, 256, 129},
-                                           FrameRow{10001, 128, 512, 257}, FrameRow{20000, 128, 512, 257},
-                                           FrameRow{20001, 256, 1024, 513},
-                                           FrameRow{4000000000u, 256, 1024, 513}));
-
 // Reset hands new values to the post-filter and changes nothing else.
 TEST(Engine, ResetChangesOnlyThePostFilterParameters) {
   TMicArray engine;
   InitDefault(&engine, 8000);
-  RunSteps(&engine, SceneInput(8000, 0.2));
+  RunSteps(&engine, Scene(8000, 0.2));
   static micarray_core::TMicArray expected;
   memcpy(&expected, Core(&engine), sizeof expected);
   expected.fwiener.pSn = 0.49881279f, expected.fwiener.pNn = 0.7f, expected.fwiener.pMn = 0.8f;
@@ -60,10 +37,10 @@ TEST(Engine, ResetChangesOnlyThePostFilterParameters) {
 // Records share nothing and a second Init starts afresh: a used engine, set up
 // again and run interleaved with another one, gives what a new engine gives.
 TEST(Engine, ReinitialisedAndInterleavedRecordsBehaveLikeANewOne) {
-  std::vector<int16_t> a = SceneInput(8000, 0.5), b = SceneInput(8000, 0.5, kSceneInterferer);
+  std::vector<int16_t> a = Scene(8000, 0.5), b = Scene(8000, 0.5, kSceneInterferer);
   TMicArray ea, eb, fresh;
   InitDefault(&ea, 32000);
-  RunSteps(&ea, SceneInput(32000, 0.5));
+  RunSteps(&ea, Scene(32000, 0.5));
   for (TMicArray* e : {&ea, &eb, &fresh}) InitDefault(e, 8000);
   const size_t S = ea.lenght_step;
   std::vector<int16_t> outA(a.size() / 2 / S * S), outB(outA.size());
@@ -86,8 +63,8 @@ double Power(const std::vector<int16_t>& x, size_t from, size_t stride = 1) {
 // weaker than in the fixed beam, the talker straight ahead stays, and silence stays silent.
 TEST(Engine, CancelsAnInterfererFromTheSideAndKeepsSilence) {
   for (uint32 rate : {8000u, 16000u, 32000u}) {
-    const std::vector<int16_t> noise = SceneInput(rate, 4.0, kSceneInterferer);
-    const std::vector<int16_t> talker = SceneInput(rate, 4.0, kSceneTarget);
+    const std::vector<int16_t> noise = Scene(rate, 4.0, kSceneInterferer);
+    const std::vector<int16_t> talker = Scene(rate, 4.0, kSceneTarget);
     TMicArray e1, e2, e3;
     for (TMicArray* e : {&e1, &e2, &e3}) InitDefault(e, rate);
     const size_t settle = rate;  // judge after the first second

@@ -22,12 +22,16 @@ const size_t kStepBytes16k = 128 * 4;  // one step of stereo pairs at 16000 Hz
 const std::string kSpeech16k = ReadFile(std::string(VECTOR_DIR) + "/talker_16k.in.pcm");
 const char* const kCannotWrite = "Couldn't Write File\n";
 
-// Runs wavbeam (WAV input and output) or pcmbeam (raw samples at 16000 Hz).
-RunResult RunBeam(bool wav, const std::string& input, const std::string& output) {
+// The arguments of wavbeam (WAV input and output) or pcmbeam (raw samples at 16000 Hz).
+std::vector<std::string> Args(bool wav, const std::string& input, const std::string& output) {
   std::vector<std::string> args = kTuning;
   if (!wav) args.push_back("16000");
   args.insert(args.end(), {input, output});
-  return ::Run(wav ? WAVBEAM_EXE : PCMBEAM_EXE, args);
+  return args;
+}
+
+RunResult RunBeam(bool wav, const std::string& input, const std::string& output) {
+  return ::Run(wav ? WAVBEAM_EXE : PCMBEAM_EXE, Args(wav, input, output));
 }
 
 // Both programs: wavbeam (true) and pcmbeam.
@@ -119,10 +123,7 @@ TEST_P(Hostile, SignalsLeaveNothingBehind) {
     // A WAV header of unknown size: the samples run to the end of the input.
     const std::string start = GetParam() ? WavFile(WavFormat(), Input(8).substr(44), 0xFFFFFFFFll) : Input(8);
     ASSERT_EQ(write(writer, start.data(), start.size()), (ssize_t)start.size());
-    std::vector<std::string> args = kTuning;
-    if (!GetParam()) args.push_back("16000");
-    args.insert(args.end(), {fifo, out});
-    const Spawned r = Spawn(GetParam() ? WAVBEAM_EXE : PCMBEAM_EXE, args, signal, dir);
+    const Spawned r = Spawn(GetParam() ? WAVBEAM_EXE : PCMBEAM_EXE, Args(GetParam(), fifo, out), signal, dir);
     close(writer);
     EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == signal) << signal;
     EXPECT_EQ(ReadFile(out), "the previous output");

@@ -41,7 +41,7 @@ TEST(MicbeamBatch, OneBrokenFileDoesNotStopTheOthers) {
   WriteFile(in + "/notes.txt", "not audio, not listed");
   WriteFile(in + "/d.pcm", "headerless: listed only with --raw");
   for (const char* jobs : {"1", "2"}) {
-    const Ran r = RunMicbeam(dir, {"-j", jobs, in, "-o", dir + "/out", "--report", dir + "/report.json"});
+    const RunResult r = RunMicbeam({"-j", jobs, in, "-o", dir + "/out", "--report", dir + "/report.json"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("b.wav: not a readable audio file"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("1 of 3 files failed"), std::string::npos) << r.err;
@@ -88,7 +88,7 @@ TEST_P(Refusal, LeavesEveryFileAsItWas) {
     if (a.rfind("DIR", 0) == 0) a = dir + a.substr(3);
   std::string message = GetParam().message;
   if (message.find("DIR") != std::string::npos) message.replace(message.find("DIR"), 3, dir);
-  const Ran r = RunMicbeam(dir, args);
+  const RunResult r = RunMicbeam(args);
   EXPECT_EQ(r.status, GetParam().status);
   EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
   EXPECT_EQ(Listing(dir), before);
@@ -136,7 +136,7 @@ TEST(MicbeamBatch, ProgressShowsAudioDoneOfTheWholeAndTimeLeft) {
   p.audioMicros = 900000000ull;   // a quarter of it done, in a minute
   EXPECT_EQ(Progress_Line(&p, 60.0),
             "[###.....................] 0/2 files  15:00.0 of 2:00:00 audio  15.0x real time  7:00.0 left");
-  const Ran version = RunMicbeam(TempDir(), {"--version"});
+  const RunResult version = RunMicbeam({"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "micbeam " MICARRAY_VERSION "\n");
 }
@@ -172,12 +172,13 @@ TEST(MicbeamBatch, ProgressBarOnATerminalUnlessQuiet) {
   const std::string dir = TempDir();
   WriteAudio(dir + "/a.wav", kWav16, 16000, 2, Scene(16000, 0.5));
   WriteAudio(dir + "/b.wav", kWav16, 16000, 2, Scene(16000, 1.5));
-  const Ran shown = RunMicbeam(dir, {dir + "/a.wav", dir + "/b.wav", "-o", dir + "/out"}, "/dev/null", true);
+  const RunResult shown = RunMicbeam({dir + "/a.wav", dir + "/b.wav", "-o", dir + "/out"}, "/dev/null", true);
   EXPECT_EQ(shown.status, 0);
   EXPECT_NE(shown.out.find("[########################] 2/2 files  0:02.0 of 0:02.0 audio  "), std::string::npos)
       << shown.out;
   EXPECT_NE(shown.out.find("x real time"), std::string::npos) << shown.out;
-  const Ran quiet = RunMicbeam(dir, {"-q", dir + "/a.wav", dir + "/b.wav", "-o", dir + "/out"}, "/dev/null", true);
+  const RunResult quiet =
+      RunMicbeam({"-q", dir + "/a.wav", dir + "/b.wav", "-o", dir + "/out"}, "/dev/null", true);
   EXPECT_EQ(quiet.status, 0);
   EXPECT_EQ(quiet.out, "");
 }

@@ -260,6 +260,8 @@ TEST(Mvdr, EnhancesEveryKindOfScene) {
       {"noise 30, 8 kHz", 8000, 0.05, 0, 30, 0, kNoise, 0, 0, 8},
       {"noise 90, 48 kHz", 48000, 0.05, 0, 90, -5, kNoise, 0, 0, 19},
       {"mismatch +3 dB +0.5", 16000, 0.05, 0, 60, 0, kTalker, 3, 0.5, 19},
+      {"mismatch +3 dB -0.5", 16000, 0.05, 0, 40, 0, kTalker, 3, -0.5, 19},
+      {"mismatch -3 dB +0.5", 16000, 0.05, 0, -50, 0, kTalker, -3, 0.5, 19},
       {"mismatch -3 dB -0.5, talker at 30", 16000, 0.05, 30, -30, 0, kTalker, -3, -0.5, 19},
       {"headset, endfire, 1 cm", 16000, 0.01, 90, 0, 0, kNoise, 0, 0, 12},
       {"30 cm, talker at -40", 32000, 0.3, -40, 25, 0, kTalker, 0, 0, 15},

@@ -8,7 +8,7 @@
 
 #include "micarray.h"
 #include "mvdr.h"
-#include "scene.h"
+#include "support.h"
 
 extern "C" {
 void* __libc_malloc(size_t size);
@@ -53,8 +53,7 @@ TEST(NoHeap, InitAndProcessMakeNoHeapCall) {
   GTEST_SKIP() << "the sanitizer's allocator stays in place";
 #endif
   for (uint32 rate : {8000u, 11025u, 16000u, 32000u, 44100u, 48000u}) {
-    const TScene scene = Scene_Default(rate, 1.0);
-    std::vector<int16_t> in = Scene_Render(&scene, kSceneBoth), out(in.size() / 2);
+    std::vector<int16_t> in = Scene(rate, 1.0), out(in.size() / 2);
     if (rate <= 32000) {
       static TMicArray engine;
       EXPECT_EQ(HeapCallsOf([&] {

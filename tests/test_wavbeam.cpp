@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "micarray.h"
 #include "support.h"
 #include "wavfile.h"
 
@@ -20,8 +19,6 @@ RunResult Wavbeam(const std::string& in, const std::string& out, std::vector<std
   return ::Run(WAVBEAM_EXE, args);
 }
 
-const std::string kBanner = std::string(MicArray_Info.product_name) + "\n" + MicArray_Info.product_version +
-                            "\n" + MicArray_Info.product_company + "\n";
 const WavFormat kMono16k{1, 1};
 const std::string kSpeech16k = ReadFile(std::string(VECTOR_DIR) + "/talker_16k.in.pcm");
 

@@ -17,6 +17,15 @@ const float kFrameSeconds = 0.032f;
 const size_t kAlign = 64;
 // 16-bit samples scale to +-1.
 const float kInt16Scale = 32768.0f;
+// While the capsule calibration is uncertain (U from 1 toward 0) the
+// steering may miss the talker by a few dB and half a sample, and the
+// superdirective beam then cancels part of the talker. The output then
+// comes from a second beam with 2 U^2 more loading (toward delay-and-sum);
+// the presence test and what it teaches keep the usual beam (loading there
+// too cost 2 to 3 dB on a 1 cm endfire array, whose statistics kept the
+// early state). The second beam is skipped once its extra loading is below
+// 1 % of the usual (two to three seconds after a reset).
+const float kUncertainLoading = 2.0f, kNegligibleLoading = 0.01f * kMvdrLoading;
 
 uint32_t FrameSize(uint32_t rate) {
   uint32_t n = 1;
@@ -90,12 +99,17 @@ void MvdrArray_ProcessFloat(TMvdrArray* it, const float* stereo, float* mono) {
   MvdrHealth_Judge(&it->health, &it->x0, &it->x1);
   const float fallback = it->health.fallback;
   MvdrBeam_Observe(&it->beam, &it->x0, &it->x1);
-  MvdrBeam_Filter(&it->beam, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, fallback, it->health.good);
-  MvdrPresence_Update(&it->presence, &it->beam);
   // A dead channel, or clipping (a nonlinear transfer), would teach the
   // calibration nonsense.
-  if (fallback == 0.0f && !MvdrHealth_Clipping(&it->health))
-    MvdrSteer_Calibrate(&it->steer, &it->beam.x, &it->beam.noise, it->presence.p);
+  const bool calibrate = fallback == 0.0f && !MvdrHealth_Clipping(&it->health);
+  MvdrBeam_Filter(&it->beam, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, kMvdrLoading, fallback,
+                  it->health.good);
+  MvdrPresence_Update(&it->presence, &it->beam);
+  const float u = calibrate ? it->steer.uncertainty : 0.0f, extra = kUncertainLoading * u * u;
+  if (extra > kNegligibleLoading)
+    MvdrBeam_Filter(&it->beam, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, kMvdrLoading + extra,
+                    fallback, it->health.good);
+  if (calibrate) MvdrSteer_Calibrate(&it->steer, &it->beam.x, &it->beam.noise, it->presence.p);
   MvdrBeam_LearnNoise(&it->beam, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, it->presence.p);
   // The room's spatial measures need two healthy, linear channels.
   const float trusted = MvdrHealth_Clipping(&it->health) ? 0.0f : 1.0f - fallback;

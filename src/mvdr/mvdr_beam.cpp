@@ -96,9 +96,9 @@ MVDR_DISPATCH(Observe,
 // With Psi = Phi_n + load I = [[a, c], [conj c, b]], adj(Psi) d = [b - c d1,
 // a d1 - conj c]; the determinant cancels in w.
 MVDR_INLINE void Weights_Body(TMvdrBeam* __restrict it, const float* __restrict d1Re,
-                              const float* __restrict d1Im) {
+                              const float* __restrict d1Im, float loading) {
   for (uint32_t k = 0; k < it->bins; k++) {
-    const float load = kMvdrLoading * 0.5f * (it->noise.p00[k] + it->noise.p11[k]) + kMvdrPowerFloor;
+    const float load = loading * 0.5f * (it->noise.p00[k] + it->noise.p11[k]) + kMvdrPowerFloor;
     const float a = it->noise.p00[k] + load, b = it->noise.p11[k] + load;
     const float cr = it->noise.re01[k], ci = it->noise.im01[k];
     const float dr = d1Re[k], di = d1Im[k];
@@ -110,8 +110,10 @@ MVDR_INLINE void Weights_Body(TMvdrBeam* __restrict it, const float* __restrict 
     it->w0Re[k] = u0r * inv, it->w0Im[k] = u0i * inv, it->w1Re[k] = u1r * inv, it->w1Im[k] = u1i * inv;
   }
 }
-MVDR_DISPATCH(Weights, (TMvdrBeam* __restrict it, const float* __restrict d1Re, const float* __restrict d1Im),
-              (it, d1Re, d1Im))
+MVDR_DISPATCH(Weights,
+              (TMvdrBeam* __restrict it, const float* __restrict d1Re, const float* __restrict d1Im,
+               float loading),
+              (it, d1Re, d1Im, loading))
 
 // Final weights: the correction to microphone 0 scaled by 1 - room (1 -
 // share), blended toward the good microphone by the fallback; the beam
@@ -218,8 +220,8 @@ void MvdrBeam_Observe(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectru
 }
 
 void MvdrBeam_Filter(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
-                     const float* d1Im, float fallback, uint32_t good) {
-  Weights(it, d1Re, d1Im);
+                     const float* d1Im, float loading, float fallback, uint32_t good) {
+  Weights(it, d1Re, d1Im, loading);
   Apply(it, x0, x1, d1Re, d1Im, 1.0f - it->room * (1.0f - kRoomShare), fallback, good);
 }
 

@@ -47,10 +47,11 @@ void MvdrBeam_Reset(TMvdrBeam* it);
 void MvdrBeam_SetDelay(TMvdrBeam* it, float delay, uint32_t n);
 // Short-term covariance with this frame.
 void MvdrBeam_Observe(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1);
-// Weights toward steering [1, d1] and the beam output y; fallback in [0, 1]
-// toward microphone good.
+// Weights toward steering [1, d1] with diagonal loading (relative to the
+// noise's mean power, at least kMvdrLoading) and the beam output y;
+// fallback in [0, 1] toward microphone good.
 void MvdrBeam_Filter(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
-                     const float* d1Im, float fallback, uint32_t good);
+                     const float* d1Im, float loading, float fallback, uint32_t good);
 // Noise covariance with this frame, gated by the presence probability
 // except where it is stale (below).
 void MvdrBeam_LearnNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,

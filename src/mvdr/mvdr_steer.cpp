@@ -21,11 +21,19 @@ const float kCalPresence = 0.5f;
 // reflections and other talkers stay out). ln amplitude of 6 dB = 0.691.
 const float kCalMaxLnGain = 0.691f, kCalMaxDelay = 0.8f;
 const float kCalNearLnGain = 0.345f, kCalNearDelay = 0.4f;
-// Sums forget over 3 s; a prior of 20 bin-frames at G = 0, delta = 0 holds
-// the estimate at the free field until evidence arrives. Converges in under
-// a second on speech (measured).
+// Evidence of this many bin-frames since the reset halves the uncertainty
+// (about 50 ms of speech). The count does not forget (the capsules do not
+// change while the talker pauses); it stops growing at the limit.
+const float kCalSettle = 20.0f, kCalSettled = 1e6f;
+// The uncertainty also fades with time (0.4 s) whatever the evidence: the
+// engine loads its output beam while the calibration is uncertain, and
+// without a talker (no evidence) a lone interferer would stay un-nulled.
+const float kCalYouthSeconds = 0.4f;
+// Sums forget over 3 s; a prior of 10 bin-frames at G = 0, delta = 0 holds
+// the estimate at the free field until evidence arrives. Converges in about
+// half a second on speech (measured; a prior of 20 took twice as long).
 const float kCalSeconds = 3.0f;
-const float kCalPrior = 20.0f;
+const float kCalPrior = 10.0f;
 
 }  // namespace
 
@@ -44,6 +52,7 @@ void MvdrSteer_Retune(TMvdrSteer* it, uint32_t rate, uint32_t n, float distance,
   for (uint32_t k = it->calLo; k < it->calHi; k++) sum += (double)it->omega[k] * it->omega[k];
   it->priorOmega2 = (float)(kCalPrior * sum / (it->calHi - it->calLo));
   it->decay = expf(-(float)(n / 2) / (kCalSeconds * (float)rate));
+  it->youthDecay = expf(-(float)(n / 2) / (kCalYouthSeconds * (float)rate));
   MvdrSteer_Update(it);
 }
 
@@ -56,6 +65,8 @@ void MvdrSteer_Init(TMvdrSteer* it, uint32_t rate, uint32_t n, float distance, f
 void MvdrSteer_Reset(TMvdrSteer* it) {
   it->gain = it->delay = 0.0f;
   it->sumW = it->sumWG = it->sumWD = it->sumWW2 = 0.0;
+  it->evidence = 0.0f;
+  it->youth = it->uncertainty = 1.0f;
   MvdrSteer_Update(it);
 }
 
@@ -137,5 +148,8 @@ void MvdrSteer_Calibrate(TMvdrSteer* it, const TMvdrCov* x, const TMvdrCov* nois
   const float delta = (float)(it->sumWD / (it->sumWW2 + it->priorOmega2));
   it->gain = fminf(fmaxf(G, -kCalMaxLnGain), kCalMaxLnGain);
   it->delay = fminf(fmaxf(delta, -kCalMaxDelay), kCalMaxDelay);
+  it->evidence = fminf(it->evidence + (float)w, kCalSettled);
+  it->youth *= it->youthDecay;
+  it->uncertainty = it->youth * kCalSettle / (kCalSettle + it->evidence);
   Update(it);
 }

@@ -24,6 +24,9 @@ typedef struct {
   float decay;                              // per-frame forgetting of the calibration sums
   float priorOmega2;                        // prior weight times the band's mean w^2
   float gain, delay;                        // calibration G and delta
+  float evidence;                           // bin-frames of evidence since the reset
+  float youth, youthDecay;                  // 1 at the reset, decaying per frame calibrated
+  float uncertainty;                        // 1 before any evidence, toward 0 as it gathers
   double sumW, sumWG, sumWD, sumWW2;        // weighted sums of 1, ln|r|, -w arg r, w^2
   alignas(64) float omega[kMvdrMaxBins];    // bin frequency, radians per sample
   alignas(64) float diffuse[kMvdrMaxBins];  // coherence of a diffuse field, sin(x)/x
