@@ -172,7 +172,8 @@ std::vector<int16_t> EngineStream(uint32_t rate, std::vector<int16_t> in, const 
   const size_t S = engine.lenght_step;
   std::vector<int16_t> out(in.size() / 2 / S * S);
   for (size_t k = 0; k < out.size(); k += S) {
-    if (retuneAt && k == retuneAt * S) MicArray_Reset(&engine, later.suppression, later.noise_rate, later.musical);
+    if (retuneAt && k == retuneAt * S)
+      MicArray_Reset(&engine, later.suppression, later.noise_rate, later.musical);
     MicArray_Process(&engine, &in[2 * k], &out[k]);
   }
   MicArray_Destroyed(&engine);

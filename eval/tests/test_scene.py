@@ -63,7 +63,8 @@ class SceneTest(unittest.TestCase):
         rate = 8000
         for choices in sets.SETS.values():
             for rt60, dims, centre, distance, _ in choices.rooms:
-                source, mic = np.asarray(centre) + [0.0, distance, 0.0], np.asarray(centre) + [0.025, 0.0, 0.0]
+                centre = np.asarray(centre)
+                source, mic = centre + [0.0, distance, 0.0], centre + [0.025, 0.0, 0.0]
                 h = room.impulse_response(dims, source, mic, rate, rt60)
                 self.assertAlmostEqual(room.decay_time(h, rate), rt60, delta=0.2 * rt60, msg=dims)
                 direct = np.linalg.norm(source - mic) / audio.SOUND_SPEED * rate
