@@ -1,10 +1,11 @@
 // wavbeam's whole run on an arbitrary input file: status 0 with a complete,
 // self-consistent output WAV file, or status 1 with no output at all, and
 // nothing left behind under a temporary name.
-#include <stdio.h>
 #include <stdlib.h>
 
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "run_dir.h"
@@ -22,14 +23,8 @@ uint32_t LeU32(const std::string& s, size_t at) {
 }
 
 std::string ReadAll(const std::string& path) {
-  std::string bytes;
-  FILE* f = fopen(path.c_str(), "rb");
-  if (!f) return bytes;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
-  fclose(f);
-  return bytes;
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 // Sizes in the header agree with the file: RIFF size, `fmt ` size (and pad byte), data size

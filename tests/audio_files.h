@@ -1,5 +1,5 @@
-// The micbeam tests' tools: the engine's aligned output, audio files written
-// and read with libsndfile, and micbeam run as a user would.
+// The micbeam tests' tools: audio files written and read with libsndfile, and
+// micbeam run as a user would.
 #ifndef MICARRAY_TEST_AUDIO_FILES_H
 #define MICARRAY_TEST_AUDIO_FILES_H
 
@@ -12,25 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "micarray.h"
 #include "support.h"
 
 const int kWav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-const size_t kDelaySteps = 3;  // the engine's output lags its input by three steps
-
-// The aligned output: the engine's stream (C entry points, default tuning)
-// over the input and enough silence, three steps later, as long as the input.
-inline std::vector<int16_t> Aligned(uint32_t rate, std::vector<int16_t> stereo) {
-  TMicArray engine;
-  MicArray_Init(&engine, rate, 0.05f, 0.07f, -15.0f, 0.90f, 0.98f);
-  const size_t S = engine.lenght_step, frames = stereo.size() / 2;
-  stereo.resize(2 * (frames / S + kDelaySteps + 1) * S, 0);
-  std::vector<int16_t> out(stereo.size() / 2);
-  for (size_t k = 0; k < out.size(); k += S) MicArray_Process(&engine, &stereo[2 * k], &out[k]);
-  MicArray_Destroyed(&engine);
-  return std::vector<int16_t>(out.begin() + (std::ptrdiff_t)(kDelaySteps * S),
-                              out.begin() + (std::ptrdiff_t)(kDelaySteps * S + frames));
-}
 
 struct Audio {
   int rate = 0, channels = 0, format = 0;

@@ -164,3 +164,26 @@ std::vector<int16_t> Scene(uint32_t rate, double seconds, TSceneSource sources) 
   const TScene scene = Scene_Default(rate, seconds);
   return Scene_Render(&scene, sources);
 }
+
+std::vector<int16_t> EngineStream(uint32_t rate, std::vector<int16_t> in, const micarray::Tuning& t,
+                                  size_t retuneAt, const micarray::Tuning& later) {
+  TMicArray engine;
+  MicArray_Init(&engine, rate, t.distance, t.speed, t.suppression, t.noise_rate, t.musical);
+  const size_t S = engine.lenght_step;
+  std::vector<int16_t> out(in.size() / 2 / S * S);
+  for (size_t k = 0; k < out.size(); k += S) {
+    if (retuneAt && k == retuneAt * S)
+      MicArray_Reset(&engine, later.suppression, later.noise_rate, later.musical);
+    MicArray_Process(&engine, &in[2 * k], &out[k]);
+  }
+  MicArray_Destroyed(&engine);
+  return out;
+}
+
+std::vector<int16_t> Aligned(uint32_t rate, std::vector<int16_t> stereo, const micarray::Tuning& t) {
+  const size_t kDelaySteps = 3, S = micarray::Engine(rate).step(), frames = stereo.size() / 2;
+  stereo.resize(2 * (frames / S + kDelaySteps + 1) * S, 0);
+  const std::vector<int16_t> out = EngineStream(rate, stereo, t);
+  return std::vector<int16_t>(out.begin() + (std::ptrdiff_t)(kDelaySteps * S),
+                              out.begin() + (std::ptrdiff_t)(kDelaySteps * S + frames));
+}

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "micarray.h"
+#include "micarray.hpp"
 #include "scene.h"
 
 struct RunResult {
@@ -61,6 +62,14 @@ std::set<std::string> Listing(const std::string& dir);
 
 std::vector<int16_t> ReadPcm(const std::string& path);
 void WritePcm(const std::string& path, const std::vector<int16_t>& samples);
+
+// The classic engine's stream through the C entry points over whole steps of interleaved input;
+// from step `retuneAt` on (when not 0) the post-filter takes `later`'s values.
+std::vector<int16_t> EngineStream(uint32_t rate, std::vector<int16_t> in, const micarray::Tuning& t = {},
+                                  size_t retuneAt = 0, const micarray::Tuning& later = {});
+// The aligned output: that stream over the input and enough silence, three steps later, as long
+// as the input.
+std::vector<int16_t> Aligned(uint32_t rate, std::vector<int16_t> stereo, const micarray::Tuning& t = {});
 
 // The default scene (a talker ahead, an interferer from the side) as interleaved stereo.
 std::vector<int16_t> Scene(uint32_t rate, double seconds, TSceneSource sources = kSceneBoth);

@@ -59,12 +59,16 @@ class SceneTest(unittest.TestCase):
             np.testing.assert_array_equal(x[:, 0], clean[:, 0])
         self.assertGreater(np.mean(np.abs(clipped[:, 1]) >= 1.0), 0.5)  # hard: most samples at the rails
 
-    def test_off_axis_rooms_of_both_sets_decay_at_their_rt60_and_the_sets_share_no_scene(self):
+    def test_off_axis_rooms_of_both_sets_decay_at_their_rt60_after_the_direct_sound_and_share_no_scene(self):
+        rate = 8000
         for choices in sets.SETS.values():
             for rt60, dims, centre, distance, _ in choices.rooms:
-                target = np.asarray(centre) + [0.0, distance, 0.0]
-                h = room.impulse_response(dims, target, np.asarray(centre) + [0.025, 0.0, 0.0], 8000, rt60)
-                self.assertAlmostEqual(room.decay_time(h, 8000), rt60, delta=0.2 * rt60, msg=dims)
+                centre = np.asarray(centre)
+                source, mic = centre + [0.0, distance, 0.0], centre + [0.025, 0.0, 0.0]
+                h = room.impulse_response(dims, source, mic, rate, rt60)
+                self.assertAlmostEqual(room.decay_time(h, rate), rt60, delta=0.2 * rt60, msg=dims)
+                direct = np.linalg.norm(source - mic) / audio.SOUND_SPEED * rate
+                self.assertLessEqual(abs(np.argmax(np.abs(h)) - direct), 1.0, dims)
         tuning, report = ({s for _, _, s in sets.scenes(c)} for c in (sets.TUNING, sets.REPORT))
         self.assertFalse(tuning & report)
         self.assertFalse(set(sets.TUNING.voices) & set(sets.REPORT.voices))
@@ -91,12 +95,3 @@ class SceneTest(unittest.TestCase):
         for s in (scene.Scene(interferers=(scene.Source("talker", None),)),  # a diffuse talker
                   scene.Scene(interferers=(scene.Source("white", 0.0, distance=9.0),), room=scene.Room())):
             self.assertRaises(ValueError, scene.render, s)
-
-    def test_room_energy_decay_gives_the_requested_rt60_after_the_direct_sound(self):
-        rate, source, mic = 8000, np.array([1.2, 2.1, 1.4]), np.array([3.1, 1.9, 1.2])
-        for dims, rt60 in (((6.0, 5.0, 3.0), 0.4), ((4.0, 3.0, 2.5), 0.2), ((10.0, 3.0, 3.0), 0.5),
-                           ((5.0, 4.0, 3.0), 0.7)):
-            h = room.impulse_response(dims, source, mic, rate, rt60)
-            self.assertAlmostEqual(room.decay_time(h, rate), rt60, delta=0.2 * rt60, msg=dims)
-            direct = np.linalg.norm(source - mic) / audio.SOUND_SPEED * rate
-            self.assertLessEqual(abs(np.argmax(np.abs(h)) - direct), 1.0, dims)
