@@ -297,6 +297,10 @@ TEST(Mvdr, DeadChannelFallsBackToTheGoodMicrophone) {
       TGeometry g;
       g.snr = 10.0, g.interferer = kNoise;
       TScene s = Render(g);
+      // A quiet second (40 dB down): an overdriven channel stops clipping
+      // there, yet must not take over from its partner, now far quieter.
+      for (size_t k = 2 * g.rate; k < 3 * g.rate; k++)
+        s.target[k] *= 0.01f, s.stereo[2 * k] *= 0.01f, s.stereo[2 * k + 1] *= 0.01f;
       for (size_t k = 0; k < s.stereo.size() / 2; k++) {
         float& x = s.stereo[2 * k + dead];
         x = fault == kZeros ? 0.0f : fault == kDc ? 0.5f : std::max(-1.0f, std::min(1.0f, 30.0f * x));

@@ -30,6 +30,11 @@ const float kClipFraction = 0.1f, kClipExcess = 3.0f;
 // Clipping on more than 1 % of the samples makes the transfer between the
 // channels nonlinear.
 const float kClipNoticed = 0.01f;
+// A channel found clipped hard stays suspect for 10 s: an overdriven
+// preamplifier clips again at the next loud word, and in the pauses
+// between it would otherwise pass for healthy (and its partner, tens of
+// dB quieter, for dead).
+const float kClipHoldSeconds = 10.0f;
 // The fallback moves over 0.1 s, so switching makes no click.
 const float kFallSeconds = 0.1f;
 
@@ -41,11 +46,15 @@ void MvdrHealth_Init(TMvdrHealth* it, uint32_t rate, uint32_t n) {
   it->bandHi = (uint32_t)fminf(kBandHiHz * n / rate, (float)(n / 2));
   it->dcPole = 1.0f - 2.0f * 3.14159265f * kDcCornerHz / (float)rate;
   it->fallStep = (float)it->half / (kFallSeconds * (float)rate);
+  it->clipHoldHops = (uint32_t)(kClipHoldSeconds * (float)rate / (float)it->half);
   MvdrHealth_Reset(it);
 }
 
 void MvdrHealth_Reset(TMvdrHealth* it) {
-  for (int c = 0; c < 2; c++) it->dcIn[c] = it->dcOut[c] = it->power[c] = it->clipped[c] = 0.0f;
+  for (int c = 0; c < 2; c++) {
+    it->dcIn[c] = it->dcOut[c] = it->power[c] = it->clipped[c] = 0.0f;
+    it->clipHold[c] = 0;
+  }
   it->fallback = 0.0f;
   it->good = 0;
 }
@@ -78,12 +87,18 @@ void MvdrHealth_Judge(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpect
     p /= (float)(it->bandHi - it->bandLo);
     it->power[c] = kHealthSmooth * it->power[c] + (1.0f - kHealthSmooth) * p;
   }
+  for (int c = 0; c < 2; c++) {
+    const int o = 1 - c;
+    if (it->clipped[c] > kClipFraction && it->clipped[c] > kClipExcess * it->clipped[o])
+      it->clipHold[c] = it->clipHoldHops;
+    else if (it->clipHold[c] > 0)
+      it->clipHold[c]--;
+  }
   bool bad[2];
   for (int c = 0; c < 2; c++) {
     const int o = 1 - c;
-    const bool dead = it->power[o] > kSilentPower && it->power[c] < kDeadRatio * it->power[o];
-    const bool clipped = it->clipped[c] > kClipFraction && it->clipped[c] > kClipExcess * it->clipped[o];
-    bad[c] = dead || clipped;
+    const bool dead = it->power[o] > kSilentPower && it->power[c] < kDeadRatio * it->power[o] && !it->clipHold[o];
+    bad[c] = dead || it->clipHold[c] > 0;
   }
   if (bad[0] != bad[1]) {
     const uint32_t good = bad[0] ? 1 : 0;
