@@ -150,17 +150,16 @@ inline void SplitBins(V& ak, V& bk, V& am, V& bm, V u, V v, V s, V half) {
 
 // Phases of n bins between -pi/2 and 3*pi/2: the arctangent of the
 // single-precision quotient im/re, moved by half a turn for a negative real
-// part; a zero real part gives +-pi/2 (its quotient is not used). Eight bins
-// at a time with AVX2, four (one register) below, on copies padded with zero
-// bins.
+// part; a zero real part gives +-pi/2 (its quotient is not used). One
+// register of bins at a time, on copies padded with zero bins.
 template <TVecLevel kLevel>
 VEC_INLINE void PhasesOf(const mfloat* re, const mfloat* im, mfloat* F, uint32 n) {
-  constexpr uint32 kLanes = kLevel >= kVecAvx2 ? 8 : 4;
+  constexpr uint32 kLanes = Vec_Floats(kLevel);
   typedef typename TVecLanes<kLanes>::F V;
   typedef typename TVecLanes<kLanes>::I Vi;
-  const uint32 padded = (n + 7) & ~7u;
-  float x[kMaxBins + 7], y[kMaxBins + 7], f[kMaxBins + 7];
-  float q[kMaxBins + 7] = {};  // cleared only so that the compiler sees it written
+  const uint32 padded = (n + kLanes - 1) & ~(kLanes - 1);
+  float x[kMaxBins + kLanes - 1], y[kMaxBins + kLanes - 1], f[kMaxBins + kLanes - 1];
+  float q[kMaxBins + kLanes - 1] = {};  // cleared only so that the compiler sees it written
   for (uint32 k = 0; k < n; k++) {
     x[k] = re[k];
     y[k] = im[k];

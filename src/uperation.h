@@ -203,8 +203,8 @@ static inline void umem_complex_filter_wiener_adap(mfloat* dNmean, const mfloat*
 }
 
 // The Wiener gain rules work on groups of kLanes bins in double precision
-// (GCC's generic vectors; four lanes with AVX2, two with SSE2 and NEON, whose
-// registers hold two doubles and would compare wider groups lane by lane):
+// (GCC's generic vectors, one register: eight lanes with AVX-512, four with
+// AVX2, two with SSE2 and NEON, which would compare wider groups lane by lane):
 // every lane does the scalar arithmetic, and a quotient whose denominator
 // rules it out is computed but replaced by 0 (a mask keeps +0.0).
 template <uint32 kLanes>

@@ -60,6 +60,10 @@ enum TVecLevel { kVecBase = 0, kVecAvx2 = 1, kVecAvx512 = 2 };
 TVecLevel Vec_Level();
 const char* Vec_LevelName(TVecLevel level);
 
+// Floats in one register of the level: a group of that many lanes is one
+// instruction per operation (doubles: half as many).
+constexpr uint32 Vec_Floats(TVecLevel level) { return level >= kVecAvx512 ? 16 : (level >= kVecAvx2 ? 8 : 4); }
+
 // Result half o of a shuffle of 2N lanes, picked from two of the four source
 // halves (lane k of the pair a, b lies in half k / N).
 template <int... kIdx>
@@ -147,14 +151,24 @@ VEC_INLINE void Vec_ToSamples(const mfloat* x, int16* r) {
 // AVX-512 foundation, double- and quad-word, byte and word, vector length.
 #define VEC_TARGET_AVX512 __attribute__((target("avx512f,avx512dq,avx512bw,avx512vl")))
 // Defines name(params) as the version of body<level>(args) for the chosen
-// level: body is a VEC_INLINE function template, compiled here for SSE2 and
-// for AVX2. Every
-// version does the same IEEE operations (AVX2 brings no fused multiply-add),
-// so all give the same bits; AVX2 handles twice the elements per instruction.
-#define VEC_DISPATCH(ret, name, body, params, args)                                   \
-  VEC_TARGET_AVX2 static ret name##_Avx2 params { return body<kVecAvx2> args; }      \
-  static ret name##_Base params { return body<kVecBase> args; }                      \
-  ret name params { return Vec_Level() >= kVecAvx2 ? name##_Avx2 args : name##_Base args; }
+// level: body is a VEC_INLINE function template, compiled here for SSE2,
+// AVX2 and AVX-512. Every version does the same IEEE operations (no fused
+// multiply-add: contraction is off), so all give the same bits; the wider
+// levels handle two and four times the elements per instruction.
+#define VEC_DISPATCH(ret, name, body, params, args)                                  \
+  VEC_TARGET_AVX512 static ret name##_Avx512 params { return body<kVecAvx512> args; } \
+  VEC_TARGET_AVX2 static ret name##_Avx2 params { return body<kVecAvx2> args; }       \
+  static ret name##_Base params { return body<kVecBase> args; }                       \
+  ret name params {                                                                   \
+    switch (Vec_Level()) {                                                            \
+      case kVecAvx512:                                                                \
+        return name##_Avx512 args;                                                    \
+      case kVecAvx2:                                                                  \
+        return name##_Avx2 args;                                                      \
+      default:                                                                        \
+        return name##_Base args;                                                      \
+    }                                                                                 \
+  }
 #else
 #define VEC_DISPATCH(ret, name, body, params, args) \
   ret name params { return body<kVecBase> args; }
