@@ -6,6 +6,7 @@
 #include "FFTnrc.h"
 
 #include <cmath>
+#include <type_traits>
 
 #include "fastmath.h"
 #include "fix.h"
@@ -21,35 +22,103 @@ const mfloat kPi = 3.1415927f;
 const mfloat kHalfPi = 1.5707964f;
 const mfloat kTwoPi = 6.2831855f;
 
-// The transform works on eight floats at a time (four complex points, or one
-// part of eight bins): GCC's generic vectors, one AVX2 register or two SSE2
-// registers. Their + - * act lane by lane with one IEEE rounding each, so
-// every lane computes exactly what the scalar rule does.
+// The transform works on vectors of eight floats (four complex points, or
+// one part of eight bins): GCC's generic vectors, one AVX2 register or two
+// SSE2 registers. On AVX-512 the table-driven stages and the split step take
+// sixteen floats, one register. Their + - * act lane by lane with one IEEE
+// rounding each, so every lane computes exactly what the scalar rule does,
+// whatever the width.
 typedef V8f V8;
+typedef TVecLanes<16>::F V16;
 inline V8 Load8(const mfloat* p) { return Vec_Load<V8>(p); }
 inline void Store8(mfloat* p, V8 v) { Vec_Store(p, v); }
 // Complex values of a vector as four 64-bit lanes, for moving them whole.
 typedef long long V4q __attribute__((vector_size(32)));
+
+// The table-driven stages' and the split step's vector on each level.
+template <TVecLevel kLevel>
+using TWide = typename std::conditional<kLevel >= kVecAvx512, V16, V8>::type;
+template <typename V>
+constexpr int kLanesOf = sizeof(V) / sizeof(float);
+
+// The permutations of a vector's lanes below: lane i of the result is lane
+// At(i, n) of the pair (a, b), n being the lanes of one vector.
+template <TVecLevel kLevel, typename Pattern, typename V, size_t... i>
+VEC_INLINE V Permute(V a, V b, std::index_sequence<i...>) {
+  return Vec_Shuffle<kLevel, Pattern::At((int)i, kLanesOf<V>)...>(a, b);
+}
+template <TVecLevel kLevel, typename Pattern, typename V>
+VEC_INLINE V Permute(V a, V b) {
+  return Permute<kLevel, Pattern>(a, b, std::make_index_sequence<kLanesOf<V>>());
+}
+struct TSwapPairs {  // (im, re) of every complex value
+  static constexpr int At(int i, int) { return i ^ 1; }
+};
+struct TEvens {  // the even lanes of a, then those of b
+  static constexpr int At(int i, int) { return 2 * i; }
+};
+struct TOdds {
+  static constexpr int At(int i, int) { return 2 * i + 1; }
+};
+struct TEvensReversed {  // the even lanes of b, then those of a, last first
+  static constexpr int At(int i, int n) { return 2 * (n - 1 - i); }
+};
+struct TOddsReversed {
+  static constexpr int At(int i, int n) { return 2 * (n - 1 - i) + 1; }
+};
+struct TReversed {  // the lanes of a, last first
+  static constexpr int At(int i, int n) { return n - 1 - i; }
+};
+struct TInterleaveLow {  // a[0], b[0], a[1], b[1], ... of the first halves
+  static constexpr int At(int i, int n) { return i / 2 + (i % 2) * n; }
+};
+struct TInterleaveHigh {
+  static constexpr int At(int i, int n) { return n / 2 + i / 2 + (i % 2) * n; }
+};
+struct TInterleaveHighReversed {  // a[n-1], b[n-1], a[n-2], b[n-2], ... of the second halves
+  static constexpr int At(int i, int n) { return n - 1 - i / 2 + (i % 2) * n; }
+};
+struct TInterleaveLowReversed {
+  static constexpr int At(int i, int n) { return n / 2 - 1 - i / 2 + (i % 2) * n; }
+};
+
 // Sign bits of the imaginary (odd) and of the real (even) floats.
 const V8i kOddSigns = (V8i)(V8{0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f});
 const V8i kEvenSigns = (V8i)(V8{-0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f});
 // Negation is exact: flipping sign bits.
 inline V8 FlipSigns(V8 v, V8i signs) { return (V8)((V8i)v ^ signs); }
-// (im, re) of every complex value.
-template <TVecLevel kLevel>
-inline V8 SwapReIm(V8 v) {
-  return Vec_Shuffle<kLevel, 1, 0, 3, 2, 5, 4, 7, 6>(v, v);
+template <TVecLevel kLevel, typename V>
+VEC_INLINE V SwapReIm(V v) {
+  return Permute<kLevel, TSwapPairs>(v, v);
 }
 
-// Radix-2 butterflies on four complex points per vector, t being w*b:
-// b becomes a - t, a becomes a + t. The twiddle vectors at w are
+// The twiddle vectors of positions j ... j + lanes/2 - 1 (see Butterfly)
+// from the table's groups of four positions.
+template <TVecLevel kLevel, typename V>
+VEC_INLINE void Twiddles(const mfloat* w, uint32 j, V* C, V* S) {
+  const mfloat* group = w + 4 * j;
+  if constexpr (kLanesOf<V> == 8) {
+    *C = Load8(group);
+    *S = Load8(group + 8);
+  } else {
+    static_assert(kLanesOf<V> == 16, "groups of four or eight positions");
+    const V8 c0 = Load8(group), s0 = Load8(group + 8), c1 = Load8(group + 16), s1 = Load8(group + 24);
+    *C = __builtin_shufflevector(c0, c1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    *S = __builtin_shufflevector(s0, s1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  }
+}
+
+// Radix-2 butterflies on the complex points of a vector, t being w*b:
+// b becomes a - t, a becomes a + t. The twiddle vectors of positions j are
 // C = {c, c, c', c', ...} and S = {s, -s, s', -s', ...}, so
 // t = C*b + S*(b.im, b.re) is (c*b.re + s*b.im, c*b.im - s*b.re) per point:
 // adding (-s)*b.re is subtracting s*b.re.
-template <TVecLevel kLevel>
-inline void Butterfly(V8& a, V8& b, const mfloat* w) {
-  const V8 swapped = SwapReIm<kLevel>(b);
-  const V8 t = Load8(w) * b + Load8(w + 8) * swapped;
+template <TVecLevel kLevel, typename V>
+VEC_INLINE void Butterfly(V& a, V& b, const mfloat* w, uint32 j) {
+  V C, S;
+  Twiddles<kLevel>(w, j, &C, &S);
+  const V swapped = SwapReIm<kLevel>(b);
+  const V t = C * b + S * swapped;
   b = a - t;
   a = a + t;
 }
@@ -104,33 +173,36 @@ inline void FirstStages(const mfloat* x, uint32 stride, mfloat* const z[4]) {
 // One table-driven stage of half span h (complex points) over all groups,
 // from x to z (which may be the same buffer).
 template <TVecLevel kLevel>
-inline void Stage(const mfloat* x, mfloat* z, uint32 half, uint32 h, const mfloat* w) {
+VEC_INLINE void Stage(const mfloat* x, mfloat* z, uint32 half, uint32 h, const mfloat* w) {
+  typedef TWide<kLevel> V;
   for (uint32 g = 0; g < half; g += 2 * h)
-    for (uint32 j = 0; j < h; j += 4) {
+    for (uint32 j = 0; j < h; j += kLanesOf<V> / 2) {
       const uint32 i = 2 * (g + j);
-      V8 a = Load8(x + i), b = Load8(x + i + 2 * h);
-      Butterfly<kLevel>(a, b, w + 4 * j);
-      Store8(z + i, a);
-      Store8(z + i + 2 * h, b);
+      V a = Vec_Load<V>(x + i), b = Vec_Load<V>(x + i + 2 * h);
+      Butterfly<kLevel>(a, b, w, j);
+      Vec_Store(z + i, a);
+      Vec_Store(z + i + 2 * h, b);
     }
 }
 
 // Stages h and 2h in one pass: for positions j ... j+3 of a group of 4h
 // points, the points at j, j+h, j+2h and j+3h stay in registers through both.
 template <TVecLevel kLevel>
-inline void StagePair(const mfloat* x, mfloat* z, uint32 half, uint32 h, const mfloat* wh, const mfloat* w2h) {
+VEC_INLINE void StagePair(const mfloat* x, mfloat* z, uint32 half, uint32 h, const mfloat* wh, const mfloat* w2h) {
+  typedef TWide<kLevel> V;
   for (uint32 g = 0; g < half; g += 4 * h)
-    for (uint32 j = 0; j < h; j += 4) {
+    for (uint32 j = 0; j < h; j += kLanesOf<V> / 2) {
       const uint32 i = 2 * (g + j);
-      V8 a = Load8(x + i), b = Load8(x + i + 2 * h), c = Load8(x + i + 4 * h), d = Load8(x + i + 6 * h);
-      Butterfly<kLevel>(a, b, wh + 4 * j);
-      Butterfly<kLevel>(c, d, wh + 4 * j);
-      Butterfly<kLevel>(a, c, w2h + 4 * j);
-      Butterfly<kLevel>(b, d, w2h + 4 * (j + h));
-      Store8(z + i, a);
-      Store8(z + i + 2 * h, b);
-      Store8(z + i + 4 * h, c);
-      Store8(z + i + 6 * h, d);
+      V a = Vec_Load<V>(x + i), b = Vec_Load<V>(x + i + 2 * h);
+      V c = Vec_Load<V>(x + i + 4 * h), d = Vec_Load<V>(x + i + 6 * h);
+      Butterfly<kLevel>(a, b, wh, j);
+      Butterfly<kLevel>(c, d, wh, j);
+      Butterfly<kLevel>(a, c, w2h, j);
+      Butterfly<kLevel>(b, d, w2h, j + h);
+      Vec_Store(z + i, a);
+      Vec_Store(z + i + 2 * h, b);
+      Vec_Store(z + i + 4 * h, c);
+      Vec_Store(z + i + 6 * h, d);
     }
 }
 
@@ -237,6 +309,26 @@ static VEC_INLINE void e_minus_jwt(TFFTnRC* it, mfloat* p) {
   if (h <= quarter) Stage<kLevel>(scratch, p, half, h, tw + 4 * (h - 8));
 }
 
+// Bins k ... k+L-1 and their mirrors m ... m-L+1 of the split step, as L
+// lanes of real and of imaginary parts, on vectors V of L floats.
+template <TVecLevel kLevel, typename V>
+VEC_INLINE void SplitLanes(mfloat* p, uint32 n, uint32 k, const mfloat* cs, mfloat s) {
+  constexpr uint32 L = kLanesOf<V>;
+  const uint32 quarter = n / 4;
+  mfloat* pk = p + 2 * k;
+  mfloat* pm = p + 2 * (n / 2 - k - (L - 1));
+  const V lo = Vec_Load<V>(pk), hi = Vec_Load<V>(pk + L), mlo = Vec_Load<V>(pm), mhi = Vec_Load<V>(pm + L);
+  V ak = Permute<kLevel, TEvens>(lo, hi), bk = Permute<kLevel, TOdds>(lo, hi);
+  V am = Permute<kLevel, TEvensReversed>(mlo, mhi), bm = Permute<kLevel, TOddsReversed>(mlo, mhi);
+  const V vr = Vec_Load<V>(cs + quarter - k - (L - 1));  // sines of k+L-1 ... k
+  const V sv = V{} + s;
+  SplitBins(ak, bk, am, bm, sv * Vec_Load<V>(cs + k), Permute<kLevel, TReversed>(vr, vr), sv, V{} + 0.5f);
+  Vec_Store(pk, Permute<kLevel, TInterleaveLow>(ak, bk));
+  Vec_Store(pk + L, Permute<kLevel, TInterleaveHigh>(ak, bk));
+  Vec_Store(pm, Permute<kLevel, TInterleaveHighReversed>(am, bm));  // back to ascending bins
+  Vec_Store(pm + L, Permute<kLevel, TInterleaveLowReversed>(am, bm));
+}
+
 // Split step and halving shared by both directions. Forward: the half-length
 // spectrum Z of the even/odd interleaved samples is separated into the
 // spectra of the even and odd samples, which are recombined with the
@@ -251,27 +343,11 @@ static VEC_INLINE void split_halve(TFFTnRC* it, mfloat* p, int isign) {
   const mfloat* cs = m_arCosTable32f + it->offset_cs;
   const mfloat s = (mfloat)isign;
 
-  // Bins k ... k+7 and their mirrors m ... m-7, as eight lanes of real and
-  // of imaginary parts.
+  // Whole vectors of the level's width, then of eight lanes, then single bins.
+  typedef TWide<kLevel> V;
   uint32 k = 1;
-  for (; k + 8 <= quarter; k += 8) {
-    mfloat* pk = p + 2 * k;
-    mfloat* pm = p + 2 * (n / 2 - k - 7);
-    const V8 lo = Load8(pk), hi = Load8(pk + 8), mlo = Load8(pm), mhi = Load8(pm + 8);
-    V8 ak = Vec_Shuffle<kLevel, 0, 2, 4, 6, 8, 10, 12, 14>(lo, hi);
-    V8 bk = Vec_Shuffle<kLevel, 1, 3, 5, 7, 9, 11, 13, 15>(lo, hi);
-    V8 am = Vec_Shuffle<kLevel, 14, 12, 10, 8, 6, 4, 2, 0>(mlo, mhi);
-    V8 bm = Vec_Shuffle<kLevel, 15, 13, 11, 9, 7, 5, 3, 1>(mlo, mhi);
-    const V8 vr = Load8(cs + quarter - k - 7);  // sines of k+7 ... k
-    const V8 v = Vec_Shuffle<kLevel, 7, 6, 5, 4, 3, 2, 1, 0>(vr, vr);
-    const V8 s8 = {s, s, s, s, s, s, s, s};
-    const V8 half8 = {0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f};
-    SplitBins(ak, bk, am, bm, s8 * Load8(cs + k), v, s8, half8);
-    Store8(pk, Vec_Shuffle<kLevel, 0, 8, 1, 9, 2, 10, 3, 11>(ak, bk));
-    Store8(pk + 8, Vec_Shuffle<kLevel, 4, 12, 5, 13, 6, 14, 7, 15>(ak, bk));
-    Store8(pm, Vec_Shuffle<kLevel, 7, 15, 6, 14, 5, 13, 4, 12>(am, bm));  // back to ascending bins
-    Store8(pm + 8, Vec_Shuffle<kLevel, 3, 11, 2, 10, 1, 9, 0, 8>(am, bm));
-  }
+  for (; k + kLanesOf<V> <= quarter; k += kLanesOf<V>) SplitLanes<kLevel, V>(p, n, k, cs, s);
+  for (; k + 8 <= quarter; k += 8) SplitLanes<kLevel, V8>(p, n, k, cs, s);
   for (; k < quarter; k++) {
     const uint32 m = n / 2 - k;
     SplitBins(p[2 * k], p[2 * k + 1], p[2 * m], p[2 * m + 1], s * cs[k], cs[quarter - k], s, 0.5f);
