@@ -5,6 +5,7 @@
 #ifndef MICARRAY_VECTOR_H
 #define MICARRAY_VECTOR_H
 
+#include <math.h>
 #include <stddef.h>
 
 #include <utility>
@@ -130,6 +131,18 @@ VEC_INLINE int Vec_Mask(V4i lanes) {
   for (int k = 0; k < 4; k++) bits |= (lanes[k] != 0) << k;
   return bits;
 #endif
+}
+
+// truncf(x) for x within the int32 range, but a zero result may lose its
+// sign. SSE2 has no rounding instruction: there the conversions to a 32-bit
+// integer and back, in their vector forms, are a shorter chain of latencies
+// than the library's sequence through the integer registers.
+template <TVecLevel kLevel>
+VEC_INLINE float Vec_TruncInt(float x) {
+#if defined(MICARRAY_X86)
+  if constexpr (kLevel == kVecBase) return _mm_cvtss_f32(_mm_cvtepi32_ps(_mm_cvttps_epi32(_mm_set1_ps(x))));
+#endif
+  return truncf(x);
 }
 
 // Four time-frame values as 16-bit samples: truncated toward zero inside
