@@ -30,16 +30,12 @@ const mfloat kTwoPi = 6.2831855f;
 // whatever the width.
 typedef V8f V8;
 typedef TVecLanes<16>::F V16;
-inline V8 Load8(const mfloat* p) { return Vec_Load<V8>(p); }
-inline void Store8(mfloat* p, V8 v) { Vec_Store(p, v); }
-// Complex values of a vector as four 64-bit lanes, for moving them whole.
-typedef long long V4q __attribute__((vector_size(32)));
 
 // The table-driven stages' and the split step's vector on each level.
 template <TVecLevel kLevel>
 using TWide = typename std::conditional<kLevel >= kVecAvx512, V16, V8>::type;
 template <typename V>
-constexpr int kLanesOf = sizeof(V) / sizeof(float);
+constexpr int kLanesOf = sizeof(V) / sizeof(V{}[0]);
 
 // The permutations of a vector's lanes below: lane i of the result is lane
 // At(i, n) of the pair (a, b), n being the lanes of one vector.
@@ -82,11 +78,21 @@ struct TInterleaveLowReversed {
   static constexpr int At(int i, int n) { return n / 2 - 1 - i / 2 + (i % 2) * n; }
 };
 
-// Sign bits of the imaginary (odd) and of the real (even) floats.
-const V8i kOddSigns = (V8i)(V8{0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f});
-const V8i kEvenSigns = (V8i)(V8{-0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f});
+// Sign bits of the imaginary (odd) and of the real (even) floats of a V.
+enum TParts { kImaginary = 1, kReal = 2 };
+template <typename V>
+VEC_INLINE typename TVecLanes<kLanesOf<V>>::I SignBits(int parts) {
+  typename TVecLanes<kLanesOf<V>>::I signs = {};
+  for (int i = 0; i < kLanesOf<V>; i++)
+    if (parts & (i % 2 ? kImaginary : kReal)) signs[i] = (int)0x80000000u;
+  return signs;
+}
 // Negation is exact: flipping sign bits.
-inline V8 FlipSigns(V8 v, V8i signs) { return (V8)((V8i)v ^ signs); }
+template <typename V>
+VEC_INLINE V FlipSigns(V v, int parts) {
+  typedef typename TVecLanes<kLanesOf<V>>::I I;
+  return (V)((I)v ^ SignBits<V>(parts));
+}
 template <TVecLevel kLevel, typename V>
 VEC_INLINE V SwapReIm(V v) {
   return Permute<kLevel, TSwapPairs>(v, v);
@@ -98,11 +104,12 @@ template <TVecLevel kLevel, typename V>
 VEC_INLINE void Twiddles(const mfloat* w, uint32 j, V* C, V* S) {
   const mfloat* group = w + 4 * j;
   if constexpr (kLanesOf<V> == 8) {
-    *C = Load8(group);
-    *S = Load8(group + 8);
+    *C = Vec_Load<V8>(group);
+    *S = Vec_Load<V8>(group + 8);
   } else {
     static_assert(kLanesOf<V> == 16, "groups of four or eight positions");
-    const V8 c0 = Load8(group), s0 = Load8(group + 8), c1 = Load8(group + 16), s1 = Load8(group + 24);
+    const V8 c0 = Vec_Load<V8>(group), s0 = Vec_Load<V8>(group + 8);
+    const V8 c1 = Vec_Load<V8>(group + 16), s1 = Vec_Load<V8>(group + 24);
     *C = __builtin_shufflevector(c0, c1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     *S = __builtin_shufflevector(s0, s1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   }
@@ -125,49 +132,72 @@ VEC_INLINE void Butterfly(V& a, V& b, const mfloat* w, uint32 j) {
 
 
 // -j*b = (b.im, -b.re) for every complex value.
-template <TVecLevel kLevel>
-inline V8 MinusJ(V8 b) {
-  return FlipSigns(SwapReIm<kLevel>(b), kOddSigns);
+template <TVecLevel kLevel, typename V>
+VEC_INLINE V MinusJ(V b) {
+  return FlipSigns(SwapReIm<kLevel>(b), kImaginary);
 }
 
-// The first three stages on four groups of eight complex points at once.
-// Point j of the four groups is one vector (group L at floats 2L, 2L+1),
-// read from x + rev3(j) * stride (the bit-reversed order), so every butterfly
-// acts lane by lane; each group's eight points are then transposed out to
-// z[L] (16 floats). The weights are 1 and -j (span 4), and 1, h*(1 - j), -j,
-// -h*(1 + j) (span 8), where h*(1 - j)*b is (h*(b.re + b.im), h*(b.im - b.re))
-// and -h*(1 + j)*b is (-(h*(b.re - b.im)), -(h*(b.re + b.im))), computed in
-// that form (x + (-y) is x - y, and the sum b.im + b.re is b.re + b.im).
-template <TVecLevel kLevel>
-inline void FirstStages(const mfloat* x, uint32 stride, mfloat* const z[4]) {
-  const V8 p0 = Load8(x), p1 = Load8(x + 4 * stride), p2 = Load8(x + 2 * stride), p3 = Load8(x + 6 * stride);
-  const V8 p4 = Load8(x + stride), p5 = Load8(x + 5 * stride), p6 = Load8(x + 3 * stride), p7 = Load8(x + 7 * stride);
+// One step of a transposition: lanes of a pair of rows (a, b) whose lane
+// indexes differ in bit m trade places, so that a keeps the lanes without m
+// and takes b's without m in place of its own with m (TTradeLow), and b the
+// converse (TTradeHigh).
+template <int m>
+struct TTradeLow {
+  static constexpr int At(int i, int n) { return i & m ? n + (i ^ m) : i; }
+};
+template <int m>
+struct TTradeHigh {
+  static constexpr int At(int i, int n) { return i & m ? n + i : i ^ m; }
+};
+template <TVecLevel kLevel, int m, typename Q>
+VEC_INLINE void TradeBit(Q* rows) {
+  for (int j = 0; j < 8; j++)
+    if (!(j & m)) {
+      const Q a = rows[j], b = rows[j | m];
+      rows[j] = Permute<kLevel, TTradeLow<m>>(a, b);
+      rows[j | m] = Permute<kLevel, TTradeHigh<m>>(a, b);
+    }
+}
+
+// The first three stages on G groups of eight complex points at once (G =
+// lanes/2 of V: four on eight floats, eight on sixteen). Point j of the
+// groups is one vector (group L at floats 2L, 2L+1), read from
+// x + rev3(j) * stride (the bit-reversed order), so every butterfly acts lane
+// by lane; the groups' points are then transposed out to z[L] (16 floats).
+// The weights are 1 and -j (span 4), and 1, h*(1 - j), -j, -h*(1 + j)
+// (span 8), where h*(1 - j)*b is (h*(b.re + b.im), h*(b.im - b.re)) and
+// -h*(1 + j)*b is (-(h*(b.re - b.im)), -(h*(b.re + b.im))), computed in that
+// form (x + (-y) is x - y, and the sum b.im + b.re is b.re + b.im).
+template <TVecLevel kLevel, typename V>
+VEC_INLINE void FirstStages(const mfloat* x, uint32 stride, mfloat* const* z) {
+  constexpr int G = kLanesOf<V> / 2;
+  const V p0 = Vec_Load<V>(x), p1 = Vec_Load<V>(x + 4 * stride), p2 = Vec_Load<V>(x + 2 * stride);
+  const V p3 = Vec_Load<V>(x + 6 * stride), p4 = Vec_Load<V>(x + stride), p5 = Vec_Load<V>(x + 5 * stride);
+  const V p6 = Vec_Load<V>(x + 3 * stride), p7 = Vec_Load<V>(x + 7 * stride);
   // Span 2: (z0, z1) becomes (z0 + z1, z0 - z1), and so on.
-  const V8 a0 = p0 + p1, a1 = p0 - p1, a2 = p2 + p3, a3 = p2 - p3;
-  const V8 a4 = p4 + p5, a5 = p4 - p5, a6 = p6 + p7, a7 = p6 - p7;
+  const V a0 = p0 + p1, a1 = p0 - p1, a2 = p2 + p3, a3 = p2 - p3;
+  const V a4 = p4 + p5, a5 = p4 - p5, a6 = p6 + p7, a7 = p6 - p7;
   // Span 4: weights 1 and -j.
-  const V8 t3 = MinusJ<kLevel>(a3), t7 = MinusJ<kLevel>(a7);
-  const V8 b0 = a0 + a2, b2 = a0 - a2, b1 = a1 + t3, b3 = a1 - t3;
-  const V8 b4 = a4 + a6, b6 = a4 - a6, b5 = a5 + t7, b7 = a5 - t7;
+  const V t3 = MinusJ<kLevel>(a3), t7 = MinusJ<kLevel>(a7);
+  const V b0 = a0 + a2, b2 = a0 - a2, b1 = a1 + t3, b3 = a1 - t3;
+  const V b4 = a4 + a6, b6 = a4 - a6, b5 = a5 + t7, b7 = a5 - t7;
   // Span 8: weights 1, h*(1 - j), -j, -h*(1 + j).
-  const V8 h = V8{} + kHalfSqrt2;
-  const V8 t5 = (b5 + FlipSigns(SwapReIm<kLevel>(b5), kOddSigns)) * h;
-  const V8 t6 = MinusJ<kLevel>(b6);
-  const V8 t7b = FlipSigns((b7 + FlipSigns(SwapReIm<kLevel>(b7), kEvenSigns)) * h, kOddSigns | kEvenSigns);
-  const V4q c[8] = {(V4q)(b0 + b4), (V4q)(b1 + t5), (V4q)(b2 + t6), (V4q)(b3 + t7b),
-                    (V4q)(b0 - b4), (V4q)(b1 - t5), (V4q)(b2 - t6), (V4q)(b3 - t7b)};
-  // Transpose: row L of points 0-3 and of points 4-7 is group L.
-  for (int half = 0; half < 2; half++) {
-    const V4q* q = c + 4 * half;
-    const V4q even01 = Vec_Shuffle<kLevel, 0, 4, 2, 6>(q[0], q[1]);  // {q0[0], q1[0], q0[2], q1[2]}
-    const V4q odd01 = Vec_Shuffle<kLevel, 1, 5, 3, 7>(q[0], q[1]);
-    const V4q even23 = Vec_Shuffle<kLevel, 0, 4, 2, 6>(q[2], q[3]);
-    const V4q odd23 = Vec_Shuffle<kLevel, 1, 5, 3, 7>(q[2], q[3]);
-    Store8(z[0] + 8 * half, (V8)Vec_Shuffle<kLevel, 0, 1, 4, 5>(even01, even23));
-    Store8(z[1] + 8 * half, (V8)Vec_Shuffle<kLevel, 0, 1, 4, 5>(odd01, odd23));
-    Store8(z[2] + 8 * half, (V8)Vec_Shuffle<kLevel, 2, 3, 6, 7>(even01, even23));
-    Store8(z[3] + 8 * half, (V8)Vec_Shuffle<kLevel, 2, 3, 6, 7>(odd01, odd23));
-  }
+  const V h = V{} + kHalfSqrt2;
+  const V t5 = (b5 + FlipSigns(SwapReIm<kLevel>(b5), kImaginary)) * h;
+  const V t6 = MinusJ<kLevel>(b6);
+  const V t7b = FlipSigns((b7 + FlipSigns(SwapReIm<kLevel>(b7), kReal)) * h, kImaginary | kReal);
+  // Complex values as 64-bit lanes, moved whole: row j holds point j of
+  // every group. Trading the bits of the lane index with the low bits of the
+  // row index leaves points 0 ... G-1 of group L in row L, the next G in
+  // row G + L.
+  typedef long long Q __attribute__((vector_size(sizeof(V))));
+  Q rows[8] = {(Q)(b0 + b4), (Q)(b1 + t5), (Q)(b2 + t6), (Q)(b3 + t7b),
+               (Q)(b0 - b4), (Q)(b1 - t5), (Q)(b2 - t6), (Q)(b3 - t7b)};
+  TradeBit<kLevel, 1>(rows);
+  TradeBit<kLevel, 2>(rows);
+  if constexpr (G == 8) TradeBit<kLevel, 4>(rows);
+  for (int part = 0; part < 8 / G; part++)
+    for (int L = 0; L < G; L++) Vec_Store(z[L] + 2 * G * part, (V)rows[G * part + L]);
 }
 
 // One table-driven stage of half span h (complex points) over all groups,
@@ -282,16 +312,23 @@ static VEC_INLINE void e_minus_jwt(TFFTnRC* it, mfloat* p) {
 
   // The first three stages have trivial twiddles (1, -j, and the 45 degree
   // multiples), so they are written out without the table. Group g of eight
-  // points gathers points rev(8g + j) = rev3(j) * groups + rev(g). The four
-  // groups rev(r) ... rev(r+3) of r divisible by 4 gather consecutive points;
-  // they are R + rev2(L) * groups/4 with R = rev(r), and R runs through its
-  // values by adding 1 in reversed bit order.
-  const uint32 groups = half / 8, quarterGroups = groups / 4;
-  for (uint32 r = 0, R = 0; r < groups; r += 4) {
-    mfloat* const z[4] = {scratch + 16 * R, scratch + 16 * (R + 2 * quarterGroups),
-                          scratch + 16 * (R + quarterGroups), scratch + 16 * (R + 3 * quarterGroups)};
-    FirstStages<kLevel>(p + 2 * r, 2 * groups, z);
-    uint32 bit = quarterGroups / 2;
+  // points gathers points rev(8g + j) = rev3(j) * groups + rev(g). The G
+  // groups rev(r) ... rev(r+G-1) of r divisible by G gather consecutive
+  // points; they are R + revG(L) * groups/G with R = rev(r) (revG reversing
+  // the bits of a lane index), and R runs through its values by adding 1 in
+  // reversed bit order.
+  typedef TWide<kLevel> V;
+  constexpr uint32 G = kLanesOf<V> / 2;
+  const uint32 groups = half / 8, step = groups / G;
+  for (uint32 r = 0, R = 0; r < groups; r += G) {
+    mfloat* z[G];
+    for (uint32 L = 0; L < G; L++) {
+      uint32 reversed = 0;
+      for (uint32 b = 1; b < G; b *= 2) reversed = 2 * reversed + ((L & b) != 0);
+      z[L] = scratch + 16 * (R + reversed * step);
+    }
+    FirstStages<kLevel, V>(p + 2 * r, 2 * groups, z);
+    uint32 bit = step / 2;
     while (R & bit) {
       R ^= bit;
       bit /= 2;
@@ -382,8 +419,9 @@ static VEC_INLINE void Fft(TFFTnRC* it, mfloat* p, int isign) {
     // for the halving).
     e_minus_jwt<kLevel>(it, p);
     const mfloat scale = 2.0f / (mfloat)n;
-    const V8 scale8 = V8{} + scale;
-    for (uint32 i = 0; i < n; i += 8) Store8(p + i, FlipSigns(Load8(p + i), kOddSigns) * scale8);
+    typedef TWide<kLevel> V;
+    const V scaleV = V{} + scale;
+    for (uint32 i = 0; i < n; i += kLanesOf<V>) Vec_Store(p + i, FlipSigns(Vec_Load<V>(p + i), kImaginary) * scaleV);
   }
 }
 VEC_DISPATCH(void, FFTnRC_fft, Fft, (TFFTnRC* it, mfloat* p, int isign), (it, p, isign))
