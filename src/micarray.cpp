@@ -128,7 +128,8 @@ void BlockTarget(micarray_core::TMicArray* it, mfloat sdd_norm) {
 template <TVecLevel kLevel>
 VEC_INLINE void Synthesise(micarray_core::TMicArray* it, int16* outbuf) {
   const uint32 N = it->lenght_frame, S = it->lenght_step;
-  for (uint32 k = 0; k < N; k += 4) Vec_ToSamples(it->buff + k, it->dOut_wE + k);
+  constexpr uint32 L = Vec_Floats(kLevel);
+  for (uint32 k = 0; k < N; k += L) Vec_ToSamples<L>(it->buff + k, it->dOut_wE + k);
   umem_cpy_div(it->dOut_wE, it->dOut_wE, it->div_step + it->div_step, N);
   umem_add(it->dOut_wE, it->dOutPrev_wE + S, N - S);
   umem_cpy(it->dOutPrev_wE, it->dOut_wE, N);

@@ -26,7 +26,8 @@ typedef short V16s __attribute__((vector_size(32)));
 typedef float V4f __attribute__((vector_size(16)));
 typedef int V4i __attribute__((vector_size(16)));
 
-// Groups of kLanes doubles (D) and floats (F), and their lane masks (L, I).
+// Groups of kLanes doubles (D) and floats (F), their lane masks (L, I), and
+// 16-bit integers (S).
 // (Templates take these through typename: GCC applies a vector size that
 // depends on a template argument only outside the template that declares it.)
 template <uint32 kLanes>
@@ -35,6 +36,7 @@ struct TVecLanes {
   typedef long long L __attribute__((vector_size(kLanes * sizeof(long long))));
   typedef float F __attribute__((vector_size(kLanes * sizeof(float))));
   typedef int I __attribute__((vector_size(kLanes * sizeof(int))));
+  typedef short S __attribute__((vector_size(kLanes * sizeof(short))));
 };
 
 // Helpers inlined into each level's version of a function, so that they run
@@ -145,17 +147,20 @@ VEC_INLINE float Vec_TruncInt(float x) {
   return truncf(x);
 }
 
-// Four time-frame values as 16-bit samples: truncated toward zero inside
+// kLanes time-frame values as 16-bit samples: truncated toward zero inside
 // the range, saturated outside it, and 0 for NaN, which carries no sample.
-// (Four lanes, one register everywhere: wider selections would go lane by
-// lane below AVX2.)
+// (One register of the level: wider selections would go lane by lane below
+// AVX2.)
+template <uint32 kLanes>
 VEC_INLINE void Vec_ToSamples(const mfloat* x, int16* r) {
-  typedef short V4s __attribute__((vector_size(8)));
-  const V4f zero = {}, low = zero - 32768.0f, high = zero + 32767.0f;
-  V4f v = Vec_Load<V4f>(x);
+  typedef typename TVecLanes<kLanes>::F F;
+  typedef typename TVecLanes<kLanes>::I I;
+  typedef typename TVecLanes<kLanes>::S S;
+  const F zero = {}, low = zero - 32768.0f, high = zero + 32767.0f;
+  F v = Vec_Load<F>(x);
   v = v == v ? v : zero;
   v = v < low ? low : (v > high ? high : v);
-  const V4s s = __builtin_convertvector(__builtin_convertvector(v, V4i), V4s);
+  const S s = __builtin_convertvector(__builtin_convertvector(v, I), S);
   __builtin_memcpy(r, &s, sizeof s);
 }
 
