@@ -33,9 +33,9 @@ static inline void umem_div(mfloat* r, mfloat divisor, uint32 n) {
   for (uint32 i = 0; i < n; i++) r[i] = r[i] / divisor;
 }
 
-// 16-bit samples scaled by 1/divisor, truncated toward zero.
-static inline void umem_cpy_div(int16* r, const int16* x, mfloat divisor, uint32 n) {
-  for (uint32 i = 0; i < n; i++) r[i] = (int16)((mfloat)x[i] / divisor);
+// 16-bit samples scaled by factor, truncated toward zero.
+static inline void umem_cpy_mul(int16* r, const int16* x, mfloat factor, uint32 n) {
+  for (uint32 i = 0; i < n; i++) r[i] = (int16)((mfloat)x[i] * factor);
 }
 
 // r = r + x on 16-bit samples, saturating to the int16 range (a wrapped sum
