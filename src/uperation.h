@@ -220,7 +220,7 @@ struct TWienerLanes {
       __builtin_memcpy(&v, x + i, sizeof v);
     else
       for (uint32 k = 0; i + k < n; k++) v[k] = x[i + k];
-    return __builtin_convertvector(v, D);
+    return Vec_Widen<D>(v);
   }
 
   static VEC_INLINE void Store(mfloat* r, uint32 i, uint32 n, D v) {

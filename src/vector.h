@@ -8,6 +8,7 @@
 #include <math.h>
 #include <stddef.h>
 
+#include <type_traits>
 #include <utility>
 
 #include "com_struct.h"
@@ -42,6 +43,30 @@ struct TVecLanes {
 // Helpers inlined into each level's version of a function, so that they run
 // with that version's instructions.
 #define VEC_INLINE inline __attribute__((always_inline))
+
+// Whether the lanes of V are floating-point numbers.
+template <typename V>
+constexpr bool kVecFloating = std::is_floating_point<std::remove_reference_t<decltype(std::declval<V&>()[0])>>::value;
+
+// __builtin_convertvector(v, To) from 32-bit to 64-bit lanes (float or int
+// to double or long long). GCC converts eight lanes in two halves, but the
+// low half of sixteen in one instruction (AVX-512): eight take that way,
+// with the upper lanes left undefined.
+template <typename To, typename From>
+VEC_INLINE To Vec_Widen(From v) {
+  if constexpr (sizeof(From) == 8 * sizeof(int)) {
+    typedef TVecLanes<16> W;
+    typedef typename std::conditional<kVecFloating<To>, typename W::D, typename W::L>::type ToW;
+    typedef typename std::conditional<kVecFloating<From>, typename W::F, typename W::I>::type FromW;
+    const FromW wide = __builtin_shufflevector(v, v, 0, 1, 2, 3, 4, 5, 6, 7, -1, -1, -1, -1, -1, -1, -1, -1);
+    const ToW converted = __builtin_convertvector(wide, ToW);
+    To low;
+    __builtin_memcpy(&low, &converted, sizeof low);
+    return low;
+  } else {
+    return __builtin_convertvector(v, To);
+  }
+}
 
 template <typename V>
 VEC_INLINE V Vec_Load(const mfloat* p) {
