@@ -30,7 +30,8 @@ void DCT_dct(TDTalkDetect* it, const mfloat* inp, mfloat* output) { DCT_dctFrame
 // sample times an exact 1), so the four sums advance side by side, each in
 // its own order; the frames' accumulators are independent as well.
 template <TVecLevel kLevel>
-static VEC_INLINE void DctFrames(TDTalkDetect* it, uint32 frames, const mfloat* const* inp, mfloat* const* output) {
+static VEC_INLINE void DctFrames(TDTalkDetect* it, uint32 frames, const mfloat* const* inp,
+                                 mfloat* const* output) {
   const uint32 n = it->length;
   if (it->size_dct == 0) return;
   const float* table = DCT_table(n);

@@ -218,7 +218,8 @@ VEC_INLINE void Stage(const mfloat* x, mfloat* z, uint32 half, uint32 h, const m
 // Stages h and 2h in one pass: for positions j ... j+3 of a group of 4h
 // points, the points at j, j+h, j+2h and j+3h stay in registers through both.
 template <TVecLevel kLevel>
-VEC_INLINE void StagePair(const mfloat* x, mfloat* z, uint32 half, uint32 h, const mfloat* wh, const mfloat* w2h) {
+VEC_INLINE void StagePair(const mfloat* x, mfloat* z, uint32 half, uint32 h, const mfloat* wh,
+                          const mfloat* w2h) {
   typedef TWide<kLevel> V;
   for (uint32 g = 0; g < half; g += 4 * h)
     for (uint32 j = 0; j < h; j += kLanesOf<V> / 2) {
@@ -421,7 +422,8 @@ static VEC_INLINE void Fft(TFFTnRC* it, mfloat* p, int isign) {
     const mfloat scale = 2.0f / (mfloat)n;
     typedef TWide<kLevel> V;
     const V scaleV = V{} + scale;
-    for (uint32 i = 0; i < n; i += kLanesOf<V>) Vec_Store(p + i, FlipSigns(Vec_Load<V>(p + i), kImaginary) * scaleV);
+    for (uint32 i = 0; i < n; i += kLanesOf<V>)
+      Vec_Store(p + i, FlipSigns(Vec_Load<V>(p + i), kImaginary) * scaleV);
   }
 }
 VEC_DISPATCH(void, FFTnRC_fft, Fft, (TFFTnRC* it, mfloat* p, int isign), (it, p, isign))

@@ -22,8 +22,6 @@
 
 // Eight floats (one AVX register, two SSE2 or NEON registers) and four.
 typedef float V8f __attribute__((vector_size(32)));
-typedef int V8i __attribute__((vector_size(32)));
-typedef short V16s __attribute__((vector_size(32)));
 typedef float V4f __attribute__((vector_size(16)));
 typedef int V4i __attribute__((vector_size(16)));
 
@@ -46,7 +44,8 @@ struct TVecLanes {
 
 // Whether the lanes of V are floating-point numbers.
 template <typename V>
-constexpr bool kVecFloating = std::is_floating_point<std::remove_reference_t<decltype(std::declval<V&>()[0])>>::value;
+constexpr bool kVecFloating =
+    std::is_floating_point<std::remove_reference_t<decltype(std::declval<V&>()[0])>>::value;
 
 // __builtin_convertvector(v, To) from 32-bit to 64-bit lanes (float or int
 // to double or long long). GCC converts eight lanes in two halves, but the
@@ -90,7 +89,9 @@ const char* Vec_LevelName(TVecLevel level);
 
 // Floats in one register of the level: a group of that many lanes is one
 // instruction per operation (doubles: half as many).
-constexpr uint32 Vec_Floats(TVecLevel level) { return level >= kVecAvx512 ? 16 : (level >= kVecAvx2 ? 8 : 4); }
+constexpr uint32 Vec_Floats(TVecLevel level) {
+  return level >= kVecAvx512 ? 16 : (level >= kVecAvx2 ? 8 : 4);
+}
 
 // Result half o of a shuffle of 2N lanes, picked from two of the four source
 // halves (lane k of the pair a, b lies in half k / N).
