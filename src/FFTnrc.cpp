@@ -33,7 +33,7 @@ typedef TVecLanes<16>::F V16;
 
 // The table-driven stages' and the split step's vector on each level.
 template <TVecLevel kLevel>
-using TWide = typename std::conditional<kLevel >= kVecAvx512, V16, V8>::type;
+using TWide = typename TVecLanes<Vec_Floats(kLevel)>::F;
 template <typename V>
 constexpr int kLanesOf = sizeof(V) / sizeof(V{}[0]);
 
@@ -103,7 +103,11 @@ VEC_INLINE V SwapReIm(V v) {
 template <TVecLevel kLevel, typename V>
 VEC_INLINE void Twiddles(const mfloat* w, uint32 j, V* C, V* S) {
   const mfloat* group = w + 4 * j;
-  if constexpr (kLanesOf<V> == 8) {
+  if constexpr (kLanesOf<V> == 4) {  // positions j, j+1 of a group of four
+    const mfloat* pair = w + 4 * (j & ~3u) + 2 * (j & 3u);
+    *C = Vec_Load<V>(pair);
+    *S = Vec_Load<V>(pair + 8);
+  } else if constexpr (kLanesOf<V> == 8) {
     *C = Vec_Load<V8>(group);
     *S = Vec_Load<V8>(group + 8);
   } else {
@@ -194,8 +198,8 @@ VEC_INLINE void FirstStages(const mfloat* x, uint32 stride, mfloat* const* z) {
   Q rows[8] = {(Q)(b0 + b4), (Q)(b1 + t5), (Q)(b2 + t6), (Q)(b3 + t7b),
                (Q)(b0 - b4), (Q)(b1 - t5), (Q)(b2 - t6), (Q)(b3 - t7b)};
   TradeBit<kLevel, 1>(rows);
-  TradeBit<kLevel, 2>(rows);
-  if constexpr (G == 8) TradeBit<kLevel, 4>(rows);
+  if constexpr (G >= 4) TradeBit<kLevel, 2>(rows);
+  if constexpr (G >= 8) TradeBit<kLevel, 4>(rows);
   for (int part = 0; part < 8 / G; part++)
     for (int L = 0; L < G; L++) Vec_Store(z[L] + 2 * G * part, (V)rows[G * part + L]);
 }
@@ -381,11 +385,13 @@ static VEC_INLINE void split_halve(TFFTnRC* it, mfloat* p, int isign) {
   const mfloat* cs = m_arCosTable32f + it->offset_cs;
   const mfloat s = (mfloat)isign;
 
-  // Whole vectors of the level's width, then of eight lanes, then single bins.
+  // Whole vectors of the level's width (then of eight lanes, if wider), then
+  // single bins.
   typedef TWide<kLevel> V;
   uint32 k = 1;
   for (; k + kLanesOf<V> <= quarter; k += kLanesOf<V>) SplitLanes<kLevel, V>(p, n, k, cs, s);
-  for (; k + 8 <= quarter; k += 8) SplitLanes<kLevel, V8>(p, n, k, cs, s);
+  if constexpr (kLanesOf<V> > 8)
+    for (; k + 8 <= quarter; k += 8) SplitLanes<kLevel, V8>(p, n, k, cs, s);
   for (; k < quarter; k++) {
     const uint32 m = n / 2 - k;
     SplitBins(p[2 * k], p[2 * k + 1], p[2 * m], p[2 * m + 1], s * cs[k], cs[quarter - k], s, 0.5f);
