@@ -67,8 +67,8 @@ VEC_INLINE void AnalyseFrames(micarray_core::TMicArray* it, const int16* inpbuf)
   mfloat* frames[kMaxMics] = {it->buff, second};
   // The memory is the newest sample of the previous frame, so the first
   // pre-emphasised value pairs x[0] with a sample three steps later.
-  // Sixteen samples at a time on AVX-512, eight elsewhere.
-  constexpr uint32 L = kLevel >= kVecAvx512 ? 16 : 8;
+  // One register of samples at a time.
+  constexpr uint32 L = Vec_Floats(kLevel);
   typedef typename TVecLanes<L>::F V;
   int16 lead[2 * L] = {it->pre_emphasis[0], it->pre_emphasis[1]};
   for (uint32 k = 2; k < 2 * L; k++) lead[k] = hist[k - 2];
