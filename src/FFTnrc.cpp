@@ -22,16 +22,13 @@ const mfloat kPi = 3.1415927f;
 const mfloat kHalfPi = 1.5707964f;
 const mfloat kTwoPi = 6.2831855f;
 
-// The transform works on vectors of eight floats (four complex points, or
-// one part of eight bins): GCC's generic vectors, one AVX2 register or two
-// SSE2 registers. On AVX-512 the table-driven stages and the split step take
-// sixteen floats, one register. Their + - * act lane by lane with one IEEE
-// rounding each, so every lane computes exactly what the scalar rule does,
-// whatever the width.
+// The transform works on GCC's generic vectors of one register of the level
+// (TWide): four floats on SSE2 and NEON, eight on AVX2, sixteen on AVX-512,
+// holding two, four or eight complex points, or one part of as many bins.
+// Their + - * act lane by lane with one IEEE rounding each, so every lane
+// computes exactly what the scalar rule does, whatever the width.
 typedef V8f V8;
-typedef TVecLanes<16>::F V16;
 
-// The table-driven stages' and the split step's vector on each level.
 template <TVecLevel kLevel>
 using TWide = typename TVecLanes<Vec_Floats(kLevel)>::F;
 template <typename V>
@@ -111,7 +108,7 @@ VEC_INLINE void Twiddles(const mfloat* w, uint32 j, V* C, V* S) {
     *C = Vec_Load<V8>(group);
     *S = Vec_Load<V8>(group + 8);
   } else {
-    static_assert(kLanesOf<V> == 16, "groups of four or eight positions");
+    static_assert(kLanesOf<V> == 16, "groups of two, four or eight positions");
     const V8 c0 = Vec_Load<V8>(group), s0 = Vec_Load<V8>(group + 8);
     const V8 c1 = Vec_Load<V8>(group + 16), s1 = Vec_Load<V8>(group + 24);
     *C = __builtin_shufflevector(c0, c1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
@@ -164,10 +161,10 @@ VEC_INLINE void TradeBit(Q* rows) {
 }
 
 // The first three stages on G groups of eight complex points at once (G =
-// lanes/2 of V: four on eight floats, eight on sixteen). Point j of the
-// groups is one vector (group L at floats 2L, 2L+1), read from
-// x + rev3(j) * stride (the bit-reversed order), so every butterfly acts lane
-// by lane; the groups' points are then transposed out to z[L] (16 floats).
+// lanes/2 of V: two, four or eight). Point j of the groups is one vector
+// (group L at floats 2L, 2L+1), read from x + rev3(j) * stride (the
+// bit-reversed order), so every butterfly acts lane by lane; the groups'
+// points are then transposed out to z[L] (16 floats).
 // The weights are 1 and -j (span 4), and 1, h*(1 - j), -j, -h*(1 + j)
 // (span 8), where h*(1 - j)*b is (h*(b.re + b.im), h*(b.im - b.re)) and
 // -h*(1 + j)*b is (-(h*(b.re - b.im)), -(h*(b.re + b.im))), computed in that
