@@ -29,7 +29,9 @@ void DCT_dct(TDTalkDetect* it, const mfloat* inp, mfloat* output) { DCT_dctFrame
 // Lane k of a frame's accumulator carries coefficient k (lane 0 adds the
 // sample times an exact 1), so the four sums advance side by side, each in
 // its own order; the frames' accumulators are independent as well.
-void DCT_dctFrames(TDTalkDetect* it, uint32 frames, const mfloat* const* inp, mfloat* const* output) {
+template <TVecLevel kLevel>
+static VEC_INLINE void DctFrames(TDTalkDetect* it, uint32 frames, const mfloat* const* inp,
+                                 mfloat* const* output) {
   const uint32 n = it->length;
   if (it->size_dct == 0) return;
   const float* table = DCT_table(n);
@@ -71,6 +73,9 @@ void DCT_dctFrames(TDTalkDetect* it, uint32 frames, const mfloat* const* inp, mf
     for (uint32 k = 1; k < it->size_dct; k++) output[f][k] = acc[f][k];
   }
 }
+VEC_DISPATCH(void, DCT_dctFrames, DctFrames,
+             (TDTalkDetect* it, uint32 frames, const mfloat* const* inp, mfloat* const* output),
+             (it, frames, inp, output))
 
 // Low-band energy: sum of the squared coefficients.
 static mfloat DTalkDetect_Energy(const TDTalkDetect* it, const mfloat* coeff) {

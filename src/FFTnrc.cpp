@@ -6,6 +6,7 @@
 #include "FFTnrc.h"
 
 #include <cmath>
+#include <type_traits>
 
 #include "fastmath.h"
 #include "fix.h"
@@ -21,116 +22,219 @@ const mfloat kPi = 3.1415927f;
 const mfloat kHalfPi = 1.5707964f;
 const mfloat kTwoPi = 6.2831855f;
 
-// The transform works on eight floats at a time (four complex points, or one
-// part of eight bins): GCC's generic vectors, one AVX2 register or two SSE2
-// registers. Their + - * act lane by lane with one IEEE rounding each, so
-// every lane computes exactly what the scalar rule does.
+// The transform works on GCC's generic vectors of one register of the level
+// (TWide): four floats on SSE2 and NEON, eight on AVX2, sixteen on AVX-512,
+// holding two, four or eight complex points, or one part of as many bins.
+// Their + - * act lane by lane with one IEEE rounding each, so every lane
+// computes exactly what the scalar rule does, whatever the width.
 typedef V8f V8;
-inline V8 Load8(const mfloat* p) { return Vec_Load<V8>(p); }
-inline void Store8(mfloat* p, V8 v) { Vec_Store(p, v); }
-// Complex values of a vector as four 64-bit lanes, for moving them whole.
-typedef long long V4q __attribute__((vector_size(32)));
-// Sign bits of the imaginary (odd) and of the real (even) floats.
-const V8i kOddSigns = (V8i)(V8{0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f});
-const V8i kEvenSigns = (V8i)(V8{-0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f, -0.0f, 0.0f});
-// Negation is exact: flipping sign bits.
-inline V8 FlipSigns(V8 v, V8i signs) { return (V8)((V8i)v ^ signs); }
-// (im, re) of every complex value.
+
 template <TVecLevel kLevel>
-inline V8 SwapReIm(V8 v) {
-  return Vec_Shuffle<kLevel, 1, 0, 3, 2, 5, 4, 7, 6>(v, v);
+using TWide = typename TVecLanes<Vec_Floats(kLevel)>::F;
+template <typename V>
+constexpr int kLanesOf = sizeof(V) / sizeof(V{}[0]);
+
+// The permutations of a vector's lanes below: lane i of the result is lane
+// At(i, n) of the pair (a, b), n being the lanes of one vector.
+template <TVecLevel kLevel, typename Pattern, typename V, size_t... i>
+VEC_INLINE V Permute(V a, V b, std::index_sequence<i...>) {
+  return Vec_Shuffle<kLevel, Pattern::At((int)i, kLanesOf<V>)...>(a, b);
+}
+template <TVecLevel kLevel, typename Pattern, typename V>
+VEC_INLINE V Permute(V a, V b) {
+  return Permute<kLevel, Pattern>(a, b, std::make_index_sequence<kLanesOf<V>>());
+}
+struct TSwapPairs {  // (im, re) of every complex value
+  static constexpr int At(int i, int) { return i ^ 1; }
+};
+struct TEvens {  // the even lanes of a, then those of b
+  static constexpr int At(int i, int) { return 2 * i; }
+};
+struct TOdds {
+  static constexpr int At(int i, int) { return 2 * i + 1; }
+};
+struct TEvensReversed {  // the even lanes of b, then those of a, last first
+  static constexpr int At(int i, int n) { return 2 * (n - 1 - i); }
+};
+struct TOddsReversed {
+  static constexpr int At(int i, int n) { return 2 * (n - 1 - i) + 1; }
+};
+struct TReversed {  // the lanes of a, last first
+  static constexpr int At(int i, int n) { return n - 1 - i; }
+};
+struct TInterleaveLow {  // a[0], b[0], a[1], b[1], ... of the first halves
+  static constexpr int At(int i, int n) { return i / 2 + (i % 2) * n; }
+};
+struct TInterleaveHigh {
+  static constexpr int At(int i, int n) { return n / 2 + i / 2 + (i % 2) * n; }
+};
+struct TInterleaveHighReversed {  // a[n-1], b[n-1], a[n-2], b[n-2], ... of the second halves
+  static constexpr int At(int i, int n) { return n - 1 - i / 2 + (i % 2) * n; }
+};
+struct TInterleaveLowReversed {
+  static constexpr int At(int i, int n) { return n / 2 - 1 - i / 2 + (i % 2) * n; }
+};
+
+// Sign bits of the imaginary (odd) and of the real (even) floats of a V.
+enum TParts { kImaginary = 1, kReal = 2 };
+template <typename V>
+VEC_INLINE typename TVecLanes<kLanesOf<V>>::I SignBits(int parts) {
+  typename TVecLanes<kLanesOf<V>>::I signs = {};
+  for (int i = 0; i < kLanesOf<V>; i++)
+    if (parts & (i % 2 ? kImaginary : kReal)) signs[i] = (int)0x80000000u;
+  return signs;
+}
+// Negation is exact: flipping sign bits.
+template <typename V>
+VEC_INLINE V FlipSigns(V v, int parts) {
+  typedef typename TVecLanes<kLanesOf<V>>::I I;
+  return (V)((I)v ^ SignBits<V>(parts));
+}
+template <TVecLevel kLevel, typename V>
+VEC_INLINE V SwapReIm(V v) {
+  return Permute<kLevel, TSwapPairs>(v, v);
 }
 
-// Radix-2 butterflies on four complex points per vector, t being w*b:
-// b becomes a - t, a becomes a + t. The twiddle vectors at w are
+// The twiddle vectors of positions j ... j + lanes/2 - 1 (see Butterfly)
+// from the table's groups of four positions.
+template <TVecLevel kLevel, typename V>
+VEC_INLINE void Twiddles(const mfloat* w, uint32 j, V* C, V* S) {
+  const mfloat* group = w + 4 * j;
+  if constexpr (kLanesOf<V> == 4) {  // positions j, j+1 of a group of four
+    const mfloat* pair = w + 4 * (j & ~3u) + 2 * (j & 3u);
+    *C = Vec_Load<V>(pair);
+    *S = Vec_Load<V>(pair + 8);
+  } else if constexpr (kLanesOf<V> == 8) {
+    *C = Vec_Load<V8>(group);
+    *S = Vec_Load<V8>(group + 8);
+  } else {
+    static_assert(kLanesOf<V> == 16, "groups of two, four or eight positions");
+    const V8 c0 = Vec_Load<V8>(group), s0 = Vec_Load<V8>(group + 8);
+    const V8 c1 = Vec_Load<V8>(group + 16), s1 = Vec_Load<V8>(group + 24);
+    *C = __builtin_shufflevector(c0, c1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    *S = __builtin_shufflevector(s0, s1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  }
+}
+
+// Radix-2 butterflies on the complex points of a vector, t being w*b:
+// b becomes a - t, a becomes a + t. The twiddle vectors of positions j are
 // C = {c, c, c', c', ...} and S = {s, -s, s', -s', ...}, so
 // t = C*b + S*(b.im, b.re) is (c*b.re + s*b.im, c*b.im - s*b.re) per point:
 // adding (-s)*b.re is subtracting s*b.re.
-template <TVecLevel kLevel>
-inline void Butterfly(V8& a, V8& b, const mfloat* w) {
-  const V8 swapped = SwapReIm<kLevel>(b);
-  const V8 t = Load8(w) * b + Load8(w + 8) * swapped;
+template <TVecLevel kLevel, typename V>
+VEC_INLINE void Butterfly(V& a, V& b, const mfloat* w, uint32 j) {
+  V C, S;
+  Twiddles<kLevel>(w, j, &C, &S);
+  const V swapped = SwapReIm<kLevel>(b);
+  const V t = C * b + S * swapped;
   b = a - t;
   a = a + t;
 }
 
 
 // -j*b = (b.im, -b.re) for every complex value.
-template <TVecLevel kLevel>
-inline V8 MinusJ(V8 b) {
-  return FlipSigns(SwapReIm<kLevel>(b), kOddSigns);
+template <TVecLevel kLevel, typename V>
+VEC_INLINE V MinusJ(V b) {
+  return FlipSigns(SwapReIm<kLevel>(b), kImaginary);
 }
 
-// The first three stages on four groups of eight complex points at once.
-// Point j of the four groups is one vector (group L at floats 2L, 2L+1),
-// read from x + rev3(j) * stride (the bit-reversed order), so every butterfly
-// acts lane by lane; each group's eight points are then transposed out to
-// z[L] (16 floats). The weights are 1 and -j (span 4), and 1, h*(1 - j), -j,
-// -h*(1 + j) (span 8), where h*(1 - j)*b is (h*(b.re + b.im), h*(b.im - b.re))
-// and -h*(1 + j)*b is (-(h*(b.re - b.im)), -(h*(b.re + b.im))), computed in
-// that form (x + (-y) is x - y, and the sum b.im + b.re is b.re + b.im).
-template <TVecLevel kLevel>
-inline void FirstStages(const mfloat* x, uint32 stride, mfloat* const z[4]) {
-  const V8 p0 = Load8(x), p1 = Load8(x + 4 * stride), p2 = Load8(x + 2 * stride), p3 = Load8(x + 6 * stride);
-  const V8 p4 = Load8(x + stride), p5 = Load8(x + 5 * stride), p6 = Load8(x + 3 * stride), p7 = Load8(x + 7 * stride);
+// One step of a transposition: lanes of a pair of rows (a, b) whose lane
+// indexes differ in bit m trade places, so that a keeps the lanes without m
+// and takes b's without m in place of its own with m (TTradeLow), and b the
+// converse (TTradeHigh).
+template <int m>
+struct TTradeLow {
+  static constexpr int At(int i, int n) { return i & m ? n + (i ^ m) : i; }
+};
+template <int m>
+struct TTradeHigh {
+  static constexpr int At(int i, int n) { return i & m ? n + i : i ^ m; }
+};
+template <TVecLevel kLevel, int m, typename Q>
+VEC_INLINE void TradeBit(Q* rows) {
+  for (int j = 0; j < 8; j++)
+    if (!(j & m)) {
+      const Q a = rows[j], b = rows[j | m];
+      rows[j] = Permute<kLevel, TTradeLow<m>>(a, b);
+      rows[j | m] = Permute<kLevel, TTradeHigh<m>>(a, b);
+    }
+}
+
+// The first three stages on G groups of eight complex points at once (G =
+// lanes/2 of V: two, four or eight). Point j of the groups is one vector
+// (group L at floats 2L, 2L+1), read from x + rev3(j) * stride (the
+// bit-reversed order), so every butterfly acts lane by lane; the groups'
+// points are then transposed out to z[L] (16 floats).
+// The weights are 1 and -j (span 4), and 1, h*(1 - j), -j, -h*(1 + j)
+// (span 8), where h*(1 - j)*b is (h*(b.re + b.im), h*(b.im - b.re)) and
+// -h*(1 + j)*b is (-(h*(b.re - b.im)), -(h*(b.re + b.im))), computed in that
+// form (x + (-y) is x - y, and the sum b.im + b.re is b.re + b.im).
+template <TVecLevel kLevel, typename V>
+VEC_INLINE void FirstStages(const mfloat* x, uint32 stride, mfloat* const* z) {
+  constexpr int G = kLanesOf<V> / 2;
+  const V p0 = Vec_Load<V>(x), p1 = Vec_Load<V>(x + 4 * stride), p2 = Vec_Load<V>(x + 2 * stride);
+  const V p3 = Vec_Load<V>(x + 6 * stride), p4 = Vec_Load<V>(x + stride), p5 = Vec_Load<V>(x + 5 * stride);
+  const V p6 = Vec_Load<V>(x + 3 * stride), p7 = Vec_Load<V>(x + 7 * stride);
   // Span 2: (z0, z1) becomes (z0 + z1, z0 - z1), and so on.
-  const V8 a0 = p0 + p1, a1 = p0 - p1, a2 = p2 + p3, a3 = p2 - p3;
-  const V8 a4 = p4 + p5, a5 = p4 - p5, a6 = p6 + p7, a7 = p6 - p7;
+  const V a0 = p0 + p1, a1 = p0 - p1, a2 = p2 + p3, a3 = p2 - p3;
+  const V a4 = p4 + p5, a5 = p4 - p5, a6 = p6 + p7, a7 = p6 - p7;
   // Span 4: weights 1 and -j.
-  const V8 t3 = MinusJ<kLevel>(a3), t7 = MinusJ<kLevel>(a7);
-  const V8 b0 = a0 + a2, b2 = a0 - a2, b1 = a1 + t3, b3 = a1 - t3;
-  const V8 b4 = a4 + a6, b6 = a4 - a6, b5 = a5 + t7, b7 = a5 - t7;
+  const V t3 = MinusJ<kLevel>(a3), t7 = MinusJ<kLevel>(a7);
+  const V b0 = a0 + a2, b2 = a0 - a2, b1 = a1 + t3, b3 = a1 - t3;
+  const V b4 = a4 + a6, b6 = a4 - a6, b5 = a5 + t7, b7 = a5 - t7;
   // Span 8: weights 1, h*(1 - j), -j, -h*(1 + j).
-  const V8 h = V8{} + kHalfSqrt2;
-  const V8 t5 = (b5 + FlipSigns(SwapReIm<kLevel>(b5), kOddSigns)) * h;
-  const V8 t6 = MinusJ<kLevel>(b6);
-  const V8 t7b = FlipSigns((b7 + FlipSigns(SwapReIm<kLevel>(b7), kEvenSigns)) * h, kOddSigns | kEvenSigns);
-  const V4q c[8] = {(V4q)(b0 + b4), (V4q)(b1 + t5), (V4q)(b2 + t6), (V4q)(b3 + t7b),
-                    (V4q)(b0 - b4), (V4q)(b1 - t5), (V4q)(b2 - t6), (V4q)(b3 - t7b)};
-  // Transpose: row L of points 0-3 and of points 4-7 is group L.
-  for (int half = 0; half < 2; half++) {
-    const V4q* q = c + 4 * half;
-    const V4q even01 = Vec_Shuffle<kLevel, 0, 4, 2, 6>(q[0], q[1]);  // {q0[0], q1[0], q0[2], q1[2]}
-    const V4q odd01 = Vec_Shuffle<kLevel, 1, 5, 3, 7>(q[0], q[1]);
-    const V4q even23 = Vec_Shuffle<kLevel, 0, 4, 2, 6>(q[2], q[3]);
-    const V4q odd23 = Vec_Shuffle<kLevel, 1, 5, 3, 7>(q[2], q[3]);
-    Store8(z[0] + 8 * half, (V8)Vec_Shuffle<kLevel, 0, 1, 4, 5>(even01, even23));
-    Store8(z[1] + 8 * half, (V8)Vec_Shuffle<kLevel, 0, 1, 4, 5>(odd01, odd23));
-    Store8(z[2] + 8 * half, (V8)Vec_Shuffle<kLevel, 2, 3, 6, 7>(even01, even23));
-    Store8(z[3] + 8 * half, (V8)Vec_Shuffle<kLevel, 2, 3, 6, 7>(odd01, odd23));
-  }
+  const V h = V{} + kHalfSqrt2;
+  const V t5 = (b5 + FlipSigns(SwapReIm<kLevel>(b5), kImaginary)) * h;
+  const V t6 = MinusJ<kLevel>(b6);
+  const V t7b = FlipSigns((b7 + FlipSigns(SwapReIm<kLevel>(b7), kReal)) * h, kImaginary | kReal);
+  // Complex values as 64-bit lanes, moved whole: row j holds point j of
+  // every group. Trading the bits of the lane index with the low bits of the
+  // row index leaves points 0 ... G-1 of group L in row L, the next G in
+  // row G + L.
+  typedef long long Q __attribute__((vector_size(sizeof(V))));
+  Q rows[8] = {(Q)(b0 + b4), (Q)(b1 + t5), (Q)(b2 + t6), (Q)(b3 + t7b),
+               (Q)(b0 - b4), (Q)(b1 - t5), (Q)(b2 - t6), (Q)(b3 - t7b)};
+  TradeBit<kLevel, 1>(rows);
+  if constexpr (G >= 4) TradeBit<kLevel, 2>(rows);
+  if constexpr (G >= 8) TradeBit<kLevel, 4>(rows);
+  for (int part = 0; part < 8 / G; part++)
+    for (int L = 0; L < G; L++) Vec_Store(z[L] + 2 * G * part, (V)rows[G * part + L]);
 }
 
 // One table-driven stage of half span h (complex points) over all groups,
 // from x to z (which may be the same buffer).
 template <TVecLevel kLevel>
-inline void Stage(const mfloat* x, mfloat* z, uint32 half, uint32 h, const mfloat* w) {
+VEC_INLINE void Stage(const mfloat* x, mfloat* z, uint32 half, uint32 h, const mfloat* w) {
+  typedef TWide<kLevel> V;
   for (uint32 g = 0; g < half; g += 2 * h)
-    for (uint32 j = 0; j < h; j += 4) {
+    for (uint32 j = 0; j < h; j += kLanesOf<V> / 2) {
       const uint32 i = 2 * (g + j);
-      V8 a = Load8(x + i), b = Load8(x + i + 2 * h);
-      Butterfly<kLevel>(a, b, w + 4 * j);
-      Store8(z + i, a);
-      Store8(z + i + 2 * h, b);
+      V a = Vec_Load<V>(x + i), b = Vec_Load<V>(x + i + 2 * h);
+      Butterfly<kLevel>(a, b, w, j);
+      Vec_Store(z + i, a);
+      Vec_Store(z + i + 2 * h, b);
     }
 }
 
 // Stages h and 2h in one pass: for positions j ... j+3 of a group of 4h
 // points, the points at j, j+h, j+2h and j+3h stay in registers through both.
 template <TVecLevel kLevel>
-inline void StagePair(const mfloat* x, mfloat* z, uint32 half, uint32 h, const mfloat* wh, const mfloat* w2h) {
+VEC_INLINE void StagePair(const mfloat* x, mfloat* z, uint32 half, uint32 h, const mfloat* wh,
+                          const mfloat* w2h) {
+  typedef TWide<kLevel> V;
   for (uint32 g = 0; g < half; g += 4 * h)
-    for (uint32 j = 0; j < h; j += 4) {
+    for (uint32 j = 0; j < h; j += kLanesOf<V> / 2) {
       const uint32 i = 2 * (g + j);
-      V8 a = Load8(x + i), b = Load8(x + i + 2 * h), c = Load8(x + i + 4 * h), d = Load8(x + i + 6 * h);
-      Butterfly<kLevel>(a, b, wh + 4 * j);
-      Butterfly<kLevel>(c, d, wh + 4 * j);
-      Butterfly<kLevel>(a, c, w2h + 4 * j);
-      Butterfly<kLevel>(b, d, w2h + 4 * (j + h));
-      Store8(z + i, a);
-      Store8(z + i + 2 * h, b);
-      Store8(z + i + 4 * h, c);
-      Store8(z + i + 6 * h, d);
+      V a = Vec_Load<V>(x + i), b = Vec_Load<V>(x + i + 2 * h);
+      V c = Vec_Load<V>(x + i + 4 * h), d = Vec_Load<V>(x + i + 6 * h);
+      Butterfly<kLevel>(a, b, wh, j);
+      Butterfly<kLevel>(c, d, wh, j);
+      Butterfly<kLevel>(a, c, w2h, j);
+      Butterfly<kLevel>(b, d, w2h, j + h);
+      Vec_Store(z + i, a);
+      Vec_Store(z + i + 2 * h, b);
+      Vec_Store(z + i + 4 * h, c);
+      Vec_Store(z + i + 6 * h, d);
     }
 }
 
@@ -150,17 +254,16 @@ inline void SplitBins(V& ak, V& bk, V& am, V& bm, V u, V v, V s, V half) {
 
 // Phases of n bins between -pi/2 and 3*pi/2: the arctangent of the
 // single-precision quotient im/re, moved by half a turn for a negative real
-// part; a zero real part gives +-pi/2 (its quotient is not used). Eight bins
-// at a time with AVX2, four (one register) below, on copies padded with zero
-// bins.
+// part; a zero real part gives +-pi/2 (its quotient is not used). One
+// register of bins at a time, on copies padded with zero bins.
 template <TVecLevel kLevel>
 VEC_INLINE void PhasesOf(const mfloat* re, const mfloat* im, mfloat* F, uint32 n) {
-  constexpr uint32 kLanes = kLevel >= kVecAvx2 ? 8 : 4;
+  constexpr uint32 kLanes = Vec_Floats(kLevel);
   typedef typename TVecLanes<kLanes>::F V;
   typedef typename TVecLanes<kLanes>::I Vi;
-  const uint32 padded = (n + 7) & ~7u;
-  float x[kMaxBins + 7], y[kMaxBins + 7], f[kMaxBins + 7];
-  float q[kMaxBins + 7] = {};  // cleared only so that the compiler sees it written
+  const uint32 padded = (n + kLanes - 1) & ~(kLanes - 1);
+  float x[kMaxBins + kLanes - 1], y[kMaxBins + kLanes - 1], f[kMaxBins + kLanes - 1];
+  float q[kMaxBins + kLanes - 1] = {};  // cleared only so that the compiler sees it written
   for (uint32 k = 0; k < n; k++) {
     x[k] = re[k];
     y[k] = im[k];
@@ -211,16 +314,23 @@ static VEC_INLINE void e_minus_jwt(TFFTnRC* it, mfloat* p) {
 
   // The first three stages have trivial twiddles (1, -j, and the 45 degree
   // multiples), so they are written out without the table. Group g of eight
-  // points gathers points rev(8g + j) = rev3(j) * groups + rev(g). The four
-  // groups rev(r) ... rev(r+3) of r divisible by 4 gather consecutive points;
-  // they are R + rev2(L) * groups/4 with R = rev(r), and R runs through its
-  // values by adding 1 in reversed bit order.
-  const uint32 groups = half / 8, quarterGroups = groups / 4;
-  for (uint32 r = 0, R = 0; r < groups; r += 4) {
-    mfloat* const z[4] = {scratch + 16 * R, scratch + 16 * (R + 2 * quarterGroups),
-                          scratch + 16 * (R + quarterGroups), scratch + 16 * (R + 3 * quarterGroups)};
-    FirstStages<kLevel>(p + 2 * r, 2 * groups, z);
-    uint32 bit = quarterGroups / 2;
+  // points gathers points rev(8g + j) = rev3(j) * groups + rev(g). The G
+  // groups rev(r) ... rev(r+G-1) of r divisible by G gather consecutive
+  // points; they are R + revG(L) * groups/G with R = rev(r) (revG reversing
+  // the bits of a lane index), and R runs through its values by adding 1 in
+  // reversed bit order.
+  typedef TWide<kLevel> V;
+  constexpr uint32 G = kLanesOf<V> / 2;
+  const uint32 groups = half / 8, step = groups / G;
+  for (uint32 r = 0, R = 0; r < groups; r += G) {
+    mfloat* z[G];
+    for (uint32 L = 0; L < G; L++) {
+      uint32 reversed = 0;
+      for (uint32 b = 1; b < G; b *= 2) reversed = 2 * reversed + ((L & b) != 0);
+      z[L] = scratch + 16 * (R + reversed * step);
+    }
+    FirstStages<kLevel, V>(p + 2 * r, 2 * groups, z);
+    uint32 bit = step / 2;
     while (R & bit) {
       R ^= bit;
       bit /= 2;
@@ -238,6 +348,26 @@ static VEC_INLINE void e_minus_jwt(TFFTnRC* it, mfloat* p) {
   if (h <= quarter) Stage<kLevel>(scratch, p, half, h, tw + 4 * (h - 8));
 }
 
+// Bins k ... k+L-1 and their mirrors m ... m-L+1 of the split step, as L
+// lanes of real and of imaginary parts, on vectors V of L floats.
+template <TVecLevel kLevel, typename V>
+VEC_INLINE void SplitLanes(mfloat* p, uint32 n, uint32 k, const mfloat* cs, mfloat s) {
+  constexpr uint32 L = kLanesOf<V>;
+  const uint32 quarter = n / 4;
+  mfloat* pk = p + 2 * k;
+  mfloat* pm = p + 2 * (n / 2 - k - (L - 1));
+  const V lo = Vec_Load<V>(pk), hi = Vec_Load<V>(pk + L), mlo = Vec_Load<V>(pm), mhi = Vec_Load<V>(pm + L);
+  V ak = Permute<kLevel, TEvens>(lo, hi), bk = Permute<kLevel, TOdds>(lo, hi);
+  V am = Permute<kLevel, TEvensReversed>(mlo, mhi), bm = Permute<kLevel, TOddsReversed>(mlo, mhi);
+  const V vr = Vec_Load<V>(cs + quarter - k - (L - 1));  // sines of k+L-1 ... k
+  const V sv = V{} + s;
+  SplitBins(ak, bk, am, bm, sv * Vec_Load<V>(cs + k), Permute<kLevel, TReversed>(vr, vr), sv, V{} + 0.5f);
+  Vec_Store(pk, Permute<kLevel, TInterleaveLow>(ak, bk));
+  Vec_Store(pk + L, Permute<kLevel, TInterleaveHigh>(ak, bk));
+  Vec_Store(pm, Permute<kLevel, TInterleaveHighReversed>(am, bm));  // back to ascending bins
+  Vec_Store(pm + L, Permute<kLevel, TInterleaveLowReversed>(am, bm));
+}
+
 // Split step and halving shared by both directions. Forward: the half-length
 // spectrum Z of the even/odd interleaved samples is separated into the
 // spectra of the even and odd samples, which are recombined with the
@@ -252,27 +382,13 @@ static VEC_INLINE void split_halve(TFFTnRC* it, mfloat* p, int isign) {
   const mfloat* cs = m_arCosTable32f + it->offset_cs;
   const mfloat s = (mfloat)isign;
 
-  // Bins k ... k+7 and their mirrors m ... m-7, as eight lanes of real and
-  // of imaginary parts.
+  // Whole vectors of the level's width (then of eight lanes, if wider), then
+  // single bins.
+  typedef TWide<kLevel> V;
   uint32 k = 1;
-  for (; k + 8 <= quarter; k += 8) {
-    mfloat* pk = p + 2 * k;
-    mfloat* pm = p + 2 * (n / 2 - k - 7);
-    const V8 lo = Load8(pk), hi = Load8(pk + 8), mlo = Load8(pm), mhi = Load8(pm + 8);
-    V8 ak = Vec_Shuffle<kLevel, 0, 2, 4, 6, 8, 10, 12, 14>(lo, hi);
-    V8 bk = Vec_Shuffle<kLevel, 1, 3, 5, 7, 9, 11, 13, 15>(lo, hi);
-    V8 am = Vec_Shuffle<kLevel, 14, 12, 10, 8, 6, 4, 2, 0>(mlo, mhi);
-    V8 bm = Vec_Shuffle<kLevel, 15, 13, 11, 9, 7, 5, 3, 1>(mlo, mhi);
-    const V8 vr = Load8(cs + quarter - k - 7);  // sines of k+7 ... k
-    const V8 v = Vec_Shuffle<kLevel, 7, 6, 5, 4, 3, 2, 1, 0>(vr, vr);
-    const V8 s8 = {s, s, s, s, s, s, s, s};
-    const V8 half8 = {0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f};
-    SplitBins(ak, bk, am, bm, s8 * Load8(cs + k), v, s8, half8);
-    Store8(pk, Vec_Shuffle<kLevel, 0, 8, 1, 9, 2, 10, 3, 11>(ak, bk));
-    Store8(pk + 8, Vec_Shuffle<kLevel, 4, 12, 5, 13, 6, 14, 7, 15>(ak, bk));
-    Store8(pm, Vec_Shuffle<kLevel, 7, 15, 6, 14, 5, 13, 4, 12>(am, bm));  // back to ascending bins
-    Store8(pm + 8, Vec_Shuffle<kLevel, 3, 11, 2, 10, 1, 9, 0, 8>(am, bm));
-  }
+  for (; k + kLanesOf<V> <= quarter; k += kLanesOf<V>) SplitLanes<kLevel, V>(p, n, k, cs, s);
+  if constexpr (kLanesOf<V> > 8)
+    for (; k + 8 <= quarter; k += 8) SplitLanes<kLevel, V8>(p, n, k, cs, s);
   for (; k < quarter; k++) {
     const uint32 m = n / 2 - k;
     SplitBins(p[2 * k], p[2 * k + 1], p[2 * m], p[2 * m + 1], s * cs[k], cs[quarter - k], s, 0.5f);
@@ -307,8 +423,10 @@ static VEC_INLINE void Fft(TFFTnRC* it, mfloat* p, int isign) {
     // for the halving).
     e_minus_jwt<kLevel>(it, p);
     const mfloat scale = 2.0f / (mfloat)n;
-    const V8 scale8 = V8{} + scale;
-    for (uint32 i = 0; i < n; i += 8) Store8(p + i, FlipSigns(Load8(p + i), kOddSigns) * scale8);
+    typedef TWide<kLevel> V;
+    const V scaleV = V{} + scale;
+    for (uint32 i = 0; i < n; i += kLanesOf<V>)
+      Vec_Store(p + i, FlipSigns(Vec_Load<V>(p + i), kImaginary) * scaleV);
   }
 }
 VEC_DISPATCH(void, FFTnRC_fft, Fft, (TFFTnRC* it, mfloat* p, int isign), (it, p, isign))

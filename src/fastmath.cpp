@@ -85,9 +85,10 @@ struct TGroup {
   // of them, and the compiler would compare a wider group lane by lane. The
   // floats the doubles come from are compared instead, and their lane masks
   // widened to the doubles' lanes select by bit operations.
-  static FASTMATH_INLINE L Wide(I mask) { return __builtin_convertvector(mask, L); }
+  static FASTMATH_INLINE L Wide(I mask) { return Vec_Widen<L>(mask); }
   static FASTMATH_INLINE D Select(L mask, D a, D b) { return (D)((mask & (L)a) | (~mask & (L)b)); }
-  static FASTMATH_INLINE D ToDouble(F v) { return __builtin_convertvector(v, D); }
+  static FASTMATH_INLINE D ToDouble(F v) { return Vec_Widen<D>(v); }
+  static FASTMATH_INLINE D ToDouble(I v) { return Vec_Widen<D>(v); }
 
   // Lanes whose mask is set, as a bit mask (four lanes at a time).
   static FASTMATH_INLINE int Lanes(I mask) {
@@ -146,7 +147,7 @@ struct TGroup {
     const D a = ToDouble(af), b = ToDouble(bf);
     const F ratio = Min(Max(af / bf, Splat(0.0f)), Splat(1.0f));  // a NaN quotient becomes 0
     const I i = __builtin_convertvector(ratio * Splat((float)kFastMathAtanGrid) + Splat(0.5f), I);
-    const D c = __builtin_convertvector(i, D) * Splat(1.0 / kFastMathAtanGrid);
+    const D c = ToDouble(i) * Splat(1.0 / kFastMathAtanGrid);
     const D atanc = Lookup(m_arAtanTable64f, i);
     const D num = a - c * b;
     D den = b + c * a;
@@ -175,7 +176,7 @@ struct TGroup {
     const F clamped = Min(ax, limit);
     const I i = __builtin_convertvector(clamped * Splat((float)kFastMathCosSinGrid) + Splat(0.5f), I);
     const D C = Lookup(m_arCosTable64f, i), S = Lookup(m_arSinTable64f, i);
-    const D r = ToDouble(clamped) - __builtin_convertvector(i, D) * Splat(1.0 / kFastMathCosSinGrid);
+    const D r = ToDouble(clamped) - ToDouble(i) * Splat(1.0 / kFastMathCosSinGrid);
     const D z = r * r;
     const D cm =  // cos r - 1
         z * (Splat(kCos2) + z * (Splat(kCos4) + z * (Splat(kCos6) + z * (Splat(kCos8) + z * Splat(kCos10)))));
@@ -255,7 +256,7 @@ FASTMATH_INLINE TGroup<8>::D TGroup<8>::Lookup(const double* table, I i) {
   __builtin_memcpy(&t1, table + 8, sizeof t1);
   __builtin_memcpy(&t2, table + 16, sizeof t2);
   __builtin_memcpy(&t3, table + 24, sizeof t3);
-  const L index = __builtin_convertvector(i, L);  // the permutes use the low four bits
+  const L index = Vec_Widen<L>(i);  // the permutes use the low four bits
   const D low = __builtin_shuffle(t0, t1, index), high = __builtin_shuffle(t2, t3, index);
   const D v = index < L{} + 16 ? low : high;
   return index == L{} + 32 ? Splat(table[32]) : v;

@@ -19,20 +19,24 @@ const mfloat kDeEmphasis = 0.8f;    // y[k] + 0.8 y[k-1]: the inverse of the pre
 const mfloat kSmoothing = 0.5f;     // equal weights of this and the previous direction-match value
 const mfloat kDtdThreshold = 0.98f; // similarity above which a blocking filter's error resembles the beam
 const mfloat kOutputLimit = 32767.0f;
+// The overlap-add's halving as a product: for the whole numbers of a frame
+// of samples exactly the quotient by 2, without a division per sample.
+const mfloat kHalf = 0.5f;
 const uint32 kDtdCoefficients = 4;  // low DCT coefficients the double-talk detectors compare
 
-// Eight interleaved stereo pairs as the two microphones' samples in float.
-template <TVecLevel kLevel>
-inline void Samples(const int16* pairs, V8f* mic0, V8f* mic1) {
-  V16s v;
+// Interleaved stereo pairs as the two microphones' samples in float, one
+// pair per lane of V: read as a 32-bit integer, a pair holds microphone 0 in
+// its low half (the byte order of every target here), and shifts
+// sign-extend either half (no shuffle of 16-bit lanes, which SSE2 lacks).
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "pairs read as 32-bit lanes");
+template <typename V>
+VEC_INLINE void Samples(const int16* pairs, V* mic0, V* mic1) {
+  typedef typename TVecLanes<sizeof(V) / sizeof(float)>::I I;
+  typedef unsigned U __attribute__((vector_size(sizeof(V))));
+  I v;
   __builtin_memcpy(&v, pairs, sizeof v);
-  // Each microphone's samples in the first half.
-  const V16s split = Vec_Shuffle<kLevel, 0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15>(v, v);
-  typedef short V8s __attribute__((vector_size(16)));
-  V8s half[2];
-  __builtin_memcpy(half, &split, sizeof split);
-  *mic0 = __builtin_convertvector(half[0], V8f);
-  *mic1 = __builtin_convertvector(half[1], V8f);
+  *mic0 = __builtin_convertvector((I)((U)v << 16) >> 16, V);
+  *mic1 = __builtin_convertvector(v >> 16, V);
 }
 
 uint32 SetFrameSize(micarray_core::TMicArray* it, uint32 SamplingRate) {
@@ -63,21 +67,23 @@ VEC_INLINE void AnalyseFrames(micarray_core::TMicArray* it, const int16* inpbuf)
   mfloat* frames[kMaxMics] = {it->buff, second};
   // The memory is the newest sample of the previous frame, so the first
   // pre-emphasised value pairs x[0] with a sample three steps later.
-  int16 lead[16] = {it->pre_emphasis[0], it->pre_emphasis[1]};
-  for (uint32 k = 2; k < 16; k++) lead[k] = hist[k - 2];
-  const V8f emphasis = {kPreEmphasis, kPreEmphasis, kPreEmphasis, kPreEmphasis,
-                        kPreEmphasis, kPreEmphasis, kPreEmphasis, kPreEmphasis};
-  for (uint32 k = 0; k < N; k += 8) {
-    V8f x0, x1, p0, p1, wk;
-    Samples<kLevel>(hist + k * M, &x0, &x1);
-    Samples<kLevel>(k == 0 ? lead : hist + (k - 1) * M, &p0, &p1);
-    __builtin_memcpy(&wk, w + k, sizeof wk);
-    const V8f b0 = (x0 + emphasis * p0) * wk;
-    const V8f b1 = (x1 + emphasis * p1) * wk;
-    const V8f mean = (V8f{} + b0) + b1;  // the sum starts at +0
-    __builtin_memcpy(frames[0] + k, &b0, sizeof b0);
-    __builtin_memcpy(frames[1] + k, &b1, sizeof b1);
-    __builtin_memcpy(it->dYb + k, &mean, sizeof mean);
+  // One register of samples at a time.
+  constexpr uint32 L = Vec_Floats(kLevel);
+  typedef typename TVecLanes<L>::F V;
+  int16 lead[2 * L] = {it->pre_emphasis[0], it->pre_emphasis[1]};
+  for (uint32 k = 2; k < 2 * L; k++) lead[k] = hist[k - 2];
+  const V emphasis = V{} + kPreEmphasis;
+  for (uint32 k = 0; k < N; k += L) {
+    V x0, x1, p0, p1;
+    Samples(hist + k * M, &x0, &x1);
+    Samples(k == 0 ? lead : hist + (k - 1) * M, &p0, &p1);
+    const V wk = Vec_Load<V>(w + k);
+    const V b0 = (x0 + emphasis * p0) * wk;
+    const V b1 = (x1 + emphasis * p1) * wk;
+    const V mean = (V{} + b0) + b1;  // the sum starts at +0
+    Vec_Store(frames[0] + k, b0);
+    Vec_Store(frames[1] + k, b1);
+    Vec_Store(it->dYb + k, mean);
   }
   for (uint32 m = 0; m < M; m++) it->pre_emphasis[m] = hist[(N - 1) * M + m];
   umem_div(it->dYb, (mfloat)M, N);
@@ -125,8 +131,9 @@ void BlockTarget(micarray_core::TMicArray* it, mfloat sdd_norm) {
 template <TVecLevel kLevel>
 VEC_INLINE void Synthesise(micarray_core::TMicArray* it, int16* outbuf) {
   const uint32 N = it->lenght_frame, S = it->lenght_step;
-  for (uint32 k = 0; k < N; k += 4) Vec_ToSamples(it->buff + k, it->dOut_wE + k);
-  umem_cpy_div(it->dOut_wE, it->dOut_wE, it->div_step + it->div_step, N);
+  constexpr uint32 L = Vec_Floats(kLevel);
+  for (uint32 k = 0; k < N; k += L) Vec_ToSamples<L>(it->buff + k, it->dOut_wE + k);
+  umem_cpy_mul(it->dOut_wE, it->dOut_wE, kHalf, N);
   umem_add(it->dOut_wE, it->dOutPrev_wE + S, N - S);
   umem_cpy(it->dOutPrev_wE, it->dOut_wE, N);
   it->ui_counter++;
@@ -134,11 +141,13 @@ VEC_INLINE void Synthesise(micarray_core::TMicArray* it, int16* outbuf) {
   // samples. It runs on the samples' float values: the clipped sum truncated
   // toward zero is an integer that a float holds exactly (the value the
   // int16 sample converts back to), which spares the chain the conversions
-  // to int16 and back.
+  // to int16 and back. (A zero may lose its sign there: the next sum adds it
+  // to a whole number, where either zero gives the same.)
   mfloat prev = (mfloat)it->de_emphasis;
   for (uint32 k = 0; k < S; k++) {
     const mfloat mysum = (mfloat)it->dOut_wE[k] + kDeEmphasis * prev;
-    prev = mysum > kOutputLimit ? kOutputLimit : (mysum < -kOutputLimit ? -kOutputLimit : truncf(mysum));
+    prev = mysum > kOutputLimit ? kOutputLimit
+                                 : (mysum < -kOutputLimit ? -kOutputLimit : Vec_TruncInt<kLevel>(mysum));
     outbuf[k] = (int16)prev;
   }
   it->de_emphasis = (int16)prev;
@@ -151,7 +160,6 @@ void MicArray_Init(TMicArray* pub, uint32 SamplingRate, mfloat Distance, mfloat 
   micarray_core::TMicArray* it = Core(pub);
   const uint32 nfft = SetFrameSize(it, SamplingRate);
   it->Distance = Distance;
-  it->div_step = 1.0f;
   it->sizeMic = kMaxMics;
   it->sdd_thr = 0.3f;
   it->sdd_old = 1.0f;

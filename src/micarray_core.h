@@ -25,7 +25,6 @@ typedef struct _TMicArray {
   uint32 lenght_frame;
   uint32 sizeMic;
   uint32 maxFbin;
-  mfloat div_step;      // each output frame is divided by 2 * div_step
   uint32 ui_counter;    // steps since MicArray_Init
   uint32 SampleRate;
   mfloat Distance;

@@ -20,6 +20,10 @@ const double kBandLowHz = 615.0;
 const double kAngleStep = 5.0;
 const mfloat kAngleLimit = 92.5f;  // 90 degrees plus half a step
 
+// Bins of the direction band per block of the mean cosine (a multiple of
+// every level's group of transcendentals).
+const int32 kBandBlock = 32;
+
 // Real and imaginary steering table of one look angle.
 struct TDirVecTab {
   const float* re;
@@ -118,12 +122,15 @@ VEC_INLINE void Detect(TsDirect10a* it, mfloat* reMics, mfloat* imMics) {
   // Mean cosine of the steered phase over the band; an empty band (very low
   // sampling rates) has no direction information and gives 0.
   const int32 nBand = (int32)it->upper_fbin - (int32)it->lower_fbin;
+  // The band goes in blocks: the sum is a chain of dependent additions, and
+  // the block's chain runs while the next block's angles are evaluated.
   mfloat sDsum2re = 0.0f;
-  if (nBand > 0) {
-    float fi[kMaxBins], cosfi[kMaxBins];
-    FastMath_atan2(it->imCoherence + it->lower_fbin, it->reCoherence + it->lower_fbin, fi, (uint32)nBand);
-    FastMath_cos(fi, cosfi, (uint32)nBand);
-    for (int32 k = 0; k < nBand; k++) sDsum2re = sDsum2re + cosfi[k];
+  for (int32 b = 0; b < nBand; b += kBandBlock) {
+    const uint32 n = (uint32)(nBand - b < kBandBlock ? nBand - b : kBandBlock);
+    float fi[kBandBlock], cosfi[kBandBlock];
+    FastMath_atan2(it->imCoherence + it->lower_fbin + b, it->reCoherence + it->lower_fbin + b, fi, n);
+    FastMath_cos(fi, cosfi, n);
+    for (uint32 k = 0; k < n; k++) sDsum2re = sDsum2re + cosfi[k];
   }
   it->sDirect = nBand > 0 ? sDsum2re / (mfloat)nBand : 0.0f;
   it->sDirect2re = it->sDirect;

@@ -33,9 +33,9 @@ static inline void umem_div(mfloat* r, mfloat divisor, uint32 n) {
   for (uint32 i = 0; i < n; i++) r[i] = r[i] / divisor;
 }
 
-// 16-bit samples scaled by 1/divisor, truncated toward zero.
-static inline void umem_cpy_div(int16* r, const int16* x, mfloat divisor, uint32 n) {
-  for (uint32 i = 0; i < n; i++) r[i] = (int16)((mfloat)x[i] / divisor);
+// 16-bit samples scaled by factor, truncated toward zero.
+static inline void umem_cpy_mul(int16* r, const int16* x, mfloat factor, uint32 n) {
+  for (uint32 i = 0; i < n; i++) r[i] = (int16)((mfloat)x[i] * factor);
 }
 
 // r = r + x on 16-bit samples, saturating to the int16 range (a wrapped sum
@@ -203,8 +203,8 @@ static inline void umem_complex_filter_wiener_adap(mfloat* dNmean, const mfloat*
 }
 
 // The Wiener gain rules work on groups of kLanes bins in double precision
-// (GCC's generic vectors; four lanes with AVX2, two with SSE2 and NEON, whose
-// registers hold two doubles and would compare wider groups lane by lane):
+// (GCC's generic vectors, one register: eight lanes with AVX-512, four with
+// AVX2, two with SSE2 and NEON, which would compare wider groups lane by lane):
 // every lane does the scalar arithmetic, and a quotient whose denominator
 // rules it out is computed but replaced by 0 (a mask keeps +0.0).
 template <uint32 kLanes>
@@ -220,7 +220,7 @@ struct TWienerLanes {
       __builtin_memcpy(&v, x + i, sizeof v);
     else
       for (uint32 k = 0; i + k < n; k++) v[k] = x[i + k];
-    return __builtin_convertvector(v, D);
+    return Vec_Widen<D>(v);
   }
 
   static VEC_INLINE void Store(mfloat* r, uint32 i, uint32 n, D v) {

@@ -5,8 +5,10 @@
 #ifndef MICARRAY_VECTOR_H
 #define MICARRAY_VECTOR_H
 
+#include <math.h>
 #include <stddef.h>
 
+#include <type_traits>
 #include <utility>
 
 #include "com_struct.h"
@@ -20,12 +22,11 @@
 
 // Eight floats (one AVX register, two SSE2 or NEON registers) and four.
 typedef float V8f __attribute__((vector_size(32)));
-typedef int V8i __attribute__((vector_size(32)));
-typedef short V16s __attribute__((vector_size(32)));
 typedef float V4f __attribute__((vector_size(16)));
 typedef int V4i __attribute__((vector_size(16)));
 
-// Groups of kLanes doubles (D) and floats (F), and their lane masks (L, I).
+// Groups of kLanes doubles (D) and floats (F), their lane masks (L, I), and
+// 16-bit integers (S).
 // (Templates take these through typename: GCC applies a vector size that
 // depends on a template argument only outside the template that declares it.)
 template <uint32 kLanes>
@@ -34,11 +35,37 @@ struct TVecLanes {
   typedef long long L __attribute__((vector_size(kLanes * sizeof(long long))));
   typedef float F __attribute__((vector_size(kLanes * sizeof(float))));
   typedef int I __attribute__((vector_size(kLanes * sizeof(int))));
+  typedef short S __attribute__((vector_size(kLanes * sizeof(short))));
 };
 
 // Helpers inlined into each level's version of a function, so that they run
 // with that version's instructions.
 #define VEC_INLINE inline __attribute__((always_inline))
+
+// Whether the lanes of V are floating-point numbers.
+template <typename V>
+constexpr bool kVecFloating =
+    std::is_floating_point<std::remove_reference_t<decltype(std::declval<V&>()[0])>>::value;
+
+// __builtin_convertvector(v, To) from 32-bit to 64-bit lanes (float or int
+// to double or long long). GCC converts eight lanes in two halves, but the
+// low half of sixteen in one instruction (AVX-512): eight take that way,
+// with the upper lanes left undefined.
+template <typename To, typename From>
+VEC_INLINE To Vec_Widen(From v) {
+  if constexpr (sizeof(From) == 8 * sizeof(int)) {
+    typedef TVecLanes<16> W;
+    typedef typename std::conditional<kVecFloating<To>, typename W::D, typename W::L>::type ToW;
+    typedef typename std::conditional<kVecFloating<From>, typename W::F, typename W::I>::type FromW;
+    const FromW wide = __builtin_shufflevector(v, v, 0, 1, 2, 3, 4, 5, 6, 7, -1, -1, -1, -1, -1, -1, -1, -1);
+    const ToW converted = __builtin_convertvector(wide, ToW);
+    To low;
+    __builtin_memcpy(&low, &converted, sizeof low);
+    return low;
+  } else {
+    return __builtin_convertvector(v, To);
+  }
+}
 
 template <typename V>
 VEC_INLINE V Vec_Load(const mfloat* p) {
@@ -59,6 +86,12 @@ VEC_INLINE void Vec_Store(mfloat* p, V v) {
 enum TVecLevel { kVecBase = 0, kVecAvx2 = 1, kVecAvx512 = 2 };
 TVecLevel Vec_Level();
 const char* Vec_LevelName(TVecLevel level);
+
+// Floats in one register of the level: a group of that many lanes is one
+// instruction per operation (doubles: half as many).
+constexpr uint32 Vec_Floats(TVecLevel level) {
+  return level >= kVecAvx512 ? 16 : (level >= kVecAvx2 ? 8 : 4);
+}
 
 // Result half o of a shuffle of 2N lanes, picked from two of the four source
 // halves (lane k of the pair a, b lies in half k / N).
@@ -128,17 +161,32 @@ VEC_INLINE int Vec_Mask(V4i lanes) {
 #endif
 }
 
-// Four time-frame values as 16-bit samples: truncated toward zero inside
+// truncf(x) for x within the int32 range, but a zero result may lose its
+// sign. SSE2 has no rounding instruction: there the conversions to a 32-bit
+// integer and back, in their vector forms, are a shorter chain of latencies
+// than the library's sequence through the integer registers.
+template <TVecLevel kLevel>
+VEC_INLINE float Vec_TruncInt(float x) {
+#if defined(MICARRAY_X86)
+  if constexpr (kLevel == kVecBase) return _mm_cvtss_f32(_mm_cvtepi32_ps(_mm_cvttps_epi32(_mm_set1_ps(x))));
+#endif
+  return truncf(x);
+}
+
+// kLanes time-frame values as 16-bit samples: truncated toward zero inside
 // the range, saturated outside it, and 0 for NaN, which carries no sample.
-// (Four lanes, one register everywhere: wider selections would go lane by
-// lane below AVX2.)
+// (One register of the level: wider selections would go lane by lane below
+// AVX2.)
+template <uint32 kLanes>
 VEC_INLINE void Vec_ToSamples(const mfloat* x, int16* r) {
-  typedef short V4s __attribute__((vector_size(8)));
-  const V4f zero = {}, low = zero - 32768.0f, high = zero + 32767.0f;
-  V4f v = Vec_Load<V4f>(x);
+  typedef typename TVecLanes<kLanes>::F F;
+  typedef typename TVecLanes<kLanes>::I I;
+  typedef typename TVecLanes<kLanes>::S S;
+  const F zero = {}, low = zero - 32768.0f, high = zero + 32767.0f;
+  F v = Vec_Load<F>(x);
   v = v == v ? v : zero;
   v = v < low ? low : (v > high ? high : v);
-  const V4s s = __builtin_convertvector(__builtin_convertvector(v, V4i), V4s);
+  const S s = __builtin_convertvector(__builtin_convertvector(v, I), S);
   __builtin_memcpy(r, &s, sizeof s);
 }
 
@@ -147,14 +195,24 @@ VEC_INLINE void Vec_ToSamples(const mfloat* x, int16* r) {
 // AVX-512 foundation, double- and quad-word, byte and word, vector length.
 #define VEC_TARGET_AVX512 __attribute__((target("avx512f,avx512dq,avx512bw,avx512vl")))
 // Defines name(params) as the version of body<level>(args) for the chosen
-// level: body is a VEC_INLINE function template, compiled here for SSE2 and
-// for AVX2. Every
-// version does the same IEEE operations (AVX2 brings no fused multiply-add),
-// so all give the same bits; AVX2 handles twice the elements per instruction.
-#define VEC_DISPATCH(ret, name, body, params, args)                                   \
-  VEC_TARGET_AVX2 static ret name##_Avx2 params { return body<kVecAvx2> args; }      \
-  static ret name##_Base params { return body<kVecBase> args; }                      \
-  ret name params { return Vec_Level() >= kVecAvx2 ? name##_Avx2 args : name##_Base args; }
+// level: body is a VEC_INLINE function template, compiled here for SSE2,
+// AVX2 and AVX-512. Every version does the same IEEE operations (no fused
+// multiply-add: contraction is off), so all give the same bits; the wider
+// levels handle two and four times the elements per instruction.
+#define VEC_DISPATCH(ret, name, body, params, args)                                  \
+  VEC_TARGET_AVX512 static ret name##_Avx512 params { return body<kVecAvx512> args; } \
+  VEC_TARGET_AVX2 static ret name##_Avx2 params { return body<kVecAvx2> args; }       \
+  static ret name##_Base params { return body<kVecBase> args; }                       \
+  ret name params {                                                                   \
+    switch (Vec_Level()) {                                                            \
+      case kVecAvx512:                                                                \
+        return name##_Avx512 args;                                                    \
+      case kVecAvx2:                                                                  \
+        return name##_Avx2 args;                                                      \
+      default:                                                                        \
+        return name##_Base args;                                                      \
+    }                                                                                 \
+  }
 #else
 #define VEC_DISPATCH(ret, name, body, params, args) \
   ret name params { return body<kVecBase> args; }

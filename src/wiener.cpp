@@ -47,7 +47,7 @@ VEC_INLINE void Run(TFilterWiener* it, char ActiveSig, char stateVad, mfloat* ps
   umem_complex_filter_wiener_adap(it->psdNmean, it->psdN, it->pNn, n);
   // Signal reference: input minus noise mean, refreshed only while speech is on.
   if (stateVad != 0) umem_cpy_sub(it->psdSmean, psdX, it->psdNmean, n);
-  typedef TWienerLanes<kLevel >= kVecAvx2 ? 4 : 2> TLanes;
+  typedef TWienerLanes<Vec_Floats(kLevel) / 2> TLanes;
   if (it->kind_subst == 0)
     TLanes::Subst0(it->Hn, it->psdNmean, it->psdSmean, it->psdS, it->pMn, n);
   else
