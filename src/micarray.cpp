@@ -19,9 +19,6 @@ const mfloat kDeEmphasis = 0.8f;    // y[k] + 0.8 y[k-1]: the inverse of the pre
 const mfloat kSmoothing = 0.5f;     // equal weights of this and the previous direction-match value
 const mfloat kDtdThreshold = 0.98f; // similarity above which a blocking filter's error resembles the beam
 const mfloat kOutputLimit = 32767.0f;
-// The overlap-add's halving as a product: for the whole numbers of a frame
-// of samples exactly the quotient by 2, without a division per sample.
-const mfloat kHalf = 0.5f;
 const uint32 kDtdCoefficients = 4;  // low DCT coefficients the double-talk detectors compare
 
 // Interleaved stereo pairs as the two microphones' samples in float, one
@@ -133,7 +130,9 @@ VEC_INLINE void Synthesise(micarray_core::TMicArray* it, int16* outbuf) {
   const uint32 N = it->lenght_frame, S = it->lenght_step;
   constexpr uint32 L = Vec_Floats(kLevel);
   for (uint32 k = 0; k < N; k += L) Vec_ToSamples<L>(it->buff + k, it->dOut_wE + k);
-  umem_cpy_mul(it->dOut_wE, it->dOut_wE, kHalf, N);
+  // The division by 2 * div_step as a product by its reciprocal: with
+  // div_step = 1 that is 0.5, exact on the whole numbers of a frame.
+  umem_cpy_mul(it->dOut_wE, it->dOut_wE, 1.0f / (it->div_step + it->div_step), N);
   umem_add(it->dOut_wE, it->dOutPrev_wE + S, N - S);
   umem_cpy(it->dOutPrev_wE, it->dOut_wE, N);
   it->ui_counter++;
@@ -160,6 +159,7 @@ void MicArray_Init(TMicArray* pub, uint32 SamplingRate, mfloat Distance, mfloat 
   micarray_core::TMicArray* it = Core(pub);
   const uint32 nfft = SetFrameSize(it, SamplingRate);
   it->Distance = Distance;
+  it->div_step = 1.0f;
   it->sizeMic = kMaxMics;
   it->sdd_thr = 0.3f;
   it->sdd_old = 1.0f;

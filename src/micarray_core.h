@@ -25,6 +25,7 @@ typedef struct _TMicArray {
   uint32 lenght_frame;
   uint32 sizeMic;
   uint32 maxFbin;
+  mfloat div_step;      // each output frame is scaled by 1 / (2 * div_step); always 1
   uint32 ui_counter;    // steps since MicArray_Init
   uint32 SampleRate;
   mfloat Distance;
