@@ -47,13 +47,14 @@ const float kStaleShare = 0.003f;
 // at 0.91.
 const float kRoomLoHz = 1000.0f, kRoomHiHz = 4000.0f;
 const float kRoomSmooth = 0.99f, kRoomPresence = 0.5f, kRoomFrom = 0.94f, kRoomSpan = 0.03f;
-// Once the weight has reached 1 (a clear room) it holds while the coherence
-// stays below 0.94 and, above it, fades by this much per frame (about a
-// second) instead of dropping. At 5 to 8 dB SNR a room's mean sits near 0.91
-// and its frames reach 0.94 now and then, which switched the room handling
-// off for seconds (rooms of the tuning set and own rooms at 3-8 dB: +0.1 to
-// +0.9 dB). The free field never reaches 1 after its start-up (its frames'
-// 2nd percentile is 0.92), so it never holds.
+// A clear room holds: once the weight has stayed at 1 for a second it keeps
+// its value while the coherence stays below 0.94 and, above it, fades by
+// kRoomFade per frame (about a second) instead of dropping. At 5 to 8 dB SNR
+// a room's mean sits near 0.91 and its frames reach 0.94 now and then, which
+// switched the room handling off for seconds. The free field reaches 1 only
+// in short dips (off-broadside talkers at -5 to -3 dB); holding after any
+// frame at 1 cost those scenes up to 1.9 dB.
+const uint32_t kRoomHoldFrames = 60;
 const float kRoomFade = 1.0f / 60.0f;
 // In rooms the MVDR's superdirective correction w - e0 reshapes the talker's
 // reverberation about as much as it removes noise: there it counts 0.3
@@ -215,7 +216,7 @@ void MvdrBeam_Reset(TMvdrBeam* it) {
   memset(&it->x, 0, sizeof it->x);
   memset(&it->noise, 0, sizeof it->noise);
   it->roomPower = it->roomCoherent = it->room = 0.0f;
-  it->roomHeld = 0;
+  it->roomFull = 0;
   for (uint32_t k = 0; k < kMvdrMaxBins; k++) {
     it->x.p00[k] = it->x.p11[k] = kMvdrPowerFloor;
     it->noise.p00[k] = it->noise.p11[k] = kNoiseStart;
@@ -249,9 +250,11 @@ void MvdrBeam_LearnNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpec
   const float coherence = it->roomPower > 0.0f ? it->roomCoherent / it->roomPower : 1.0f;
   const float ramp = (kRoomFrom - coherence) / kRoomSpan;
   const float now = ramp < 0.0f ? 0.0f : (ramp > 1.0f ? 1.0f : ramp);
-  const float held = !it->roomHeld ? 0.0f : coherence < kRoomFrom ? it->room : it->room - kRoomFade;
+  const bool hold = it->roomFull >= kRoomHoldFrames;
+  const float held = !hold ? 0.0f : coherence < kRoomFrom ? it->room : it->room - kRoomFade;
   it->room = held > now ? held : now;
-  it->roomHeld = (now >= 1.0f) | (held > now);
+  // Frames at full weight in a row, kept at the count while the hold lasts.
+  it->roomFull = now >= 1.0f ? (hold ? it->roomFull : it->roomFull + 1) : (held > now ? it->roomFull : 0);
   if (++it->blockAt == it->blockFrames) {
     it->blockAt = 0;
     memcpy(it->peakLast, it->peakNow, sizeof it->peakLast);

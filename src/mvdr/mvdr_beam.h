@@ -25,7 +25,7 @@ typedef struct {
   uint32_t roomLo, roomHi;        // bins of the room detector
   float roomPower, roomCoherent;  // its smoothed sums
   float room;                     // 0 free field .. 1 reverberant room
-  uint32_t roomHeld;              // the room weight reached 1 and holds
+  uint32_t roomFull;              // frames in a row at full room weight (a hold from a second on)
   float staleShare;               // reference share of the input above which a stale covariance relearns
   alignas(64) float w0Re[kMvdrMaxBins];
   alignas(64) float w0Im[kMvdrMaxBins];
