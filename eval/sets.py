@@ -27,6 +27,9 @@ class Choices:
     mismatches: Tuple[Tuple[float, float], ...]  # microphone 1's gain (dB) and delay (samples)
     steered: Tuple[Tuple[float, float], ...]  # target angle and interfering talker's angle
     moving: Tuple[float, float]  # an interfering talker moving from one angle to the other
+    # Off-axis rooms at their own SNR (the fields of rooms, then the SNR): with the talker
+    # well above the interferer, its own reverberation decides how coherent it sounds.
+    rooms_at: Tuple[Tuple[float, Tuple[float, ...], Tuple[float, ...], float, float, float], ...] = ()
 
 
 TUNING = Choices(
@@ -39,7 +42,9 @@ TUNING = Choices(
            (0.7, (7.2, 6.2, 3.0), (2.0, 1.7, 1.3), 1.3, 25.0)),
     mismatches=((2.0, 0.4), (-3.0, -0.5), (-2.5, 0.4)),
     steered=((30.0, -30.0), (90.0, 0.0)),
-    moving=(30.0, 90.0))
+    moving=(30.0, 90.0),
+    rooms_at=((0.5, (6.8, 5.2, 3.0), (2.4, 1.6, 1.4), 1.1, 35.0, 5.0),
+              (0.4, (5.0, 4.8, 2.7), (1.7, 1.4, 1.2), 1.4, 70.0, 8.0)))
 
 REPORT = Choices(
     seed=202, voices=sources.VOICES[3:], recording="rear", angles=(45.0, 20.0, 75.0),
@@ -76,12 +81,14 @@ def scenes(choices, seconds=SECONDS):
         ("8 and 48 kHz", f"white noise at {a1:g}°, {high:g} dB, 8 kHz",
          make(rate=8000, interferers=(scene.Source("white", a1),), snr=high)),
     ]
-    for rt60, dims, centre, distance, angle in choices.rooms:
+    rooms = [r + (mid,) for r in choices.rooms] + list(choices.rooms_at)
+    for rt60, dims, centre, distance, angle, snr in rooms:
+        level = "" if snr == mid else f", {snr:g} dB"
         out.append(("off-axis room", f"room RT60 {rt60:g} s, talker {distance:g} m, interfering talker "
-                                     f"at {angle:g}° 2 m", make(
+                                     f"at {angle:g}° 2 m{level}", make(
                         target=talker(0.0, distance=distance),
                         interferers=(talker(angle, distance=2.0),),
-                        room=scene.Room(dims, rt60, centre), snr=mid)))
+                        room=scene.Room(dims, rt60, centre), snr=snr)))
     out += [
         ("diffuse noise", f"diffuse pink noise, {mid:g} dB",
          make(interferers=(scene.Source("pink", None),), snr=mid)),

@@ -62,7 +62,7 @@ class SceneTest(unittest.TestCase):
     def test_off_axis_rooms_of_both_sets_decay_at_their_rt60_after_the_direct_sound_and_share_no_scene(self):
         rate = 8000
         for choices in sets.SETS.values():
-            for rt60, dims, centre, distance, _ in choices.rooms:
+            for rt60, dims, centre, distance, *_ in choices.rooms + choices.rooms_at:
                 centre = np.asarray(centre)
                 source, mic = centre + [0.0, distance, 0.0], centre + [0.025, 0.0, 0.0]
                 h = room.impulse_response(dims, source, mic, rate, rt60)

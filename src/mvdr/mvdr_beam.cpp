@@ -43,10 +43,19 @@ const float kStaleShare = 0.003f;
 // diffuse and several interferers, mismatched capsules, targets off
 // broadside, 6 and 16 s) 0.945 or more, its frames' 5th percentile 0.92;
 // rooms (RT60 0.25 to 0.7 s, talker 1 to 1.5 m) 0.81 to 0.88 at 0 dB SNR
-// and 0.85 to 0.90 at 6 dB. The room weight rises from 0 at 0.94 to 1 at
-// 0.91.
+// and 0.85 to 0.91 at 3 to 8 dB. The room weight rises from 0 at 0.94 to 1
+// at 0.91.
 const float kRoomLoHz = 1000.0f, kRoomHiHz = 4000.0f;
 const float kRoomSmooth = 0.99f, kRoomPresence = 0.5f, kRoomFrom = 0.94f, kRoomSpan = 0.03f;
+// A clear room holds: once the weight has stayed at 1 for a second it keeps
+// its value while the coherence stays below 0.94 and, above it, fades by
+// kRoomFade per frame (about a second) instead of dropping. At 5 to 8 dB SNR
+// a room's mean sits near 0.91 and its frames reach 0.94 now and then, which
+// switched the room handling off for seconds. The free field reaches 1 only
+// in short dips (off-broadside talkers at -5 to -3 dB); holding after any
+// frame at 1 cost those scenes up to 1.9 dB.
+const uint32_t kRoomHoldFrames = 60;
+const float kRoomFade = 1.0f / 60.0f;
 // In rooms the MVDR's superdirective correction w - e0 reshapes the talker's
 // reverberation about as much as it removes noise: there it counts 0.3
 // (0.5 and 0 scored 0.1-0.4 dB lower on rooms at 0 and 6 dB; 1 lower still).
@@ -207,6 +216,7 @@ void MvdrBeam_Reset(TMvdrBeam* it) {
   memset(&it->x, 0, sizeof it->x);
   memset(&it->noise, 0, sizeof it->noise);
   it->roomPower = it->roomCoherent = it->room = 0.0f;
+  it->roomFull = 0;
   for (uint32_t k = 0; k < kMvdrMaxBins; k++) {
     it->x.p00[k] = it->x.p11[k] = kMvdrPowerFloor;
     it->noise.p00[k] = it->noise.p11[k] = kNoiseStart;
@@ -238,8 +248,13 @@ void MvdrBeam_LearnNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpec
   it->roomCoherent = kRoomSmooth * it->roomCoherent + coherent;
   // For the next frame; no talker heard yet: free field.
   const float coherence = it->roomPower > 0.0f ? it->roomCoherent / it->roomPower : 1.0f;
-  const float room = (kRoomFrom - coherence) / kRoomSpan;
-  it->room = room < 0.0f ? 0.0f : (room > 1.0f ? 1.0f : room);
+  const float ramp = (kRoomFrom - coherence) / kRoomSpan;
+  const float now = ramp < 0.0f ? 0.0f : (ramp > 1.0f ? 1.0f : ramp);
+  const bool hold = it->roomFull >= kRoomHoldFrames;
+  const float held = !hold ? 0.0f : coherence < kRoomFrom ? it->room : it->room - kRoomFade;
+  it->room = held > now ? held : now;
+  // Frames at full weight in a row, kept at the count while the hold lasts.
+  it->roomFull = now >= 1.0f ? (hold ? it->roomFull : it->roomFull + 1) : (held > now ? it->roomFull : 0);
   if (++it->blockAt == it->blockFrames) {
     it->blockAt = 0;
     memcpy(it->peakLast, it->peakNow, sizeof it->peakLast);

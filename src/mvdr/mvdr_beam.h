@@ -8,7 +8,7 @@
 // weights of a frame use Phi_n as it stood before that frame. A fallback
 // weight f blends w toward the good microphone alone (a dead channel). In
 // reverberant rooms, told from the talker's coherence between the
-// microphones, the correction w - e0 is scaled down.
+// microphones (a clear room is held), the correction w - e0 is scaled down.
 #ifndef MICARRAY_MVDR_BEAM_H
 #define MICARRAY_MVDR_BEAM_H
 
@@ -25,6 +25,7 @@ typedef struct {
   uint32_t roomLo, roomHi;        // bins of the room detector
   float roomPower, roomCoherent;  // its smoothed sums
   float room;                     // 0 free field .. 1 reverberant room
+  uint32_t roomFull;              // frames in a row at full room weight (a hold from a second on)
   float staleShare;               // reference share of the input above which a stale covariance relearns
   alignas(64) float w0Re[kMvdrMaxBins];
   alignas(64) float w0Im[kMvdrMaxBins];
