@@ -12,7 +12,8 @@
 //   |E[y u*]|^2 / E|u|^2. Where one interferer leads a bin (two talkers
 //   rarely share one) it is that interferer's power left in y, frame by
 //   frame, which the long-term ratio Ny / Nu misses when the beam can null
-//   only one of several directions.
+//   only one of several directions. It counts where the implied source is
+//   a far one clearly away from the talker's direction.
 // The gain is the MMSE log-spectral-amplitude estimator (Ephraim and Malah,
 // IEEE TASSP 1985) with a decision-directed a-priori SNR, held in
 // [floor, 1]; a floor of 1 (0 dB) leaves the beam output untouched.
@@ -47,6 +48,8 @@ typedef struct {
   alignas(64) float yuIm[kMvdrMaxBins];
   alignas(64) float uu[kMvdrMaxBins];           // short-term E|u|^2
   alignas(64) float yy[kMvdrMaxBins];           // short-term E|y|^2
+  alignas(64) float xuRe[kMvdrMaxBins];         // short-term E[X0 u*]
+  alignas(64) float xuIm[kMvdrMaxBins];
   alignas(64) float leadCap[kMvdrMaxBins];      // largest |E[y u*]|^2 / E|u|^2^2 believed
 } TMvdrPost;
 
