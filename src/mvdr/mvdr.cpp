@@ -70,6 +70,7 @@ TMvdrArray* MvdrArray_Init(void* mem, uint32_t rate, float distance, float angle
   MvdrBeam_SetDelay(&it->beam, it->steer.tau, it->frame);
   MvdrPresence_Init(&it->presence, it->frame);
   MvdrPost_Init(&it->post, rate, it->frame, floor_db);
+  MvdrPost_SetSpacing(&it->post, it->steer.omega, distance / kMvdrSoundSpeed * (float)rate);
   return it;
 }
 
@@ -89,6 +90,7 @@ int MvdrArray_Retune(TMvdrArray* it, float distance, float angle, float floor_db
   MvdrSteer_Retune(&it->steer, it->rate, it->frame, distance, angle);
   MvdrBeam_SetDelay(&it->beam, it->steer.tau, it->frame);
   MvdrPost_SetFloor(&it->post, floor_db);
+  MvdrPost_SetSpacing(&it->post, it->steer.omega, distance / kMvdrSoundSpeed * (float)it->rate);
   return 0;
 }
 
@@ -111,10 +113,13 @@ void MvdrArray_ProcessFloat(TMvdrArray* it, const float* stereo, float* mono) {
                     fallback, it->health.good);
   if (calibrate) MvdrSteer_Calibrate(&it->steer, &it->beam.x, &it->beam.noise, it->presence.p);
   MvdrBeam_LearnNoise(&it->beam, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, it->presence.p);
-  // The room's spatial measures need two healthy, linear channels.
+  // The room's spatial measures and the post-filter's short-term interferer
+  // term need two healthy, linear channels; the latter also a settled
+  // calibration.
   const float trusted = MvdrHealth_Clipping(&it->health) ? 0.0f : 1.0f - fallback;
   MvdrPost_Apply(&it->post, &it->beam.y, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, it->presence.p,
-                 it->steer.diffuse, 1.0f - fallback, trusted * it->beam.room);
+                 it->steer.diffuse, 1.0f - fallback, trusted * it->beam.room,
+                 trusted * (1.0f - u));
   MvdrStft_Synthesise(&it->stft, &it->beam.y, mono);
   // Inputs are finite and bounded, so a non-finite sample can only come
   // from a statistic gone wrong: output silence for this hop and start the

@@ -21,6 +21,8 @@ static const float kMvdrPowerFloor = 1e-12f;
 // source (the MVDR stage and the calibration use the same).
 static const float kMvdrLoading = 1e-3f;
 
+static const float kMvdrSoundSpeed = 343.0f;  // m/s
+
 // One channel's spectrum (or the beam's), bins 0..N/2.
 typedef struct {
   alignas(64) float re[kMvdrMaxBins];

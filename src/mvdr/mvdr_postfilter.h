@@ -1,5 +1,5 @@
 // The speech post-filter on the beam output y. Its noise estimate per bin is
-//   lambda = max(sigma2, w_ref * min(Ny / Nu, 100) * Su)
+//   lambda = max(sigma2, w_ref * min(Ny / Nu, 100) * Su, lambda_1)
 // sigma2: a stationary tracker of |y|^2 driven by a speech presence
 //   probability (Gerkmann and Hendriks, IEEE TASLP 2012);
 // the blocking reference u = d1 X0 - X1, which holds no target: its power Su
@@ -8,6 +8,12 @@
 // w_ref: how far the noise's inter-microphone coherence lies from a diffuse
 //   field's (the reference over-estimates diffuse noise, which the
 //   stationary tracker handles).
+// lambda_1: the part of y that the reference predicts in the short term,
+//   |E[y u*]|^2 / E|u|^2. Where one interferer leads a bin (two talkers
+//   rarely share one) it is that interferer's power left in y, frame by
+//   frame, which the long-term ratio Ny / Nu misses when the beam can null
+//   only one of several directions. It counts where the implied source is
+//   a far one clearly away from the talker's direction.
 // The gain is the MMSE log-spectral-amplitude estimator (Ephraim and Malah,
 // IEEE TASSP 1985) with a decision-directed a-priori SNR, held in
 // [floor, 1]; a floor of 1 (0 dB) leaves the beam output untouched.
@@ -38,17 +44,30 @@ typedef struct {
   float mask;                                   // its smoothed share of the talker
   alignas(64) float share[kMvdrMaxBins];        // per bin, the talker direction's share
   alignas(64) float sharePower[kMvdrMaxBins];   // and the frame's power
+  alignas(64) float yuRe[kMvdrMaxBins];         // short-term E[y u*]
+  alignas(64) float yuIm[kMvdrMaxBins];
+  alignas(64) float uu[kMvdrMaxBins];           // short-term E|u|^2
+  alignas(64) float yy[kMvdrMaxBins];           // short-term E|y|^2
+  alignas(64) float xuRe[kMvdrMaxBins];         // short-term E[X0 u*]
+  alignas(64) float xuIm[kMvdrMaxBins];
+  alignas(64) float leadCap[kMvdrMaxBins];      // largest |E[y u*]|^2 / E|u|^2^2 believed
 } TMvdrPost;
 
 void MvdrPost_Init(TMvdrPost* it, uint32_t rate, uint32_t n, float floorDb);
 void MvdrPost_SetFloor(TMvdrPost* it, float floorDb);
+// The microphone spacing in samples, with omega the bins' frequencies in
+// radians per sample: it bounds how close to the talker an interferer
+// that lambda_1 follows may lie.
+void MvdrPost_SetSpacing(TMvdrPost* it, const float* omega, float spacing);
 void MvdrPost_Reset(TMvdrPost* it);
 // Gains for this frame, applied to y in place. refWeight scales the
 // reference term (0 while a channel is dead: the reference is meaningless);
 // room, 0 free field .. 1 reverberant room (0 too where the channels
-// cannot be trusted), turns on the room's noise estimate and spatial gain.
+// cannot be trusted), turns on the room's noise estimate and spatial gain;
+// leadWeight scales lambda_1 (down while the steering is unsure, as the
+// talker then leaks into u; 0 with a dead channel).
 void MvdrPost_Apply(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1,
                     const float* d1Re, const float* d1Im, const float* presence, const float* diffuse,
-                    float refWeight, float room);
+                    float refWeight, float room, float leadWeight);
 
 #endif

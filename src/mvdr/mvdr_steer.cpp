@@ -7,7 +7,6 @@
 
 namespace {
 
-const float kSoundSpeed = 343.0f;  // m/s
 // Band where speech dominates often enough and the delay is well defined.
 const float kCalLoHz = 200.0f, kCalHiHz = 5000.0f;
 // A bin feeds the calibration only if the talker dominates it clearly: the
@@ -40,10 +39,10 @@ const float kCalPrior = 10.0f;
 void MvdrSteer_Retune(TMvdrSteer* it, uint32_t rate, uint32_t n, float distance, float angle) {
   const double pi = 3.14159265358979323846;
   it->bins = n / 2 + 1;
-  it->tau = (float)(distance * sin(angle * pi / 180.0) / kSoundSpeed * rate);
+  it->tau = (float)(distance * sin(angle * pi / 180.0) / kMvdrSoundSpeed * rate);
   for (uint32_t k = 0; k < it->bins; k++) {
     it->omega[k] = (float)(2.0 * pi * k / n);
-    const double x = 2.0 * pi * k * rate / n * distance / kSoundSpeed;
+    const double x = 2.0 * pi * k * rate / n * distance / kMvdrSoundSpeed;
     it->diffuse[k] = k == 0 ? 1.0f : (float)(sin(x) / x);
   }
   it->calLo = (uint32_t)ceilf(kCalLoHz * n / rate);
