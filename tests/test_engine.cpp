@@ -2,7 +2,6 @@
 // record where a property needs it.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 
 #include "micarray_core.h"
@@ -36,6 +35,8 @@ TEST(Engine, ResetChangesOnlyThePostFilterParameters) {
 
 // Records share nothing and a second Init starts afresh: a used engine, set up
 // again and run interleaved with another one, gives what a new engine gives.
+// Silence stays silent at every frame size. (What the engine does to sound
+// the reference vectors pin, bit for bit.)
 TEST(Engine, ReinitialisedAndInterleavedRecordsBehaveLikeANewOne) {
   std::vector<int16_t> a = Scene(8000, 0.5), b = Scene(8000, 0.5, kSceneInterferer);
   TMicArray ea, eb;
@@ -49,34 +50,8 @@ TEST(Engine, ReinitialisedAndInterleavedRecordsBehaveLikeANewOne) {
     MicArray_Process(&eb, &b[2 * S * k], &outB[S * k]);
   }
   EXPECT_EQ(outA, EngineStream(8000, a));
-}
-
-// Mean power of the samples from index `from` on, every `stride`-th (2: one channel).
-double Power(const std::vector<int16_t>& x, size_t from, size_t stride = 1) {
-  double p = 0.0;
-  size_t n = 0;
-  for (size_t i = from * stride; i < x.size(); i += stride, n++) p += (double)x[i] * x[i];
-  return p / (double)n;
-}
-
-// The chain does its job at every frame size: an interferer from 60 degrees comes out clearly
-// weaker than in the fixed beam, the talker straight ahead stays, and silence stays silent.
-TEST(Engine, CancelsAnInterfererFromTheSideAndKeepsSilence) {
-  for (uint32 rate : {8000u, 16000u, 32000u}) {
-    const std::vector<int16_t> noise = Scene(rate, 4.0, kSceneInterferer);
-    const std::vector<int16_t> talker = Scene(rate, 4.0, kSceneTarget);
-    const size_t settle = rate;  // judge after the first second
-    std::vector<int16_t> beam(noise.size() / 2);
-    for (size_t n = 0; n < beam.size(); n++) beam[n] = (int16_t)((noise[2 * n] + noise[2 * n + 1]) / 2);
-    const double beamNoise = Power(beam, settle);
-    const double outNoise = Power(EngineStream(rate, noise), settle);
-    const double outTalker = Power(EngineStream(rate, talker), settle);
-    const double inTalker = Power(talker, settle, 2);
-    EXPECT_LT(10 * std::log10(outNoise / beamNoise), -20.0) << "rate " << rate;
-    EXPECT_GT(10 * std::log10(outTalker / inTalker), -3.0) << "rate " << rate;
-    const std::vector<int16_t> silence(2 * rate, 0);
-    EXPECT_EQ(EngineStream(rate, silence), std::vector<int16_t>(rate, 0)) << "rate " << rate;
-  }
+  for (uint32 rate : {8000u, 16000u, 32000u})
+    EXPECT_EQ(EngineStream(rate, std::vector<int16_t>(2 * rate, 0)), std::vector<int16_t>(rate, 0)) << rate;
 }
 
 }  // namespace

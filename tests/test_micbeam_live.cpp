@@ -126,19 +126,28 @@ struct DurationCase {
   std::vector<std::string> engine;
   std::vector<std::string> extra;  // device, playback, alignment
   size_t samples;                  // in the file
+  uint32_t rate = kRate;           // the server's; another one runs on a server of its own
 };
 
 class LiveDuration : public Live, public ::testing::WithParamInterface<DurationCase> {};
 
 // A run of --duration on a terminal: the status line, then the offline output
-// of exactly that much of the recording.
+// of exactly that much of the recording (at a rate the engines do not run,
+// converted there and back as for files).
 TEST_P(LiveDuration, FileEqualsTheOfflineOutput) {
   const DurationCase& c = GetParam();
-  const std::string live = dir + "/duration.wav";
+  const std::string live = dir + "/duration.wav", own = server + "_" + std::to_string(c.rate);
   std::vector<std::string> args = c.engine;
   args.insert(args.end(), {"--live", "--duration", std::to_string(kRunSeconds), "-o", live});
   args.insert(args.end(), c.extra.begin(), c.extra.end());
+  const pid_t ownServer = c.rate == kRate ? 0 : StartServer(own, c.rate);
+  if (ownServer) setenv("JACK_DEFAULT_SERVER", own.c_str(), 1);
   const RunResult r = RunMicbeam(args, "/dev/null", true);
+  if (ownServer) {
+    setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
+    kill(ownServer, SIGTERM);
+    Finish(ownServer);
+  }
   ASSERT_EQ(r.status, 0) << r.out;
   const std::regex status("mics +-?[0-9.]+ +-?[0-9.]+ dBFS  out +-?[0-9.]+ dBFS  overruns [0-9]+  "
                           "underruns [0-9]+  latency [0-9]+ ms \\(device [0-9]+ \\+ engine [0-9]+\\)");
@@ -146,33 +155,19 @@ TEST_P(LiveDuration, FileEqualsTheOfflineOutput) {
   EXPECT_EQ(ReadAudio(live).samples.size(), c.samples);
   std::vector<std::string> offline = c.engine;
   if (c.extra.back() == "--no-align") offline.push_back("--no-align");
-  ExpectOffline(live, offline);
+  ExpectOffline(live, offline, c.rate);
 }
 
+const std::vector<std::string> kClassic = {"--engine", "classic"};
+const std::vector<std::string> kPlayback = {"--input-device", "micin", "--output-device", "speaker"};
 INSTANTIATE_TEST_SUITE_P(
     Micbeam, LiveDuration,
-    ::testing::Values(DurationCase{{"--engine", "classic"},
-                                   {"--input-device", "micin", "--output-device", "speaker"},
-                                   24000},
+    ::testing::Values(DurationCase{kClassic, kPlayback, 24000},
                       // two channels of a larger device; whole steps of the engine's own stream: 93 of 256
                       DurationCase{{"--engine", "mvdr"},
                                    {"--input-device", "micin4", "--mics", "3,1", "--no-align"},
-                                   23808}));
-
-// A device rate the engines do not run: converted there and back as for files.
-TEST_F(Live, ConvertedRateGivesTheOfflineOutput) {
-  const std::string name = server + "_converted", live = dir + "/converted.wav";
-  const pid_t own = StartServer(name, kConvertedRate);
-  setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
-  const RunResult r = RunMicbeam({"--engine", "classic", "--live", "--input-device", "micin",
-                                 "--output-device", "speaker", "--duration", "1", "-o", live});
-  setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
-  kill(own, SIGTERM);
-  Finish(own);
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(ReadAudio(live).samples.size(), kConvertedRate);
-  ExpectOffline(live, {"--engine", "classic"}, kConvertedRate);
-}
+                                   23808},
+                      DurationCase{kClassic, kPlayback, 144000, kConvertedRate}));
 
 // Ctrl-C, SIGTERM, or the server going away mid-run: the file holds what
 // was captured; only the device's failure is an error.

@@ -23,11 +23,8 @@ TEST(Package, InstalledProgramsAndConsumersInCAndCxxGiveTheEnginesOutput) {
     ASSERT_EQ(Shell(Q(CMAKE_COMMAND_EXE) + " --install " + Q(BUILD_DIR) + " --component " + component +
                     " --prefix " + Q(prefix)),
               0);
-  for (const char* file :
-       {"include/micarray/micarray.h", "include/micarray/fixed.h", "include/micarray/micarray.hpp",
-        "lib/libmicarray.a", "lib/cmake/micarray/micarrayConfig.cmake",
-        "lib/cmake/micarray/micarrayConfigVersion.cmake", "lib/pkgconfig/micarray.pc"})
-    EXPECT_TRUE(FileExists(prefix + "/" + file)) << file;
+  // The public headers, library, CMake package (at a version) and pkg-config file: the
+  // consumers below use each; the internals stay private.
   for (const char* file :
        {"include/micarray/com_struct.h", "include/micarray/micarray_core.h", "include/micarray/uperation.h"})
     EXPECT_FALSE(FileExists(prefix + "/" + file)) << file;

@@ -30,12 +30,7 @@ TEST_F(Pcmbeam, FewerThanEightArgumentsPrintTheUsage) {
   const RunResult r = ::Run(PCMBEAM_EXE, {"0.05", "0.07", "-15", "0.9", "0.98", "8000", input});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out,
-            "Usage: <Distance> <Speed> <pSdb> <pNn> <pMn> <SampleRate> <inpFile> <outFile>\n"
-            "<Distance> - Distance between sensors [meter], default: 0.05\n"
-            "<Speed> - Speed adaptation of source direct detection (0.0, 1.0], default: 0.07\n"
-            "<pSdb> - Limitation suppression [-80.0, 0.0] dB, default: -15.0 \n"
-            "<pNn> - Noise adaptation rate [0.6, 0.999], default: 0.90 \n"
-            "<pMn> - Musical noise reduction [0.6, 0.999], default: 0.98\n"
+            "Usage: <Distance> <Speed> <pSdb> <pNn> <pMn> <SampleRate> <inpFile> <outFile>\n" + kTuningUsage +
             "<SampleRate> - sampling rate for input file: 8000 or 16000\n"
             "<inpFile> - input sound file, RAW PCM 16 bits linear format, Stereo (*.pcm).\n"
             "<outFile> - output sound file, Mono (*.pcm).\n"

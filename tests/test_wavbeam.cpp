@@ -26,13 +26,7 @@ const std::string kSpeech16k = ReadFile(std::string(VECTOR_DIR) + "/talker_16k.i
 TEST(Wavbeam, UsageTuningThenTheInput) {
   const RunResult r = ::Run(WAVBEAM_EXE, {"0.05", "0.07", "-15", "0.9", "0.98", "in.wav"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out,
-            "Usage: <Distance> <Speed> <pSdb> <pNn> <pMn> <inpFile> <outFile>\n"
-            "<Distance> - Distance between sensors [meter], default: 0.05\n"
-            "<Speed> - Speed adaptation of source direct detection (0.0, 1.0], default: 0.07\n"
-            "<pSdb> - Limitation suppression [-80.0, 0.0] dB, default: -15.0 \n"
-            "<pNn> - Noise adaptation rate [0.6, 0.999], default: 0.90 \n"
-            "<pMn> - Musical noise reduction [0.6, 0.999], default: 0.98\n"
+  EXPECT_EQ(r.out, "Usage: <Distance> <Speed> <pSdb> <pNn> <pMn> <inpFile> <outFile>\n" + kTuningUsage +
             "<inpFile> - input file (WAV PCM 16 bit linear, Stereo channels)\n"
             "<outFile> - output file\n\n" +
                 std::string(40, '=') + "\n" + kBanner);  // no key wait off a terminal
