@@ -1,24 +1,28 @@
-// The engine through its public interface, with a look at the internal
-// record where a property needs it.
+// The engine through its C and C++ interfaces, with a look at the internal
+// record where a property needs it: reset and re-initialisation, the stream's
+// alignment and block independence, the engine's life cycle, refusals and
+// conversions. (What the engine does to sound the reference vectors pin.)
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
+#include "micarray.hpp"
 #include "micarray_core.h"
 #include "support.h"
 
 namespace {
 
+using micarray::Tuning;
 using micarray_core::Core;
 
 void InitDefault(TMicArray* engine, uint32 rate) { MicArray_Init(engine, rate, 0.05f, 0.07f, -15.0f, 0.9f, 0.98f); }
 
-// Runs whole steps of interleaved input; returns the concatenated output.
-std::vector<int16_t> RunSteps(TMicArray* engine, std::vector<int16_t> in) {
+// Runs whole steps of interleaved input.
+void RunSteps(TMicArray* engine, std::vector<int16_t> in) {
   const size_t S = engine->lenght_step;
-  std::vector<int16_t> out(in.size() / 2 / S * S);
-  for (size_t k = 0; k < out.size() / S; k++) EXPECT_EQ(MicArray_Process(engine, &in[2 * S * k], &out[S * k]), 0.0f);
-  return out;
+  std::vector<int16_t> out(S);
+  for (size_t k = 0; k < in.size() / 2 / S; k++) MicArray_Process(engine, &in[2 * S * k], out.data());
 }
 
 // Reset hands new values to the post-filter and changes nothing else.
@@ -35,8 +39,7 @@ TEST(Engine, ResetChangesOnlyThePostFilterParameters) {
 
 // Records share nothing and a second Init starts afresh: a used engine, set up
 // again and run interleaved with another one, gives what a new engine gives.
-// Silence stays silent at every frame size. (What the engine does to sound
-// the reference vectors pin, bit for bit.)
+// Silence stays silent at every frame size.
 TEST(Engine, ReinitialisedAndInterleavedRecordsBehaveLikeANewOne) {
   std::vector<int16_t> a = Scene(8000, 0.5), b = Scene(8000, 0.5, kSceneInterferer);
   TMicArray ea, eb;
@@ -52,6 +55,99 @@ TEST(Engine, ReinitialisedAndInterleavedRecordsBehaveLikeANewOne) {
   EXPECT_EQ(outA, EngineStream(8000, a));
   for (uint32 rate : {8000u, 16000u, 32000u})
     EXPECT_EQ(EngineStream(rate, std::vector<int16_t>(2 * rate, 0)), std::vector<int16_t>(rate, 0)) << rate;
+}
+
+// Any block size, again after flush: aligned, the engine's stream over input and
+// silence three steps later, input-long; not aligned, over whole steps.
+TEST(Stream, BlocksOfAnySizeGiveTheEngineStream) {
+  const struct {
+    unsigned rate;
+    size_t frames, block;  // input length, frames per process call
+  } kCases[] = {{16000, 8000, 1},   {16000, 8000, 7}, {16000, 8000, 128},   {16000, 8000, 8000},
+                {8000, 5, 3},       {8000, 0, 1},     {44100, 10000, 1000}, {48000, 12345, 4096}};
+  const Tuning t{0.05f, 0.07f, -25.0f, 0.90f, 0.98f};
+  for (const auto& c : kCases) {
+    std::vector<int16_t> in = Scene(c.rate, 1.0);
+    in.resize(2 * c.frames);
+    for (bool aligned : {true, false}) {
+      micarray::Stream stream(c.rate, t, aligned);
+      const std::vector<int16_t> expected = aligned ? Aligned(c.rate, in, t) : EngineStream(c.rate, in, t);
+      for (int recording = 0; recording < 2; recording++) {
+        std::vector<int16_t> out;
+        for (size_t at = 0; at < c.frames; at += c.block)
+          stream.process(micarray::Span<const int16_t>(&in[2 * at], 2 * std::min(c.block, c.frames - at)), out);
+        stream.flush(out);
+        EXPECT_EQ(out, expected) << c.rate << " Hz, " << c.frames << " by " << c.block << ", aligned " << aligned;
+      }
+    }
+  }
+}
+
+// A moved engine continues the same stream; reset starts afresh; retune
+// changes the post-filter from the next step on and keeps everything else.
+TEST(Engine, LifeCycle) {
+  const std::vector<int16_t> in = Scene(16000, 1.0);
+  micarray::Engine first(16000);
+  const size_t step = first.step(), half = in.size() / 2 / step / 2 * step;
+  const std::vector<int16_t> whole(in.begin(), in.begin() + (std::ptrdiff_t)(4 * half));
+  std::vector<int16_t> out(2 * half);
+  auto process = [&](micarray::Engine& e, size_t k) {  // the k-th half of the input
+    e.process(micarray::Span<const int16_t>(&in[2 * k * half], 2 * half),
+              micarray::Span<int16_t>(&out[k * half], half));
+  };
+  process(first, 0);
+  micarray::Engine second(std::move(first)), third(8000);
+  third = std::move(second);
+  process(third, 1);
+  EXPECT_EQ(out, EngineStream(16000, whole));
+  EXPECT_THROW(second.step(), std::logic_error);
+
+  const Tuning later{0.05f, 0.07f, -40.0f, 0.8f, 0.95f};
+  third.reset();
+  process(third, 0);
+  third.retune(later.suppression, later.noise_rate, later.musical);
+  process(third, 1);
+  EXPECT_EQ(out, EngineStream(16000, whole, {}, half / step, later));
+}
+
+// Rates outside the engine's, partial steps, odd interleaved counts, and each
+// tuning value out of range (the bounds, from the table the hosts share: test_programs).
+TEST(Engine, RefusesMisuse) {
+  EXPECT_THROW(micarray::Engine(micarray::kMinRate - 1), std::invalid_argument);
+  EXPECT_THROW(micarray::Engine(micarray::kMaxRate + 1), std::invalid_argument);
+  micarray::Engine engine(micarray::kMaxRate);
+  const size_t S = engine.step();
+  std::vector<int16_t> partial(2 * S + 2), whole(2 * S), mono(S + 1), shortOut(S - 1), odd(3), out;
+  EXPECT_THROW(engine.process(partial, mono), std::invalid_argument);
+  EXPECT_THROW(engine.process(whole, shortOut), std::invalid_argument);
+  EXPECT_THROW(engine.retune(1.0f, 0.8f, 0.95f), std::invalid_argument);
+  micarray::Stream stream(micarray::kMinRate);
+  EXPECT_THROW(stream.process(odd, out), std::invalid_argument);
+  for (const micarray::TuningRange& r : micarray::kTuningRanges) {
+    Tuning t;
+    t.*r.field = NAN;
+    EXPECT_THROW(micarray::Engine(16000, t), std::invalid_argument) << r.name;
+  }
+}
+
+// Float samples are 16-bit samples scaled so that 1.0 is full scale: rounded
+// (halves away from zero), saturated, and NaN taken as silence on the way in.
+TEST(Conversion, FloatSamplesAreScaledSixteenBitSamples) {
+  const float kOdd[] = {100.5f / 32768, -100.5f / 32768, 100.4f / 32768, 32766.5f / 32768, 2.5f, -INFINITY, NAN};
+  const int16_t kAs[] = {101, -101, 100, 32767, 32767, -32768, 0};
+  const size_t kOddCount = sizeof kAs / sizeof kAs[0], kEvery = 5;  // every fifth value is an odd one
+  micarray::Engine engine(16000);
+  std::vector<int16_t> in = Scene(16000, 0.5);
+  in.resize(in.size() / (2 * engine.step()) * (2 * engine.step()));
+  std::vector<float> stereo(in.size()), mono(in.size() / 2);
+  for (size_t i = 0; i < in.size(); i++) {
+    stereo[i] = i % kEvery ? in[i] / 32768.0f : kOdd[i / kEvery % kOddCount];
+    if (i % kEvery == 0) in[i] = kAs[i / kEvery % kOddCount];
+    ASSERT_EQ(micarray::ToInt16((double)stereo[i]), in[i]) << stereo[i];
+  }
+  engine.process(stereo, mono);
+  const std::vector<int16_t> expected = EngineStream(16000, in);
+  for (size_t i = 0; i < mono.size(); i++) ASSERT_EQ(mono[i], expected[i] / 32768.0f) << i;
 }
 
 }  // namespace

@@ -1,12 +1,24 @@
-// micbeam end to end on one file: real files of each format, rate and
-// channel count, run as a user would, against the engine's own stream.
+// micbeam end to end, run as a user would: real files of each format, rate and
+// channel count against the engine's own stream; batches, float input, command
+// line, failures, report and progress bar, and the promise that an output
+// appears only complete.
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <set>
 
 #include "audio_files.h"
+#include "progress.h"
 
 namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
 
 const int kWav24 = SF_FORMAT_WAV | SF_FORMAT_PCM_24, kWavFloat = SF_FORMAT_WAV | SF_FORMAT_FLOAT,
           kFlac16 = SF_FORMAT_FLAC | SF_FORMAT_PCM_16, kFlac24 = SF_FORMAT_FLAC | SF_FORMAT_PCM_24,
@@ -114,6 +126,172 @@ TEST(Micbeam, RawAndStandardStreams) {
   EXPECT_EQ(r.status, 0);
   WritePcm(dir + "/stream.pcm", stream);
   EXPECT_EQ(r.out, ReadFile(dir + "/stream.pcm"));
+}
+
+// With one worker or several, each file has its own engine; one failing file
+// stops neither the others nor the report, and the status tells.
+TEST(MicbeamBatch, OneBrokenFileDoesNotStopTheOthers) {
+  const std::string dir = TempDir(), in = dir + "/in";
+  fs::create_directory(in);
+  // Noise at full scale, which the engine's output clips.
+  const std::vector<int16_t> a = ReadPcm(VECTOR_DIR "/clip_noise_16k.in.pcm");
+  WriteAudio(in + "/a.wav", kWav16, 16000, 2, a);
+  WriteFile(in + "/b.wav", "RIFF but not really a wave file");
+  // Float samples between 16-bit steps are rounded (halves away from zero);
+  // samples beyond full scale are saturated and counted.
+  const double kOffsets[] = {0.3, 0.5, -0.5, -0.7};
+  const size_t kSaturatedEvery = 997;
+  std::vector<int16_t> c = Scene(8000, 1.0);
+  std::vector<double> x(c.size());
+  for (size_t i = 0; i < x.size(); i++) {
+    const double v = i % kSaturatedEvery ? c[i] + kOffsets[i % 4] : i % 2 ? 49152.0 : -49152.0;
+    x[i] = v / 32768.0;
+    c[i] = (int16_t)std::max(-32768.0, std::min(32767.0, std::round(v)));
+  }
+  WriteAudio(in + "/c.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 8000, 2, x);
+  WriteFile(in + "/notes.txt", "not audio, not listed");
+  WriteFile(in + "/d.pcm", "headerless: listed only with --raw");
+  for (const char* jobs : {"1", "2"}) {
+    const RunResult r = RunMicbeam({"-j", jobs, in, "-o", dir + "/out", "--report", dir + "/report.json"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("b.wav: not a readable audio file"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("1 of 3 files failed"), std::string::npos) << r.err;
+    EXPECT_EQ(Listing(dir + "/out"), (std::set<std::string>{"a.wav", "c.wav"}));
+    EXPECT_EQ(ReadAudio(dir + "/out/a.wav").samples, Aligned(16000, a)) << jobs;
+    EXPECT_EQ(ReadAudio(dir + "/out/c.wav").samples, Aligned(8000, c)) << jobs;
+  }
+  const json report = json::parse(ReadFile(dir + "/report.json"));
+  EXPECT_EQ((std::vector<int>{report["succeeded"], report["failed"], report["workers"]}), (std::vector<int>{2, 1, 2}));
+  EXPECT_EQ(report["tuning"]["distance"], 0.05);  // not the float's 0.0500000007
+  ASSERT_EQ(report["files"].size(), 3u);
+  EXPECT_TRUE(report["files"][1]["error"].is_string());
+  EXPECT_EQ(report["files"][2]["output"], dir + "/out/c.wav");
+  const std::vector<int16_t> out = ReadAudio(dir + "/out/a.wav").samples;
+  const auto range = std::minmax_element(out.begin(), out.end());
+  const auto clipped = std::count_if(out.begin(), out.end(), [](int16_t s) { return std::abs((int)s) >= 32767; });
+  EXPECT_GT(clipped, 0);
+  EXPECT_EQ(report["files"][0]["clipped"], clipped);
+  EXPECT_EQ(report["files"][0]["peak"], std::max(-(int)*range.first, (int)*range.second) / 32768.0);
+  EXPECT_EQ(report["files"][0]["duration_s"], a.size() / 2 / 16000.0);
+  EXPECT_EQ(report["files"][2]["input_clipped"], (x.size() + kSaturatedEvery - 1) / kSaturatedEvery);
+}
+
+struct RefusalCase {
+  int status;  // 2: the command line, 1: the file
+  const char* message;
+  std::vector<std::string> args;  // DIR stands for the test's directory
+};
+
+class Refusal : public ::testing::TestWithParam<RefusalCase> {};
+
+// The status and the reason; no file is made or changed.
+TEST_P(Refusal, LeavesEveryFileAsItWas) {
+  const std::string dir = TempDir();
+  WriteAudio(dir + "/in.wav", kWav16, 16000, 2, Scene(16000, 0.2));
+  WriteAudio(dir + "/in.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 16000, 2, Scene(16000, 0.2));
+  WriteAudio(dir + "/mono.wav", kWav16, 16000, 1, std::vector<int16_t>(16000, 100));
+  WriteAudio(dir + "/four.wav", SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, 16000, 4, std::vector<int16_t>(64000, 100));
+  WriteFile(dir + "/broken.wav", std::string(1000, 'x'));
+  WriteFile(dir + "/out.wav", "the previous output");
+  const std::set<std::string> before = Listing(dir);
+  std::vector<std::string> args = GetParam().args;
+  for (std::string& a : args)
+    if (a.rfind("DIR", 0) == 0) a = dir + a.substr(3);
+  std::string message = GetParam().message;
+  if (message.find("DIR") != std::string::npos) message.replace(message.find("DIR"), 3, dir);
+  const RunResult r = RunMicbeam(args);
+  EXPECT_EQ(r.status, GetParam().status);
+  EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+  EXPECT_EQ(Listing(dir), before);
+  EXPECT_EQ(ReadFile(dir + "/out.wav"), "the previous output");
+}
+
+RefusalCase Option(const char* name, const char* value, const char* message) {
+  return RefusalCase{2, message, {name, value, "DIR/in.wav", "-o", "DIR/out.wav"}};
+}
+
+RefusalCase BadFile(const char* input, const char* message, const char* mics = "0,1") {
+  return RefusalCase{1, message, {"--mics", mics, std::string("DIR/") + input, "-o", "DIR/out.wav"}};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    MicbeamBatch, Refusal,
+    ::testing::Values(
+        Option("--distance", "0", "--distance 0 refused: Distance between sensors [meter] must be (0.0, 10.0]"),
+        Option("--distance", "near", "--distance"),
+        Option("--mics", "1,1", "--mics needs two different channels"), Option("--mics", "1", "--mics 1: give two"),
+        Option("-j", "0", "--jobs"), Option("--format", "mp9", "unknown format 'mp9'"),
+        Option("--format", "ogg:24", "ogg cannot hold"),
+        RefusalCase{2, "the extension names no audio format", {"DIR/in.wav", "-o", "DIR/o.mp9"}},
+        RefusalCase{2, "--output is required", {"DIR/in.wav"}},
+        RefusalCase{2, "--live takes no input files", {"--live", "DIR/in.wav", "-o", "DIR/out.wav"}},
+        RefusalCase{2, "several inputs need an output directory", {"DIR/in.wav", "DIR/in.wav", "-o", "-"}},
+        RefusalCase{2, "not DIR/one.wav", {"DIR/in.wav", "DIR/in.flac", "-o", "DIR/one.wav"}},
+        // Checked before any work: no output is made.
+        RefusalCase{2, "cannot write the report DIR/missing/r.json",
+                    {"DIR/in.wav", "-o", "DIR/new.wav", "--report", "DIR/missing/r.json"}},
+        RefusalCase{2, "standard input can only be the one input", {"DIR/in.wav", "-", "-o", "DIR/new"}},
+        RefusalCase{2, "in.wav would both be written to", {"DIR", "-o", "DIR/new"}},
+        RefusalCase{2, "would replace its own input", {"DIR/in.wav", "-o", "DIR/in.wav"}},
+        BadFile("broken.wav", "broken.wav: not a readable audio file"),
+        BadFile("mono.wav", "mono.wav: a single channel: micbeam needs two microphone channels"),
+        BadFile("four.wav", "--mics 0,4 beyond the file's 4 channels (0 to 3)", "0,4")));
+
+// The bar and the time left follow the audio, within a file too: files not
+// opened yet count as long as the mean of those opened.
+TEST(MicbeamBatch, ProgressShowsAudioDoneOfTheWholeAndTimeLeft) {
+  TProgress p;
+  Progress_Start(&p, 2, true);
+  p.opened = 1;
+  p.totalMicros = 3600000000ull;  // one hour in the file opened
+  p.audioMicros = 900000000ull;   // a quarter of it done, in a minute
+  EXPECT_EQ(Progress_Line(&p, 60.0),
+            "[###.....................] 0/2 files  15:00.0 of 2:00:00 audio  15.0x real time  7:00.0 left");
+  const RunResult version = RunMicbeam({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "micbeam " MICARRAY_VERSION "\n");
+}
+
+// A file declaring 1 Hz (converted up to 8000 Hz, 8000 times as many
+// samples) runs in a few MB; its output has the input's length.
+TEST(MicbeamBatch, MemoryStaysBoundedAtATinyRate) {
+  const std::string dir = TempDir();
+  WriteAudio(dir + "/in.wav", kWav16, 1, 2, std::vector<int16_t>(600, 1000));
+  const Spawned r = Spawn(MICBEAM_EXE, {dir + "/in.wav", "-o", dir + "/out.wav"});
+  EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0);
+  EXPECT_EQ(ReadAudio(dir + "/out.wav").samples.size(), 300u);
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer's own memory is large
+  EXPECT_LT(r.maxRssKb, 40000);
+#endif
+}
+
+// SIGINT or SIGTERM in the middle of a batch ends micbeam by that signal,
+// with no output file half-written or left under a temporary name.
+TEST(MicbeamBatch, SignalsLeaveNothingBehind) {
+  const std::string dir = TempDir(), out = TempDir();
+  // Long at a low rate: each file takes seconds once converted up.
+  WriteAudio(dir + "/a.wav", kWav16, 100, 2, Scene(8000, 5.0));
+  WriteAudio(dir + "/b.wav", kWav16, 100, 2, Scene(8000, 5.0));
+  for (int signal : {SIGINT, SIGTERM}) {
+    const Spawned r = Spawn(MICBEAM_EXE, {dir + "/a.wav", dir + "/b.wav", "-o", out}, signal, out);
+    EXPECT_TRUE(WIFSIGNALED(r.status) && WTERMSIG(r.status) == signal) << signal;
+    EXPECT_EQ(Listing(out), std::set<std::string>()) << signal;
+  }
+}
+
+TEST(MicbeamBatch, ProgressBarOnATerminalUnlessQuiet) {
+  const std::string dir = TempDir();
+  WriteAudio(dir + "/a.wav", kWav16, 16000, 2, Scene(16000, 0.5));
+  WriteAudio(dir + "/b.wav", kWav16, 16000, 2, Scene(16000, 1.5));
+  const RunResult shown = RunMicbeam({dir + "/a.wav", dir + "/b.wav", "-o", dir + "/out"}, "/dev/null", true);
+  EXPECT_EQ(shown.status, 0);
+  EXPECT_NE(shown.out.find("[########################] 2/2 files  0:02.0 of 0:02.0 audio  "), std::string::npos)
+      << shown.out;
+  EXPECT_NE(shown.out.find("x real time"), std::string::npos) << shown.out;
+  const RunResult quiet =
+      RunMicbeam({"-q", dir + "/a.wav", dir + "/b.wav", "-o", dir + "/out"}, "/dev/null", true);
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.out, "");
 }
 
 }  // namespace

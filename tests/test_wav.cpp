@@ -1,5 +1,5 @@
 // WAV header module: headers read from files written byte by byte, the header it
-// writes, G.711, whole files. Broken headers are refused end to end: test_hostile.
+// writes, G.711, whole files. Broken headers are refused end to end: test_programs.
 #include <gtest/gtest.h>
 
 #include <cstdio>
