@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -121,11 +120,6 @@ std::string ReadFile(const std::string& path) {
 void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream f(path, std::ios::binary | std::ios::trunc);
   f.write(bytes.data(), (std::streamsize)bytes.size());
-}
-
-bool FileExists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
 }
 
 std::set<std::string> Listing(const std::string& dir) {

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -64,7 +65,6 @@ std::string TempDir();
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
-bool FileExists(const std::string& path);
 // The names in dir.
 std::set<std::string> Listing(const std::string& dir);
 

@@ -1,7 +1,8 @@
 // The engine through its C and C++ interfaces, with a look at the internal
-// record where a property needs it: reset and re-initialisation, the stream's
-// alignment and block independence, the engine's life cycle, refusals and
-// conversions. (What the engine does to sound the reference vectors pin.)
+// record where a property needs it: reset and re-initialisation, the engine's
+// life cycle, refusals and conversions. (What the engine does to sound the
+// reference vectors pin; micarray::Stream's blocks and alignment: test_python
+// and test_micbeam, end to end.)
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -55,32 +56,6 @@ TEST(Engine, ReinitialisedAndInterleavedRecordsBehaveLikeANewOne) {
   EXPECT_EQ(outA, EngineStream(8000, a));
   for (uint32 rate : {8000u, 16000u, 32000u})
     EXPECT_EQ(EngineStream(rate, std::vector<int16_t>(2 * rate, 0)), std::vector<int16_t>(rate, 0)) << rate;
-}
-
-// Any block size, again after flush: aligned, the engine's stream over input and
-// silence three steps later, input-long; not aligned, over whole steps.
-TEST(Stream, BlocksOfAnySizeGiveTheEngineStream) {
-  const struct {
-    unsigned rate;
-    size_t frames, block;  // input length, frames per process call
-  } kCases[] = {{16000, 8000, 1},   {16000, 8000, 7}, {16000, 8000, 128},   {16000, 8000, 8000},
-                {8000, 5, 3},       {8000, 0, 1},     {44100, 10000, 1000}, {48000, 12345, 4096}};
-  const Tuning t{0.05f, 0.07f, -25.0f, 0.90f, 0.98f};
-  for (const auto& c : kCases) {
-    std::vector<int16_t> in = Scene(c.rate, 1.0);
-    in.resize(2 * c.frames);
-    for (bool aligned : {true, false}) {
-      micarray::Stream stream(c.rate, t, aligned);
-      const std::vector<int16_t> expected = aligned ? Aligned(c.rate, in, t) : EngineStream(c.rate, in, t);
-      for (int recording = 0; recording < 2; recording++) {
-        std::vector<int16_t> out;
-        for (size_t at = 0; at < c.frames; at += c.block)
-          stream.process(micarray::Span<const int16_t>(&in[2 * at], 2 * std::min(c.block, c.frames - at)), out);
-        stream.flush(out);
-        EXPECT_EQ(out, expected) << c.rate << " Hz, " << c.frames << " by " << c.block << ", aligned " << aligned;
-      }
-    }
-  }
 }
 
 // A moved engine continues the same stream; reset starts afresh; retune

@@ -237,21 +237,6 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile("mono.wav", "mono.wav: a single channel: micbeam needs two microphone channels"),
         BadFile("four.wav", "--mics 0,4 beyond the file's 4 channels (0 to 3)", "0,4")));
 
-// The bar and the time left follow the audio, within a file too: files not
-// opened yet count as long as the mean of those opened.
-TEST(MicbeamBatch, ProgressShowsAudioDoneOfTheWholeAndTimeLeft) {
-  TProgress p;
-  Progress_Start(&p, 2, true);
-  p.opened = 1;
-  p.totalMicros = 3600000000ull;  // one hour in the file opened
-  p.audioMicros = 900000000ull;   // a quarter of it done, in a minute
-  EXPECT_EQ(Progress_Line(&p, 60.0),
-            "[###.....................] 0/2 files  15:00.0 of 2:00:00 audio  15.0x real time  7:00.0 left");
-  const RunResult version = RunMicbeam({"--version"});
-  EXPECT_EQ(version.status, 0);
-  EXPECT_EQ(version.out, "micbeam " MICARRAY_VERSION "\n");
-}
-
 // A file declaring 1 Hz (converted up to 8000 Hz, 8000 times as many
 // samples) runs in a few MB; its output has the input's length.
 TEST(MicbeamBatch, MemoryStaysBoundedAtATinyRate) {
@@ -279,19 +264,32 @@ TEST(MicbeamBatch, SignalsLeaveNothingBehind) {
   }
 }
 
+// On a terminal (unless quiet) the bar and the time left follow the audio, within
+// a file too: files not opened yet count as long as the mean of those opened.
 TEST(MicbeamBatch, ProgressBarOnATerminalUnlessQuiet) {
+  TProgress p;
+  Progress_Start(&p, 2, true);
+  p.opened = 1;
+  p.totalMicros = 3600000000ull;  // one hour in the file opened
+  p.audioMicros = 900000000ull;   // a quarter of it done, in a minute
+  EXPECT_EQ(Progress_Line(&p, 60.0),
+            "[###.....................] 0/2 files  15:00.0 of 2:00:00 audio  15.0x real time  7:00.0 left");
   const std::string dir = TempDir();
   WriteAudio(dir + "/a.wav", kWav16, 16000, 2, Scene(16000, 0.5));
   WriteAudio(dir + "/b.wav", kWav16, 16000, 2, Scene(16000, 1.5));
-  const RunResult shown = RunMicbeam({dir + "/a.wav", dir + "/b.wav", "-o", dir + "/out"}, "/dev/null", true);
+  std::vector<std::string> args = {dir + "/a.wav", dir + "/b.wav", "-o", dir + "/out"};
+  const RunResult shown = RunMicbeam(args, "/dev/null", true);
   EXPECT_EQ(shown.status, 0);
   EXPECT_NE(shown.out.find("[########################] 2/2 files  0:02.0 of 0:02.0 audio  "), std::string::npos)
       << shown.out;
   EXPECT_NE(shown.out.find("x real time"), std::string::npos) << shown.out;
-  const RunResult quiet =
-      RunMicbeam({"-q", dir + "/a.wav", dir + "/b.wav", "-o", dir + "/out"}, "/dev/null", true);
+  args.insert(args.begin(), "-q");
+  const RunResult quiet = RunMicbeam(args, "/dev/null", true);
   EXPECT_EQ(quiet.status, 0);
   EXPECT_EQ(quiet.out, "");
+  const RunResult version = RunMicbeam({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "micbeam " MICARRAY_VERSION "\n");
 }
 
 }  // namespace

@@ -119,7 +119,7 @@ TEST_F(Live, ListsTheVirtualDevicesAndRefusesAnUnknownOne) {
   const RunResult unknown = RunMicbeam({"--live", "--input-device", "nowhere", "-o", dir + "/x.wav"});
   EXPECT_EQ(unknown.status, 2);
   EXPECT_NE(unknown.err.find("no input device nowhere"), std::string::npos) << unknown.err;
-  EXPECT_FALSE(FileExists(dir + "/x.wav"));
+  EXPECT_FALSE(std::filesystem::exists(dir + "/x.wav"));
 }
 
 struct DurationCase {

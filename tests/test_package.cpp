@@ -27,7 +27,7 @@ TEST(Package, InstalledProgramsAndConsumersInCAndCxxGiveTheEnginesOutput) {
   // consumers below use each; the internals stay private.
   for (const char* file :
        {"include/micarray/com_struct.h", "include/micarray/micarray_core.h", "include/micarray/uperation.h"})
-    EXPECT_FALSE(FileExists(prefix + "/" + file)) << file;
+    EXPECT_FALSE(std::filesystem::exists(prefix + "/" + file)) << file;
   std::istringstream programs(PROGRAMS);
   for (std::string program; programs >> program;)
     EXPECT_EQ(access((prefix + "/bin/" + program).c_str(), X_OK), 0) << program;

@@ -72,7 +72,7 @@ TEST_F(Pcmbeam, FewerThanEightArgumentsPrintTheUsage) {
             "\n\n"
             "========================================\n" +
                 kBanner);
-  EXPECT_FALSE(FileExists(output));
+  EXPECT_FALSE(std::filesystem::exists(output));
 }
 
 // A refusal prints its message, exits with 1 and creates no output; the
@@ -113,7 +113,7 @@ TEST_F(Pcmbeam, ArgumentsAreCheckedInTurn) {
     const RunResult r = RunWith(values);
     EXPECT_EQ(r.status, printed.empty() ? 0 : 1) << values;
     EXPECT_EQ(printed.empty() ? "" : r.out, printed) << values;  // an accepted run prints its report
-    EXPECT_EQ(FileExists(output), printed.empty()) << values;
+    EXPECT_EQ(std::filesystem::exists(output), printed.empty()) << values;
   }
   // A value is checked only after those before it were accepted; a missing
   // input is reported before the rate is tested.
@@ -150,7 +150,7 @@ TEST_F(Pcmbeam, RunsAtEveryRate) {
       EXPECT_EQ(r.out, "Detection ...\nSampling rate: " + std::to_string(rate) +
                            " Hz\nLength step: " + std::to_string(S) + " samples\nIt's finished...\n" +
                            std::string(54, '=') + "\n\n" + kBanner + "\n");
-      EXPECT_TRUE(FileExists(output));  // also for an empty input
+      EXPECT_TRUE(std::filesystem::exists(output));  // also for an empty input
       const size_t steps = (bytes.size() - cut) / 2 / (2 * S);
       EXPECT_EQ(ReadPcm(output).size(), steps * S) << rate << " Hz, cut " << cut;
     }
@@ -448,7 +448,7 @@ TEST(Wav, SaveAllThenOpenAllRoundTrip) {
   ASSERT_EQ(h.openAll(&out[0], &frames, &buf), 1);  // the first buffer is released
   EXPECT_EQ(std::vector<int16_t>(buf, buf + 2 * frames), samples);
   EXPECT_EQ(h.saveAll(&empty[0], 0, buf), 0);
-  EXPECT_FALSE(FileExists(empty));
+  EXPECT_FALSE(std::filesystem::exists(empty));
   EXPECT_EQ(h.saveAll(&full[0], frames, buf), 0);
   free(buf);
   FILE* f = fopen("/dev/full", "wb");
