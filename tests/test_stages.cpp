@@ -42,12 +42,6 @@ const float kGuard = -7.0f;  // entries past the end that no call may write
 class Fft : public ::testing::TestWithParam<uint32> {
  protected:
   void SetUp() override { FFTnRC_Init(&fft, n); }
-  std::vector<float> RandomFrame(unsigned seed) const {
-    std::mt19937 gen(seed);
-    std::vector<float> v(n);
-    for (float& x : v) x = std::uniform_real_distribution<float>(-1.0f, 1.0f)(gen);
-    return v;
-  }
   const uint32 n = GetParam(), bins = n / 2 + 1;
   TFFTnRC fft;
 };
@@ -68,7 +62,9 @@ TEST_P(Fft, PhaseRuleValues) {
 }
 
 TEST_P(Fft, ConversionsRoundTripAndStayInTheirBins) {
-  std::vector<float> p = RandomFrame(5), back(n + 1, kGuard);
+  std::mt19937 gen(5);
+  std::vector<float> p(n), back(n + 1, kGuard);
+  for (float& v : p) v = std::uniform_real_distribution<float>(-1.0f, 1.0f)(gen);
   p[0] = -2.5f;  // a negative DC: magnitude 2.5, phase pi
   std::vector<float> x(bins + 1, kGuard), y = x, R = x, F = x;
   // Packed <-> split: DC and Nyquist are real, their imaginary parts not packed.
