@@ -297,6 +297,7 @@ TEST(MicbeamBatch, ProgressBarOnATerminalUnlessQuiet) {
   EXPECT_EQ(version.out, "micbeam " MICARRAY_VERSION "\n");
 }
 
+// micbeam --live: a dummy JACK server, ALSA's file plugin capturing a known recording.
 const uint32_t kRate = 16000;
 const uint32_t kConvertedRate = 96000;  // beyond the engines' rates: converted to 48000 Hz and back
 const double kRecordingSeconds = 10.0;  // longer than any run

@@ -477,6 +477,7 @@ TEST_P(Detection, KnownSpectraGiveTheirDirectionAndGain) {
   }
 }
 
+// Fast arc tangents, cosines and sines against the C library.
 float FromBits(uint32_t u) {
   float f;
   memcpy(&f, &u, sizeof f);
