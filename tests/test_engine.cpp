@@ -159,9 +159,9 @@ TEST(Package, InstalledProgramsAndConsumersInCAndCxxGiveTheEnginesOutput) {
             0);
   // The C one again through pkg-config, linked by the C compiler: the file names what a C link needs.
   const std::string cConsumer = dir + "/consumer_c";
-  ASSERT_EQ(Shell("export PKG_CONFIG_PATH=" + Q(prefix + "/lib/pkgconfig") + "; " + Q(C_COMPILER) + " -std=c99 " +
-                  CONSUMER_FLAGS + " " + Q(CONSUMER_DIR "/consumer_c.c") + " -o " + Q(cConsumer) + " " +
-                  CONSUMER_LINK_FLAGS + " $(pkg-config --static --cflags --libs micarray)"),
+  ASSERT_EQ(Shell("export PKG_CONFIG_PATH=" + Q(prefix + "/lib/pkgconfig") + "; " + Q(C_COMPILER) +
+                  " -std=c99 " + CONSUMER_FLAGS + " " + Q(CONSUMER_DIR "/consumer_c.c") + " -o " + Q(cConsumer) +
+                  " " + CONSUMER_LINK_FLAGS + " $(pkg-config --static --cflags --libs micarray)"),
             0);
   const std::string consumers[] = {build + "/consumer", build + "/consumer_c", cConsumer};
 

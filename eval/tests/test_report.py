@@ -17,7 +17,8 @@ import unittest
 
 import numpy as np
 
-from eval import audio, beampattern, check_page, engine, metrics, report, scene, score, sets, simulate, systems
+from eval import (audio, beampattern, check_page, engine, metrics, report, scene, score, sets, simulate,
+                  systems)
 
 BUILD = os.environ.get("EVAL_BUILD", systems.BUILD)
 PROGRAM = os.environ.get("PCMBEAM", engine.DEFAULT_PCMBEAM)
