@@ -1,15 +1,12 @@
 #include "support.h"
 
-#include <stdio.h>
 #include <stdlib.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -43,16 +40,9 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args, 
   std::string cmd = std::string(TEST_RUNNER) + " " + Quote(program);
   for (const std::string& a : args) cmd += " " + Quote(a);
   if (terminal) cmd = "script -qec " + Quote(cmd) + " /dev/null";
-  static const std::string err = TempDir() + "/stderr";
-  FILE* pipe = popen(("cat " + Quote(stdinPath) + " | " + cmd + " 2>" + Quote(err)).c_str(), "r");
-  if (!pipe) throw std::runtime_error("popen failed");
-  RunResult r{-1, "", ""};
-  char buf[4096];
-  for (size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;) r.out.append(buf, n);
-  const int st = pclose(pipe);
-  if (st != -1 && WIFEXITED(st)) r.status = WEXITSTATUS(st);
-  r.err = ReadFile(err);
-  return r;
+  static const std::string out = TempDir() + "/out", err = TempDir() + "/err";
+  const int status = Finish(Start({"sh", "-c", "cat " + Quote(stdinPath) + " | " + cmd}, out, err));
+  return RunResult{status, ReadFile(out), ReadFile(err)};
 }
 
 pid_t Start(const std::vector<std::string>& argv, const std::string& out, const std::string& err) {
@@ -130,11 +120,6 @@ std::string ReadFile(const std::string& path) {
 void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream f(path, std::ios::binary | std::ios::trunc);
   f.write(bytes.data(), (std::streamsize)bytes.size());
-}
-
-bool FileExists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
 }
 
 std::set<std::string> Listing(const std::string& dir) {

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,6 +26,14 @@ const std::vector<std::string> kTuning = {"0.05", "0.07", "-15", "0.9", "0.98"};
 inline const std::string kBanner = std::string(MicArray_Info.product_name) + "\n" +
                                    MicArray_Info.product_version + "\n" +
                                    MicArray_Info.product_company + "\n";
+
+// The usage lines of the classic programs that describe the tuning.
+inline const std::string kTuningUsage =
+    "<Distance> - Distance between sensors [meter], default: 0.05\n"
+    "<Speed> - Speed adaptation of source direct detection (0.0, 1.0], default: 0.07\n"
+    "<pSdb> - Limitation suppression [-80.0, 0.0] dB, default: -15.0 \n"
+    "<pNn> - Noise adaptation rate [0.6, 0.999], default: 0.90 \n"
+    "<pMn> - Musical noise reduction [0.6, 0.999], default: 0.98\n";
 
 // s quoted for the shell.
 std::string Quote(const std::string& s);
@@ -56,7 +65,6 @@ std::string TempDir();
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
-bool FileExists(const std::string& path);
 // The names in dir.
 std::set<std::string> Listing(const std::string& dir);
 

@@ -169,9 +169,6 @@ const THost kHosts[] = {
     {"gst_lv2", "gst-launch-1.0", GstCommand, "urn-duet-beam-enhancer", kGstLv2Properties},
 };
 
-void PrintTo(const THost& h, std::ostream* os) { *os << h.name; }
-void PrintTo(const TTuning& t, std::ostream* os) { *os << t.engine << " at " << t.rate << " Hz"; }
-
 class Host : public testing::TestWithParam<std::tuple<THost, TTuning>> {};
 
 TEST_P(Host, OutputIsMicbeamsAfterTheReportedLatency) {

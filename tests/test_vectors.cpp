@@ -2,6 +2,7 @@
 // reproduce every expected output bit for bit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "support.h"
@@ -25,22 +26,16 @@ const VectorCase kCases[] = {
     {"clip_chirp_8k", {"0.05", "0.07", "0", "0.9", "0.98", "8000"}},
 };
 
-std::string VectorPath(const VectorCase& c, const char* suffix) {
-  return std::string(VECTOR_DIR) + "/" + c.name + suffix;
-}
-
 class Vectors : public ::testing::TestWithParam<VectorCase> {};
 
 TEST_P(Vectors, PcmbeamReproducesTheExpectedOutput) {
-  const VectorCase& c = GetParam();
-  const std::string out = TempDir() + "/out.pcm";
-  std::vector<std::string> args(c.args, c.args + 6);
-  args.push_back(VectorPath(c, ".in.pcm"));
-  args.push_back(out);
+  const std::string vector = std::string(VECTOR_DIR) + "/" + GetParam().name, out = TempDir() + "/out.pcm";
+  std::vector<std::string> args(GetParam().args, GetParam().args + 6);
+  args.insert(args.end(), {vector + ".in.pcm", out});
   ASSERT_EQ(::Run(PCMBEAM_EXE, args).status, 0);
-  const std::vector<int16_t> got = ReadPcm(out), want = ReadPcm(VectorPath(c, ".out.pcm"));
-  ASSERT_EQ(got.size(), want.size());
-  for (size_t i = 0; i < got.size(); i++) ASSERT_EQ(got[i], want[i]) << "first difference at sample " << i;
+  const std::string got = ReadFile(out), want = ReadFile(vector + ".out.pcm");
+  const auto first = std::mismatch(got.begin(), got.end(), want.begin(), want.end()).first;
+  EXPECT_TRUE(got == want) << "first difference at byte " << first - got.begin();
 }
 
 INSTANTIATE_TEST_SUITE_P(All, Vectors, ::testing::ValuesIn(kCases),

@@ -1,11 +1,15 @@
-"""The report end to end on its quick subset, and the peer programs (from EVAL_BUILD, when built)."""
+"""The report end to end on its quick subset, its command-line tools and README block, the
+engine's program as it runs it (PCMBEAM names it; PCMBEAM_RUNNER may prefix it) and the peer
+programs (from EVAL_BUILD, when built)."""
 import contextlib
 import dataclasses
 import html
 import io
 import json
 import os
+import pathlib
 import re
+import shlex
 import shutil
 import subprocess
 import tempfile
@@ -13,10 +17,13 @@ import unittest
 
 import numpy as np
 
-from eval import check_page, metrics, report, scene, sets, systems
+from eval import (audio, beampattern, check_page, engine, metrics, report, scene, score, sets, simulate,
+                  systems)
 
 BUILD = os.environ.get("EVAL_BUILD", systems.BUILD)
-EMULATED = bool(os.environ.get("PCMBEAM_RUNNER"))  # the report runs the build's programs natively
+PROGRAM = os.environ.get("PCMBEAM", engine.DEFAULT_PCMBEAM)
+RUNNER = tuple(shlex.split(os.environ.get("PCMBEAM_RUNNER", "")))
+EMULATED = bool(RUNNER)  # the report runs the build's programs natively
 PEERS = {s.key: s for s in systems.standard(BUILD) if s.key in ("webrtc", "speex")}
 
 
@@ -62,3 +69,59 @@ class ReportTest(unittest.TestCase):
         scores = metrics.evaluate(r.target, {"right": told(PEERS["webrtc"], 30.0),
                                              "wrong": told(PEERS["webrtc"], -30.0)}, s.rate)
         self.assertGreater(scores["right"]["si_sdr"], scores["wrong"]["si_sdr"] + 6.0)
+
+
+class ToolsTest(unittest.TestCase):
+    def test_simulated_files_add_up_and_score_against_themselves(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            prefix = os.path.join(tmp, "s")
+            simulate.main([prefix, "--rate", "8000", "--seconds", "2", "--talker", "45", "--pink", "diffuse:-6",
+                           "--snr", "0", "--pcm"])
+            rate, mixture = audio.read_wav(prefix + ".wav")
+            target, interference = (audio.read_wav(prefix + name)[1] for name in ("_target.wav", "_interference.wav"))
+            self.assertEqual((rate, mixture.shape), (8000, (16000, 2)))
+            # Each file is rounded to 16 bits on its own.
+            self.assertLessEqual(np.max(np.abs(target + interference - mixture[:, 0])), 1.5 / audio.FULL_SCALE)
+            np.testing.assert_array_equal(np.fromfile(prefix + ".pcm", dtype="<i2"), audio.to_int16(mixture).ravel())
+            audio.write_wav(prefix + "_mic0.wav", rate, mixture[:, 0])
+            printed = io.StringIO()
+            with contextlib.redirect_stdout(printed):
+                score.main([prefix + "_target.wav", prefix + ".wav", prefix + "_mic0.wav"])
+            over_mic0 = next(line for line in printed.getvalue().splitlines()
+                             if line.strip().startswith("enhanced - mic0")).split()
+            self.assertEqual([float(v) for v in over_mic0[3:]], [0.0] * 4)
+
+    def test_readme_changes_only_in_the_marked_block(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            readme, image, source = (pathlib.Path(tmp, p) for p in ("README.md", "docs/x.png", "source.png"))
+            source.write_bytes(b"png")
+            before, after = "# Title\n\nintro\n", "\n## Next\ntext\n"
+            readme.write_text(f"{before}{report.README_BEGIN}\nold table\n{report.README_END}{after}")
+            for table in ("| first |\n", "| second |\n"):  # a second run replaces the first
+                report.update_readme(table, source, readme, image)
+            # Exactly the text around the block, the last table and a link to the copied image.
+            head = re.escape(f"{before}{report.README_BEGIN}\n| second |\n\n![")
+            tail = re.escape(f"](docs/x.png)\n{report.README_END}{after}")
+            self.assertRegex(readme.read_text(), rf"\A{head}[^]\n]*{tail}\Z")
+            self.assertEqual(image.read_bytes(), b"png")
+
+
+@unittest.skipUnless(os.path.exists(PROGRAM), f"{PROGRAM} is not built")
+class ProgramTest(unittest.TestCase):
+    def test_output_is_whole_steps_aligned_at_three_steps_and_refusals_are_reported(self):
+        with self.assertRaisesRegex(RuntimeError, "32 kHz"):
+            engine.run(np.zeros((1000, 2)), 48000, 0.05, PROGRAM, runner=RUNNER)
+        for rate in (8000, 16000, 32000):
+            r = scene.render(scene.Scene(rate=rate, seconds=2.0, interferers=(scene.Source("white", 60.0),)))
+            out, step = engine.run(r.mixture, rate, 0.05, PROGRAM, runner=RUNNER), engine.step_size(rate)
+            self.assertEqual(len(out), len(r.mixture) // step * step, rate)
+            self.assertEqual(metrics.evaluate(r.target, {"output": out}, rate)["output"]["lag"], engine.latency(rate))
+
+    def test_fixed_beam_pattern_is_the_two_element_array_response(self):
+        rate, spacing = 16000, 0.05
+        p = beampattern.measure(rate, lambda m: engine.run(m, rate, spacing, PROGRAM, runner=RUNNER),
+                                angles=(-60.0, 0.0, 30.0), spacing=spacing)
+        for f in (500, 1000, 2000):
+            theory = 20.0 * np.log10(np.abs(np.cos(np.pi * f * spacing * np.sin(np.radians(p["angles"])) / 343.0)))
+            np.testing.assert_allclose(p["beam"][f], theory, atol=0.3)
+            self.assertTrue(np.all(np.isfinite(p["engine"][f])))
