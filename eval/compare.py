@@ -143,7 +143,9 @@ def choose(keys, every):
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--set", choices=sorted(sets.SETS), default="tuning")
+    parser.add_argument("--set", choices=sorted(sets.SETS) + ["rooms"], default="tuning",
+                        help="rooms: random off-axis rooms drawn from --seed")
+    parser.add_argument("--seed", type=int, default=7, help="of the random rooms")
     parser.add_argument("--systems", default="", help="comma-separated keys (default: all)")
     parser.add_argument("--seconds", type=float, default=sets.SECONDS, help="length of every scene")
     parser.add_argument("--build", default=systems.BUILD, help="the build directory with the programs")
@@ -153,7 +155,9 @@ def main(argv=None):
         if systems.missing(system):
             print(systems.missing(system))
     started = time.time()
-    rows = run_set(sets.scenes(sets.SETS[args.set], args.seconds), chosen,
+    entries = (sets.random_rooms(args.seed, seconds=args.seconds) if args.set == "rooms"
+               else sets.scenes(sets.SETS[args.set], args.seconds))
+    rows = run_set(entries, chosen,
                    progress=lambda line: print(line, flush=True))
     print(table(rows, chosen))
     for system in chosen:

@@ -140,16 +140,26 @@ def diffuse_field(colour, n, rate, spacing, rng):
     return np.stack([first, second], axis=1)
 
 
+def position(r, source):
+    """Where a source stands in room r (metres)."""
+    return np.asarray(r.centre) + source.distance * direction(source.angle)
+
+
+def inside(r, source):
+    """Whether a source stands inside room r."""
+    where = position(r, source)
+    return bool(np.all(where > 0.0) and np.all(where < np.asarray(r.dims)))
+
+
 def reverberant(x, source, scene):
     """Arrival of x from source at both microphones in the scene's room, (n, 2)."""
     r = scene.room
     centre = np.asarray(r.centre)
-    position = centre + source.distance * direction(source.angle)
-    if np.any(position <= 0.0) or np.any(position >= np.asarray(r.dims)):
+    if not inside(r, source):
         raise ValueError(f"source at {source.angle} degrees, {source.distance} m lies outside the room")
     out = []
     for offset in mic_offsets(scene.spacing):
-        h = room.impulse_response(r.dims, position, centre + [offset, 0.0, 0.0], scene.rate, r.rt60)
+        h = room.impulse_response(r.dims, position(r, source), centre + [offset, 0.0, 0.0], scene.rate, r.rt60)
         out.append(signal.fftconvolve(x, h)[:len(x)])
     return np.stack(out, axis=1)
 

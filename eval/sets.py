@@ -7,6 +7,7 @@ The target is always the talker the engines are told to keep; every other source
 is named by what it is and where it stands.
 """
 import dataclasses
+import random
 from typing import Tuple
 
 from . import scene, sources
@@ -122,6 +123,27 @@ def scenes(choices, seconds=SECONDS):
             ("recorded voice", f"recorded voice, pink noise at {a2:g}°, {low:g} dB",
              make(target=voice, interferers=(scene.Source("pink", a2),), snr=low)),
         ]
+    return out
+
+
+def random_rooms(seed, count=12, seconds=SECONDS):
+    """Off-axis rooms drawn at random (RT60 0.3-0.6 s, talker 1-1.5 m, an interfering talker 2 m
+    away at 25-75 degrees either side, 0, 5 or 8 dB): a wider check than three rooms, from seeds
+    that neither set uses."""
+    rng, out = random.Random(seed), []
+    while len(out) < count:
+        rt60 = rng.choice((0.3, 0.35, 0.4, 0.45, 0.5, 0.55, 0.6))
+        dims = (rng.uniform(4.0, 8.0), rng.uniform(3.5, 6.0), rng.uniform(2.5, 3.2))
+        centre = (rng.uniform(1.2, dims[0] / 2), rng.uniform(1.0, dims[1] / 2), rng.uniform(1.1, 1.5))
+        distance, angle = rng.uniform(1.0, 1.5), rng.choice((-1, 1)) * rng.uniform(25.0, 75.0)
+        snr, voices = rng.choice((0.0, 5.0, 8.0)), tuple(rng.sample(sources.VOICES, 2))
+        room, interferer = scene.Room(dims, rt60, centre), scene.Source("talker", angle, distance=2.0)
+        if scene.inside(room, interferer):
+            out.append(("off-axis room", f"room RT60 {rt60:g} s, {dims[0]:.1f} x {dims[1]:.1f} m, talker "
+                                         f"{distance:.2f} m, interfering talker at {angle:.0f}°, {snr:g} dB",
+                        scene.Scene(seconds=seconds, seed=seed * 100 + len(out), voices=voices,
+                                    target=scene.Source("talker", 0.0, distance=distance),
+                                    interferers=(interferer,), room=room, snr=snr)))
     return out
 
 
