@@ -157,9 +157,9 @@ def reverberant(x, source, scene):
     centre = np.asarray(r.centre)
     if not inside(r, source):
         raise ValueError(f"source at {source.angle} degrees, {source.distance} m lies outside the room")
-    out = []
+    where, out = position(r, source), []
     for offset in mic_offsets(scene.spacing):
-        h = room.impulse_response(r.dims, position(r, source), centre + [offset, 0.0, 0.0], scene.rate, r.rt60)
+        h = room.impulse_response(r.dims, where, centre + [offset, 0.0, 0.0], scene.rate, r.rt60)
         out.append(signal.fftconvolve(x, h)[:len(x)])
     return np.stack(out, axis=1)
 

@@ -38,7 +38,7 @@ const float kDirLo = 0.3f, kDirSpan = 0.4f, kDirAlike = 0.9f;
 // counts 10 dB less (+0.4 dB on average over ten tuning rooms; a cut of 3
 // dB gave +0.2, one of 15 or 20 dB the same) and the reference term a
 // quarter: over 31 rooms it gains 0.5 to 1.4 dB at 5 to 8 dB SNR and loses
-// up to 1 dB at 0 dB (mean +0.2 dB against a half; a tenth, -0.15 dB). No
+// up to 1 dB at 0 dB (mean +0.2 dB against a half; a tenth +0.1, none -0.15). No
 // cue found tells the two apart: the talker's presence and its long-term
 // share of the frame overlap between them.
 const float kRoomStationaryCut = 0.9f, kRoomRefCut = 0.75f;
