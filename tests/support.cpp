@@ -14,7 +14,8 @@
 #include <system_error>
 #include <thread>
 
-std::string Quote(const std::string& s) {
+// s quoted for the shell.
+static std::string Quote(const std::string& s) {
   std::string q = "'";
   for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return q + "'";

@@ -35,9 +35,6 @@ inline const std::string kTuningUsage =
     "<pNn> - Noise adaptation rate [0.6, 0.999], default: 0.90 \n"
     "<pMn> - Musical noise reduction [0.6, 0.999], default: 0.98\n";
 
-// s quoted for the shell.
-std::string Quote(const std::string& s);
-
 // Runs program with args, standard input a pipe from stdinPath; on a terminal,
 // under a pseudo-terminal whose screen is the standard output.
 RunResult Run(const std::string& program, const std::vector<std::string>& args,
