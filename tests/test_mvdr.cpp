@@ -259,6 +259,11 @@ TEST(Mvdr, EnhancesEveryKindOfScene) {
       {{16000, 0.05, 0, 40, 0, kTalker, 3, -0.5}, 19},
       {{16000, 0.05, 0, -50, 0, kTalker, -3, 0.5}, 19},
       {{16000, 0.05, 30, -30, 0, kTalker, -3, -0.5}, 19},
+      // Half a 16 kHz sample is 1.5 at 48 kHz; at 8 kHz a loud source 20
+      // degrees off must not pass for the talker's capsules (+5 and +13 dB
+      // with the calibration's windows in samples).
+      {{48000, 0.05, 0, 60, 0, kTalker, -3, 1.5}, 19},
+      {{8000, 0.05, 0, -20, -5, kNoise}, 18},
       {{16000, 0.01, 90, 0, 0, kNoise}, 12},  // a headset: endfire, 1 cm
       {{32000, 0.3, -40, 25, 0, kTalker}, 15},
       // A reverberant room, talker and interferer beyond the critical distance

@@ -15,11 +15,17 @@ const float kCalLoHz = 200.0f, kCalHiHz = 5000.0f;
 // the presence probability above one half.
 const float kCalEigenRatio = 31.6f;
 const float kCalPresence = 0.5f;
-// Plausible capsules: within 6 dB and 0.8 sample of the free field, and a
-// bin within 3 dB and 0.4 sample of the current estimate (outliers from
-// reflections and other talkers stay out). ln amplitude of 6 dB = 0.691.
-const float kCalMaxLnGain = 0.691f, kCalMaxDelay = 0.8f;
-const float kCalNearLnGain = 0.345f, kCalNearDelay = 0.4f;
+// Plausible capsules: within 6 dB and 50 us of the free field, and a bin
+// within 3 dB and 25 us of the current estimate (outliers from reflections
+// and other talkers stay out). ln amplitude of 6 dB = 0.691. The delays are
+// times, not samples: at 5 cm an interfering talker 20 degrees off lies 50 us
+// away, and windows of 0.8 and 0.4 sample at 8 kHz (100 and 50 us) let the
+// calibration follow such a talker and null the target.
+const float kCalMaxLnGain = 0.691f, kCalMaxSeconds = 50e-6f;
+const float kCalNearLnGain = 0.345f, kCalNearSeconds = 25e-6f;
+// Below 5 cm the windows shrink with the spacing, to this share of the
+// endfire delay (146 us at 5 cm): at 1 cm every direction lies within 29 us.
+const float kCalMaxShare = 0.35f;
 // Evidence of this many bin-frames since the reset halves the uncertainty
 // (about 50 ms of speech). The count does not forget (the capsules do not
 // change while the talker pauses); it stops growing at the limit.
@@ -40,6 +46,9 @@ void MvdrSteer_Retune(TMvdrSteer* it, uint32_t rate, uint32_t n, float distance,
   const double pi = 3.14159265358979323846;
   it->bins = n / 2 + 1;
   it->tau = (float)(distance * sin(angle * pi / 180.0) / kMvdrSoundSpeed * rate);
+  const float across = distance / kMvdrSoundSpeed;  // endfire delay, seconds
+  it->maxDelay = fminf(kCalMaxSeconds, kCalMaxShare * across) * (float)rate;
+  it->nearDelay = fminf(kCalNearSeconds, kCalMaxShare * across / 2.0f) * (float)rate;
   for (uint32_t k = 0; k < it->bins; k++) {
     it->omega[k] = (float)(2.0 * pi * k / n);
     const double x = 2.0 * pi * k * rate / n * distance / kMvdrSoundSpeed;
@@ -115,8 +124,8 @@ MVDR_INLINE void Evidence_Body(TMvdrSteer* __restrict it, const TMvdrCov* __rest
     const float lnFree = lnR + G, argFree = argR - w * delta;  // against the free field
     // & rather than &&: every test is evaluated, so the loop has no branch.
     const bool ok = (presence[k] > kCalPresence) & (l1 > kCalEigenRatio * l2) & (s00 > 0.0f) &
-                    (fabsf(lnFree) < kCalMaxLnGain) & (fabsf(argFree) < kCalMaxDelay * w) &
-                    (fabsf(lnR) < kCalNearLnGain) & (fabsf(argR) < kCalNearDelay * w);
+                    (fabsf(lnFree) < kCalMaxLnGain) & (fabsf(argFree) < it->maxDelay * w) &
+                    (fabsf(lnR) < kCalNearLnGain) & (fabsf(argR) < it->nearDelay * w);
     const float weight = ok ? presence[k] : 0.0f;
     it->cw[k] = weight;
     it->cg[k] = weight * lnFree;
@@ -146,7 +155,7 @@ void MvdrSteer_Calibrate(TMvdrSteer* it, const TMvdrCov* x, const TMvdrCov* nois
   const float G = (float)(it->sumWG / (it->sumW + kCalPrior));
   const float delta = (float)(it->sumWD / (it->sumWW2 + it->priorOmega2));
   it->gain = fminf(fmaxf(G, -kCalMaxLnGain), kCalMaxLnGain);
-  it->delay = fminf(fmaxf(delta, -kCalMaxDelay), kCalMaxDelay);
+  it->delay = fminf(fmaxf(delta, -it->maxDelay), it->maxDelay);
   it->evidence = fminf(it->evidence + (float)w, kCalSettled);
   it->youth *= it->youthDecay;
   it->uncertainty = it->youth * kCalSettle / (kCalSettle + it->evidence);

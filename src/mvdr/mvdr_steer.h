@@ -21,6 +21,7 @@ typedef struct {
   uint32_t bins;                            // N/2 + 1
   uint32_t calLo, calHi;                    // bins that feed the calibration
   float tau;                                // free-field delay of microphone 1, samples
+  float maxDelay, nearDelay;                // calibration windows, samples
   float decay;                              // per-frame forgetting of the calibration sums
   float priorOmega2;                        // prior weight times the band's mean w^2
   float gain, delay;                        // calibration G and delta
