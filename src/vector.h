@@ -203,15 +203,17 @@ VEC_INLINE void Vec_ToSamples(const mfloat* x, int16* r) {
   VEC_TARGET_AVX512 static ret name##_Avx512 params { return body<kVecAvx512> args; } \
   VEC_TARGET_AVX2 static ret name##_Avx2 params { return body<kVecAvx2> args; }       \
   static ret name##_Base params { return body<kVecBase> args; }                       \
-  ret name params {                                                                   \
-    switch (Vec_Level()) {                                                            \
-      case kVecAvx512:                                                                \
-        return name##_Avx512 args;                                                    \
-      case kVecAvx2:                                                                  \
-        return name##_Avx2 args;                                                      \
-      default:                                                                        \
-        return name##_Base args;                                                      \
-    }                                                                                 \
+  ret name params { VEC_BY_LEVEL(name, args) }
+// The body of a dispatching function: calls name_Avx512, name_Avx2 or
+// name_Base with args, by the chosen level.
+#define VEC_BY_LEVEL(name, args) \
+  switch (Vec_Level()) {         \
+    case kVecAvx512:             \
+      return name##_Avx512 args; \
+    case kVecAvx2:               \
+      return name##_Avx2 args;   \
+    default:                     \
+      return name##_Base args;   \
   }
 #else
 #define VEC_DISPATCH(ret, name, body, params, args) \

@@ -15,23 +15,12 @@
 // with that version's instructions.
 #define MVDR_INLINE inline __attribute__((always_inline))
 
-#if defined(__x86_64__) || defined(__i386__)
-#define MVDR_DISPATCH(name, params, args)                                                          \
-  __attribute__((target("avx512f,avx512dq,avx512bw,avx512vl"))) static void name##_Avx512 params { \
-    name##_Body args;                                                                              \
-  }                                                                                                \
-  __attribute__((target("avx2"))) static void name##_Avx2 params { name##_Body args; }             \
-  static void name##_Base params { name##_Body args; }                                             \
-  void name params {                                                                               \
-    switch (Vec_Level()) {                                                                         \
-      case kVecAvx512:                                                                             \
-        return name##_Avx512 args;                                                                 \
-      case kVecAvx2:                                                                               \
-        return name##_Avx2 args;                                                                   \
-      default:                                                                                     \
-        return name##_Base args;                                                                   \
-    }                                                                                              \
-  }
+#if defined(MICARRAY_X86)
+#define MVDR_DISPATCH(name, params, args)                                  \
+  VEC_TARGET_AVX512 static void name##_Avx512 params { name##_Body args; } \
+  VEC_TARGET_AVX2 static void name##_Avx2 params { name##_Body args; }     \
+  static void name##_Base params { name##_Body args; }                     \
+  void name params { VEC_BY_LEVEL(name, args) }
 #else
 #define MVDR_DISPATCH(name, params, args) \
   void name params { name##_Body args; }
