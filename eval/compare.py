@@ -143,9 +143,10 @@ def choose(keys, every):
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--set", choices=sorted(sets.SETS) + ["rooms"], default="tuning",
-                        help="rooms: random off-axis rooms drawn from --seed")
-    parser.add_argument("--seed", type=int, default=7, help="of the random rooms")
+    drawn = {name.split("_")[1]: function for name, function in sets.DRAWN.items()}
+    parser.add_argument("--set", choices=sorted(sets.SETS) + sorted(drawn), default="tuning",
+                        help="rooms, steering: random off-axis rooms or steering checks drawn from --seed")
+    parser.add_argument("--seed", type=int, default=7, help="of the random scenes")
     parser.add_argument("--systems", default="", help="comma-separated keys (default: all)")
     parser.add_argument("--seconds", type=float, default=sets.SECONDS, help="length of every scene")
     parser.add_argument("--build", default=systems.BUILD, help="the build directory with the programs")
@@ -155,7 +156,7 @@ def main(argv=None):
         if systems.missing(system):
             print(systems.missing(system))
     started = time.time()
-    entries = (sets.random_rooms(args.seed, seconds=args.seconds) if args.set == "rooms"
+    entries = (drawn[args.set](args.seed, seconds=args.seconds) if args.set in drawn
                else sets.scenes(sets.SETS[args.set], args.seconds))
     rows = run_set(entries, chosen,
                    progress=lambda line: print(line, flush=True))

@@ -126,6 +126,16 @@ def scenes(choices, seconds=SECONDS):
     return out
 
 
+# The random checks: name -> function(seed, seconds) of the scenes.
+DRAWN = {}
+
+
+def _drawn(function):
+    DRAWN[function.__name__] = function
+    return function
+
+
+@_drawn
 def random_rooms(seed, count=12, seconds=SECONDS):
     """Off-axis rooms drawn at random (RT60 0.3-0.6 s, talker 1-1.5 m, an interfering talker 2 m
     away at 25-75 degrees either side, 0, 5 or 8 dB): a wider check than three rooms. The scenes'
@@ -144,6 +154,26 @@ def random_rooms(seed, count=12, seconds=SECONDS):
                         scene.Scene(seconds=seconds, seed=seed * 1000 + len(out), voices=voices,
                                     target=scene.Source("talker", 0.0, distance=distance),
                                     interferers=(interferer,), room=room, snr=snr)))
+    return out
+
+
+@_drawn
+def random_steering(seed, count=16, seconds=SECONDS):
+    """Free-field scenes that test the steering calibration, drawn at random: an interfering
+    talker near the target (15-45 degrees either side, -5 to 5 dB) at 8 to 48 kHz, spacings of
+    1 to 5 cm, and at 5 cm a capsule error of up to 3 dB and 31 us (half a sample at 16 kHz) as
+    a delay in time. Scene seeds seed * 1000 + 500 + i, apart from the random rooms'."""
+    rng, out = random.Random(seed), []
+    for i in range(count):
+        rate, spacing = rng.choice((8000, 16000, 32000, 48000)), rng.choice((0.01, 0.02, 0.05))
+        angle, snr = rng.choice((-1, 1)) * rng.uniform(15.0, 45.0), rng.choice((-5.0, 0.0, 5.0))
+        gain, delay = (rng.uniform(-3.0, 3.0), rng.uniform(-31e-6, 31e-6)) if spacing == 0.05 else (0.0, 0.0)
+        out.append(("steering", f"{rate // 1000} kHz, {spacing * 100:g} cm, interfering talker at {angle:.0f}°, "
+                                f"{snr:g} dB, mic 1 {gain:+.1f} dB {delay * 1e6:+.0f} µs",
+                    scene.Scene(rate=rate, seconds=seconds, spacing=spacing, seed=seed * 1000 + 500 + i,
+                                voices=tuple(rng.sample(sources.VOICES, 2)),
+                                interferers=(scene.Source("talker", angle),), snr=snr,
+                                mismatch=(gain, delay * rate))))
     return out
 
 

@@ -73,9 +73,11 @@ class SceneTest(unittest.TestCase):
         tuning, report = ({s for _, _, s in sets.scenes(c)} for c in (sets.TUNING, sets.REPORT))
         self.assertFalse(tuning & report)
         self.assertFalse(set(sets.TUNING.voices) & set(sets.REPORT.voices))
-        drawn = sets.random_rooms(7, count=4)  # the wider room check: repeatable, seeds of its own
-        self.assertEqual(drawn, sets.random_rooms(7, count=4))
-        self.assertFalse({s.seed for _, _, s in drawn} & {sets.TUNING.seed, sets.REPORT.seed})
+        # The random checks: repeatable, seeds of their own.
+        drawn = [draw(7) for draw in sets.DRAWN.values()]
+        self.assertEqual([draw(7) for draw in sets.DRAWN.values()], drawn)
+        seeds = [s.seed for scenes in drawn for _, _, s in scenes] + [sets.TUNING.seed, sets.REPORT.seed]
+        self.assertEqual(len(set(seeds)), len(seeds))
 
     def test_diffuse_coherence_follows_the_sinc(self):
         for spacing in (0.05, 0.2):
