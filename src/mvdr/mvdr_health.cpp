@@ -35,7 +35,10 @@ const float kClipNoticed = 0.01f;
 // between it would otherwise pass for healthy (and its partner, tens of
 // dB quieter, for dead).
 const float kClipHoldSeconds = 10.0f;
-// The fallback moves over 0.1 s, so switching makes no click.
+// The fallback moves over 0.1 s, so switching makes no click; from a
+// channel clipped hard it moves at once (the synthesis overlap still
+// crossfades it over a frame): that channel, often 20 dB louder than its
+// partner and full of distortion, would otherwise burst into the output.
 const float kFallSeconds = 0.1f;
 
 }  // namespace
@@ -52,7 +55,7 @@ void MvdrHealth_Init(TMvdrHealth* it, uint32_t rate, uint32_t n) {
 
 void MvdrHealth_Reset(TMvdrHealth* it) {
   for (int c = 0; c < 2; c++) {
-    it->dcIn[c] = it->dcOut[c] = it->power[c] = it->clipped[c] = 0.0f;
+    it->dcIn[c] = it->dcOut[c] = it->power[c] = it->clipped[c] = it->clippedNow[c] = 0.0f;
     it->clipHold[c] = 0;
   }
   it->fallback = 0.0f;
@@ -74,7 +77,8 @@ void MvdrHealth_Condition(TMvdrHealth* it, const float* stereo, float* mic0, flo
     }
     // A denormal tail of the recursion after long silence would only cost time.
     it->dcIn[c] = in, it->dcOut[c] = fabsf(prev) < 1e-30f ? 0.0f : prev;
-    it->clipped[c] = kHealthSmooth * it->clipped[c] + (1.0f - kHealthSmooth) * (float)clips / (float)it->half;
+    it->clippedNow[c] = (float)clips / (float)it->half;
+    it->clipped[c] = kHealthSmooth * it->clipped[c] + (1.0f - kHealthSmooth) * it->clippedNow[c];
   }
 }
 
@@ -87,9 +91,13 @@ void MvdrHealth_Judge(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpect
     p /= (float)(it->bandHi - it->bandLo);
     it->power[c] = kHealthSmooth * it->power[c] + (1.0f - kHealthSmooth) * p;
   }
+  // Judged on the smoothed fractions and on this hop's alone, so that the
+  // first clipped hop already counts.
+  float clip[2];
+  for (int c = 0; c < 2; c++) clip[c] = fmaxf(it->clipped[c], it->clippedNow[c]);
   for (int c = 0; c < 2; c++) {
     const int o = 1 - c;
-    if (it->clipped[c] > kClipFraction && it->clipped[c] > kClipExcess * it->clipped[o])
+    if (clip[c] > kClipFraction && clip[c] > kClipExcess * clip[o])
       it->clipHold[c] = it->clipHoldHops;
     else if (it->clipHold[c] > 0)
       it->clipHold[c]--;
@@ -106,7 +114,7 @@ void MvdrHealth_Judge(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpect
     if (good != it->good && it->fallback > 0.0f)
       it->fallback = fmaxf(it->fallback - it->fallStep, 0.0f);
     else
-      it->good = good, it->fallback = fminf(it->fallback + it->fallStep, 1.0f);
+      it->good = good, it->fallback = it->clipHold[1 - good] ? 1.0f : fminf(it->fallback + it->fallStep, 1.0f);
   } else {
     it->fallback = fmaxf(it->fallback - it->fallStep, 0.0f);
   }

@@ -19,6 +19,7 @@ typedef struct {
   float dcIn[2], dcOut[2];  // high-pass state per channel
   float power[2];           // smoothed band power per channel
   float clipped[2];         // smoothed fraction of clipped samples
+  float clippedNow[2];      // fraction of this hop's samples clipped
   uint32_t clipHoldHops;    // how long a channel found clipped hard stays suspect
   uint32_t clipHold[2];     // hops it still does
   float fallback;           // 0 beamforming .. 1 the good microphone alone
