@@ -1,6 +1,6 @@
 """Runs every system over a scene set and prints ΔSI-SDR / ΔSTOI against microphone 0.
 
-    /usr/bin/python3 -m eval.compare [--set tuning|report] [--systems mvdr,webrtc] [--seconds S]
+    /usr/bin/python3 -m eval.compare [--set tuning|report|rooms|steering] [--seed N] [--systems mvdr,webrtc] [--seconds S]
 
 scripts/tune.sh builds the programs and runs the tuning set this way. The report
 (eval.report) runs the held-out set through the same functions.
