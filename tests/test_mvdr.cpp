@@ -74,6 +74,7 @@ struct TGeometry {
   double rt60 = 0.0;                 // seconds; above 0, every arrival gets a diffuse reverberant tail
   bool targetOn = true;
   double targetLevel = 0.3;  // peak-ish amplitude, full scale 1
+  double wiring = 1.0;       // microphone 1's signal times this: -1 inverted, 0.1 a preamp 20 dB down
 };
 
 // Seconds by which microphone 1 hears a source at angle degrees later.
@@ -124,7 +125,7 @@ TScene Render(const TGeometry& g) {
   for (size_t k = 0; k < n; k++) pt += (double)t0[k] * t0[k], pi += (double)i0[k] * i0[k];
   const double scale =
       std::isnan(g.snr) ? 0.0 : std::sqrt((g.targetOn ? pt : n * 0.01) / pi) * std::pow(10.0, -g.snr / 20);
-  const double gain = std::pow(10.0, g.gainDb / 20);
+  const double gain = g.wiring * std::pow(10.0, g.gainDb / 20);
   // Every capsule hisses a little: independent white noise at -70 dBFS.
   std::mt19937 rng(3);
   std::normal_distribution<double> hiss(0.0, std::pow(10.0, -70.0 / 20));
@@ -275,6 +276,14 @@ TEST(Mvdr, EnhancesEveryKindOfScene) {
     const TGeometry& g = row.first;
     const TScore s = Score(Render(g), TEngine(g.rate, g.spacing, g.targetAngle, -12.0f).it);
     EXPECT_GT(s.output - s.input, row.second) << "row " << &row - rows << ", output " << s.output;
+  }
+  // Microphone 1 wired inverted or its preamp 20 dB down: put right on
+  // input, so the engine still beamforms.
+  for (double wiring : {-1.0, 0.1, -0.1}) {
+    TGeometry g;
+    g.wiring = wiring;
+    const TScore s = Score(Render(g), TEngine(g.rate, g.spacing, g.targetAngle, -12.0f).it);
+    EXPECT_GT(s.output - s.input, 15.0) << wiring;
   }
   TGeometry clean;
   clean.snr = NAN;

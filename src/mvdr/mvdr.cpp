@@ -38,13 +38,18 @@ bool Accepted(uint32_t rate, float distance, float angle, float floor_db) {
          angle >= -90.0f && angle <= 90.0f && floor_db >= -80.0f && floor_db <= 0.0f;
 }
 
-// Forgets the learned statistics (the hop buffers hold finite samples).
-void ResetStatistics(TMvdrArray* it) {
-  MvdrHealth_Reset(&it->health);
+// Forgets what was learned from the two channels' spatial relation.
+void ResetSpatial(TMvdrArray* it) {
   MvdrSteer_Reset(&it->steer);
   MvdrBeam_Reset(&it->beam);
   MvdrPresence_Init(&it->presence, it->frame);
   MvdrPost_Reset(&it->post);
+}
+
+// Forgets the learned statistics (the hop buffers hold finite samples).
+void ResetStatistics(TMvdrArray* it) {
+  MvdrHealth_Reset(&it->health);
+  ResetSpatial(it);
 }
 
 }  // namespace
@@ -63,7 +68,7 @@ TMvdrArray* MvdrArray_Init(void* mem, uint32_t rate, float distance, float angle
   it->distance = distance;
   it->angle = angle;
   it->floorDb = floor_db;
-  MvdrHealth_Init(&it->health, rate, it->frame);
+  MvdrHealth_Init(&it->health, rate, it->frame, distance);
   MvdrStft_Init(&it->stft, it->frame);
   MvdrSteer_Init(&it->steer, rate, it->frame, distance, angle);
   MvdrBeam_Init(&it->beam, rate, it->frame);
@@ -87,6 +92,7 @@ int MvdrArray_Retune(TMvdrArray* it, float distance, float angle, float floor_db
   it->distance = distance;
   it->angle = angle;
   it->floorDb = floor_db;
+  MvdrHealth_SetSpacing(&it->health, it->rate, it->frame, distance);
   MvdrSteer_Retune(&it->steer, it->rate, it->frame, distance, angle);
   MvdrBeam_SetDelay(&it->beam, it->steer.tau, it->frame);
   MvdrPost_SetFloor(&it->post, floor_db);
@@ -99,6 +105,7 @@ void MvdrArray_ProcessFloat(TMvdrArray* it, const float* stereo, float* mono) {
   MvdrStft_Analyse(&it->stft, 0, it->mic0, &it->x0);
   MvdrStft_Analyse(&it->stft, 1, it->mic1, &it->x1);
   MvdrHealth_Judge(&it->health, &it->x0, &it->x1);
+  if (it->health.rewired) ResetSpatial(it);
   const float fallback = it->health.fallback;
   MvdrBeam_Observe(&it->beam, &it->x0, &it->x1);
   // A dead channel, or clipping (a nonlinear transfer), would teach the

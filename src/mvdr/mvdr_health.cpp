@@ -3,6 +3,8 @@
 
 #include <math.h>
 
+#include "mvdr_bins.h"
+
 namespace {
 
 // Magnitudes beyond 64 times full scale are broken input, not sound; holding
@@ -35,6 +37,26 @@ const float kClipNoticed = 0.01f;
 // between it would otherwise pass for healthy (and its partner, tens of
 // dB quieter, for dead).
 const float kClipHoldSeconds = 10.0f;
+// Wiring. Below c / (8 D) any far source reaches the two microphones within
+// 45 degrees of each other, so their cross power there is positive (a
+// diffuse field's coherence is above 0.9 too): a coherence whose real
+// part is below -0.5 means microphone 1 is wired inverted. Levels more than
+// 8 dB apart are beyond the calibration's 6 dB: microphone 1 is scaled to
+// its partner's level (a gain per channel changes nothing else for the
+// beam). Both judged after a second of sound (a frame of hiss alone can
+// show any sign or level), or after 0.16 s where the signs are clear: a
+// coherence below -0.8 or levels 15 dB apart (independent hiss over ten
+// frames of even a few bins stays far from either). The band stops at
+// 1 kHz (speech's strong part). Below 400 Hz (spacings over 11 cm) it holds
+// too little of speech: the window's leakage from above, where the phases
+// pass 90 degrees, decides its sign, and polarity is not judged.
+const float kWirePhase = 0.125f;  // of a cycle, at the endfire delay
+const float kWireMinHz = 400.0f, kWireMaxHz = 1000.0f;
+const float kWireSmooth = 0.99f;
+const float kWireSeconds = 1.0f, kWireQuickSeconds = 0.16f;
+const float kInverted = -0.5f, kClearlyInverted = -0.8f;
+const float kLevelApart = 6.31f, kLevelClearlyApart = 31.6f;  // 8 and 15 dB
+const float kMaxMic1Gain = 17.8f;  // 25 dB: beyond, the channel counts as dead
 // The fallback moves over 0.1 s, so switching makes no click; from a
 // channel clipped hard it moves at once (the synthesis overlap still
 // crossfades it over a frame): that channel, often 20 dB louder than its
@@ -43,13 +65,21 @@ const float kFallSeconds = 0.1f;
 
 }  // namespace
 
-void MvdrHealth_Init(TMvdrHealth* it, uint32_t rate, uint32_t n) {
+void MvdrHealth_SetSpacing(TMvdrHealth* it, uint32_t rate, uint32_t n, float distance) {
+  const float hz = fminf(kWirePhase * kMvdrSoundSpeed / distance, kWireMaxHz);
+  it->wireHi = hz < kWireMinHz ? 0 : (uint32_t)(hz * n / rate);
+}
+
+void MvdrHealth_Init(TMvdrHealth* it, uint32_t rate, uint32_t n, float distance) {
+  MvdrHealth_SetSpacing(it, rate, n, distance);
   it->half = n / 2;
   it->bandLo = (uint32_t)(kBandLoHz * n / rate);
   it->bandHi = (uint32_t)fminf(kBandHiHz * n / rate, (float)(n / 2));
   it->dcPole = 1.0f - 2.0f * 3.14159265f * kDcCornerHz / (float)rate;
   it->fallStep = (float)it->half / (kFallSeconds * (float)rate);
   it->clipHoldHops = (uint32_t)(kClipHoldSeconds * (float)rate / (float)it->half);
+  it->wireJudged = (uint32_t)(kWireSeconds * (float)rate / (float)it->half);
+  it->wireQuick = (uint32_t)(kWireQuickSeconds * (float)rate / (float)it->half);
   MvdrHealth_Reset(it);
 }
 
@@ -60,10 +90,15 @@ void MvdrHealth_Reset(TMvdrHealth* it) {
   }
   it->fallback = 0.0f;
   it->good = 0;
+  it->wire00 = it->wire11 = it->wire01 = it->slow[0] = it->slow[1] = 0.0f;
+  it->wireHops = 0;
+  it->mic1Gain = 1.0f;
+  it->rewired = false;
 }
 
 void MvdrHealth_Condition(TMvdrHealth* it, const float* stereo, float* mic0, float* mic1) {
   float* out[2] = {mic0, mic1};
+  const float gain[2] = {1.0f, it->mic1Gain};
   for (int c = 0; c < 2; c++) {
     float in = it->dcIn[c], prev = it->dcOut[c];
     uint32_t clips = 0;
@@ -71,6 +106,7 @@ void MvdrHealth_Condition(TMvdrHealth* it, const float* stereo, float* mic0, flo
       float x = stereo[2 * i + c];
       x = isfinite(x) ? (x < -kInputLimit ? -kInputLimit : (x > kInputLimit ? kInputLimit : x)) : 0.0f;
       clips += fabsf(x) >= kClipLevel;
+      x *= gain[c];
       prev = x - in + it->dcPole * prev;  // y[n] = x[n] - x[n-1] + a y[n-1]
       in = x;
       out[c][i] = prev;
@@ -81,6 +117,43 @@ void MvdrHealth_Condition(TMvdrHealth* it, const float* stereo, float* mic0, flo
     it->clipped[c] = kHealthSmooth * it->clipped[c] + (1.0f - kHealthSmooth) * it->clippedNow[c];
   }
 }
+
+namespace {
+
+// The wiring tests on this frame (microphone 1 as corrected so far); a
+// correction restarts them.
+void Rewire(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, bool faulty) {
+  float p0 = 0.0f, p1 = 0.0f, cr = 0.0f;
+  for (uint32_t k = 1; k < it->wireHi; k++) {
+    p0 += x0->re[k] * x0->re[k] + x0->im[k] * x0->im[k];
+    p1 += x1->re[k] * x1->re[k] + x1->im[k] * x1->im[k];
+    cr += x0->re[k] * x1->re[k] + x0->im[k] * x1->im[k];
+  }
+  it->rewired = false;
+  // Nothing is learned from a dead or clipped channel, or from silence.
+  if (faulty || it->power[0] <= kSilentPower || it->power[1] <= kSilentPower) return;
+  it->wire00 = kWireSmooth * it->wire00 + p0;
+  it->wire11 = kWireSmooth * it->wire11 + p1;
+  it->wire01 = kWireSmooth * it->wire01 + cr;
+  for (int c = 0; c < 2; c++) it->slow[c] = kWireSmooth * it->slow[c] + it->power[c];
+  if (++it->wireHops < it->wireQuick) return;
+  const bool settled = it->wireHops >= it->wireJudged;
+  const float inverted = settled ? kInverted : kClearlyInverted;
+  const float apart = settled ? kLevelApart : kLevelClearlyApart;
+  float gain = 1.0f;
+  if (it->wire01 < inverted * sqrtf(it->wire00 * it->wire11)) gain = -1.0f;
+  const float ratio = it->slow[0] / it->slow[1];
+  if (ratio > apart || ratio * apart < 1.0f) gain *= sqrtf(ratio);
+  const float next = it->mic1Gain * gain;
+  if (gain != 1.0f && fabsf(next) <= kMaxMic1Gain && fabsf(next) >= 1.0f / kMaxMic1Gain) {
+    it->mic1Gain = next;
+    it->rewired = true;
+    it->wire00 = it->wire11 = it->wire01 = it->slow[0] = it->slow[1] = 0.0f;
+    it->wireHops = 0;
+  }
+}
+
+}  // namespace
 
 void MvdrHealth_Judge(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1) {
   const TMvdrSpectrum* x[2] = {x0, x1};
@@ -108,6 +181,7 @@ void MvdrHealth_Judge(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpect
     const bool dead = it->power[o] > kSilentPower && it->power[c] < kDeadRatio * it->power[o] && !it->clipHold[o];
     bad[c] = dead || it->clipHold[c] > 0;
   }
+  Rewire(it, x0, x1, bad[0] || bad[1]);
   if (bad[0] != bad[1]) {
     const uint32_t good = bad[0] ? 1 : 0;
     // A switch of sides passes through beamforming rather than jumping.
