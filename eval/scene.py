@@ -7,7 +7,8 @@ nearer microphone 0 and reaches microphone 1 later by spacing * sin(angle) / c.
 
 Device faults act on microphone 1 only, so that microphone 0's target stays the
 reference: a capsule mismatch (gain and fractional delay of everything it
-receives), a dead capsule (zeros) or a preamplifier driven into hard clipping.
+receives), a dead capsule (zeros), a preamplifier driven into hard clipping,
+a capsule wired with inverted polarity or a preamplifier set 20 dB too low.
 """
 import dataclasses
 import itertools
@@ -22,7 +23,8 @@ from . import audio, room, sources
 MIXTURE_LEVEL_DB = -26.0  # RMS of the mixture at microphone 0, dB full scale
 PEAK_LIMIT = 0.9  # the mixture is turned down further if its peak would exceed this
 CLIPPED_GAIN_DB = 30.0  # a clipped microphone 1 is this much too loud, then limited to full scale
-FAULTS = ("dead", "clipped")
+QUIET_GAIN_DB = -20.0  # a quiet microphone 1 is this much too soft
+FAULTS = ("dead", "clipped", "inverted", "quiet")
 
 
 @dataclasses.dataclass(frozen=True)
@@ -57,7 +59,7 @@ class Scene:
     seed: int = 1
     voices: Tuple[str, ...] = sources.VOICES  # talkers without a voice of their own take these in turn
     mismatch: Tuple[float, float] = (0.0, 0.0)  # microphone 1's gain (dB) and extra delay (samples)
-    fault: Optional[str] = None  # microphone 1 "dead" or "clipped"
+    fault: Optional[str] = None  # microphone 1 "dead", "clipped", "inverted" or "quiet"
 
 
 @dataclasses.dataclass
@@ -113,15 +115,16 @@ def mismatched(x, mismatch):
 
 
 def faulty(mixture, fault):
-    """The quantised mixture with microphone 1 dead or clipped hard at full scale."""
+    """The quantised mixture with microphone 1 dead, clipped hard at full scale, inverted or too quiet."""
     if fault is None:
         return mixture
     if fault not in FAULTS:
         raise ValueError(f"unknown fault {fault!r}: expected one of {', '.join(FAULTS)}")
+    # Quantising to 16 bits limits an amplified channel to full scale.
+    gain = {"dead": 0.0, "clipped": 10.0 ** (CLIPPED_GAIN_DB / 20.0), "inverted": -1.0,
+            "quiet": 10.0 ** (QUIET_GAIN_DB / 20.0)}[fault]
     out = mixture.copy()
-    # Quantising to 16 bits limits the amplified channel to full scale.
-    amplified = audio.to_int16(mixture[:, 1] * 10.0 ** (CLIPPED_GAIN_DB / 20.0))
-    out[:, 1] = 0.0 if fault == "dead" else audio.from_int16(amplified)
+    out[:, 1] = audio.from_int16(audio.to_int16(mixture[:, 1] * gain))
     return out
 
 

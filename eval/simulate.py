@@ -52,7 +52,7 @@ def main(argv=None):
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--mismatch", type=float, nargs=2, default=(0.0, 0.0), metavar=("DB", "SAMPLES"),
                         help="microphone 1's gain and extra delay")
-    parser.add_argument("--fault", choices=scene.FAULTS, help="microphone 1 dead or clipped hard")
+    parser.add_argument("--fault", choices=scene.FAULTS, help="microphone 1 dead, clipped hard, inverted or 20 dB too quiet")
     parser.add_argument("--pcm", action="store_true", help="also write PREFIX.pcm (raw stereo 16-bit)")
     args = parser.parse_args(argv)
     s = scene_from_args(args)

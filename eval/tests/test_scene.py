@@ -59,6 +59,9 @@ class SceneTest(unittest.TestCase):
         for x in (dead, clipped):
             np.testing.assert_array_equal(x[:, 0], clean[:, 0])
         self.assertGreater(np.mean(np.abs(clipped[:, 1]) >= 1.0), 0.5)  # hard: most samples at the rails
+        np.testing.assert_array_equal(broadside(fault="inverted")[:, 1], -clean[:, 1])
+        self.assertAlmostEqual(audio.db(audio.power(broadside(fault="quiet")[:, 1]) / audio.power(clean[:, 1])),
+                               scene.QUIET_GAIN_DB, delta=0.1)
 
     def test_off_axis_rooms_of_both_sets_decay_at_their_rt60_after_the_direct_sound_and_share_no_scene(self):
         rate = 8000
