@@ -1,4 +1,4 @@
-// Input conditioning and the dead-channel fallback.
+// Input conditioning, the dead-channel fallback and the wiring correction.
 #include "mvdr_health.h"
 
 #include <math.h>
@@ -123,15 +123,15 @@ namespace {
 // The wiring tests on this frame (microphone 1 as corrected so far); a
 // correction restarts them.
 void Rewire(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, bool faulty) {
+  it->rewired = false;
+  // Nothing is learned from a dead or clipped channel, or from silence.
+  if (faulty || it->power[0] <= kSilentPower || it->power[1] <= kSilentPower) return;
   float p0 = 0.0f, p1 = 0.0f, cr = 0.0f;
   for (uint32_t k = 1; k < it->wireHi; k++) {
     p0 += x0->re[k] * x0->re[k] + x0->im[k] * x0->im[k];
     p1 += x1->re[k] * x1->re[k] + x1->im[k] * x1->im[k];
     cr += x0->re[k] * x1->re[k] + x0->im[k] * x1->im[k];
   }
-  it->rewired = false;
-  // Nothing is learned from a dead or clipped channel, or from silence.
-  if (faulty || it->power[0] <= kSilentPower || it->power[1] <= kSilentPower) return;
   it->wire00 = kWireSmooth * it->wire00 + p0;
   it->wire11 = kWireSmooth * it->wire11 + p1;
   it->wire01 = kWireSmooth * it->wire01 + cr;
