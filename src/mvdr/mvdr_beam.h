@@ -22,8 +22,9 @@ typedef struct {
   uint32_t blockFrames, blockAt;  // length of a block of the peak search, frames into the current one
   TMvdrCov x;                     // short-term covariance
   TMvdrCov noise;                 // noise covariance
-  uint32_t roomLo, roomHi;        // bins of the room detector
-  float roomPower, roomCoherent;  // its smoothed sums
+  uint32_t roomLo, roomMid, roomHi;       // bins of the room detector, its upper band from roomMid
+  float roomPower, roomCoherent;          // its smoothed sums over both bands
+  float roomHighPower, roomHighCoherent;  // and over the upper band
   float room;                     // 0 free field .. 1 reverberant room
   uint32_t roomFull;              // frames in a row at full room weight (a hold from a second on)
   float staleShare;               // reference share of the input above which a stale covariance relearns
