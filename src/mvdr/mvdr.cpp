@@ -72,7 +72,7 @@ TMvdrArray* MvdrArray_Init(void* mem, uint32_t rate, float distance, float angle
   MvdrStft_Init(&it->stft, it->frame);
   MvdrSteer_Init(&it->steer, rate, it->frame, distance, angle);
   MvdrBeam_Init(&it->beam, rate, it->frame);
-  MvdrBeam_SetDelay(&it->beam, it->steer.tau, it->frame);
+  MvdrBeam_SetGeometry(&it->beam, rate, it->frame, it->steer.tau, distance);
   MvdrPresence_Init(&it->presence, it->frame);
   MvdrPost_Init(&it->post, rate, it->frame, floor_db);
   MvdrPost_SetSpacing(&it->post, it->steer.omega, distance / kMvdrSoundSpeed * (float)rate);
@@ -94,7 +94,7 @@ int MvdrArray_Retune(TMvdrArray* it, float distance, float angle, float floor_db
   it->floorDb = floor_db;
   MvdrHealth_SetSpacing(&it->health, it->rate, it->frame, distance);
   MvdrSteer_Retune(&it->steer, it->rate, it->frame, distance, angle);
-  MvdrBeam_SetDelay(&it->beam, it->steer.tau, it->frame);
+  MvdrBeam_SetGeometry(&it->beam, it->rate, it->frame, it->steer.tau, distance);
   MvdrPost_SetFloor(&it->post, floor_db);
   MvdrPost_SetSpacing(&it->post, it->steer.omega, distance / kMvdrSoundSpeed * (float)it->rate);
   return 0;

@@ -47,16 +47,25 @@ const float kStaleShare = 0.003f;
 // at 0.91.
 const float kRoomLoHz = 1000.0f, kRoomHiHz = 4000.0f;
 const float kRoomSmooth = 0.99f, kRoomPresence = 0.5f, kRoomFrom = 0.94f, kRoomSpan = 0.03f;
-// The same over 2-4 kHz alone, around the first zero of a diffuse field's
-// coherence at 5 cm (3.4 kHz), tells rooms apart earlier and at higher SNR,
-// where the lower band's coherence stays near the free field's: rooms 0.58
-// to 0.88 from the first second on (8 dB rooms at 0.65 to 0.84 that the
-// wider band took 5 s to find or never found), free field 0.89 or more once
-// the noise statistics have settled but down to 0.85 in the first half
-// second. The room weight is the larger of the two bands' ramps; this one
-// rises from 0 at 0.85 to 1 at 0.81 (from 0.90 it found the rooms a little
-// better but cost free-field talker scenes 0.3 dB in their first second).
-const float kRoomMidHz = 2000.0f, kRoomHighFrom = 0.85f, kRoomHighSpan = 0.04f;
+// The same over a band around the first zero of a diffuse field's
+// coherence, sin(x)/x at x = pi, f = c / 2D (3.4 kHz at 5 cm): from 0.6 to
+// 1.2 times that frequency, about 2-4 kHz at 5 cm. There rooms stand apart
+// earlier and at higher SNR, where the wider band's coherence stays near
+// the free field's: rooms 0.58 to 0.88 from the first second on (8 dB rooms
+// at 0.65 to 0.84 that the wider band took 5 s to find or never found),
+// free field 0.89 or more once the noise statistics have settled but down
+// to 0.85 in the first half second. The band follows the spacing because
+// both a diffuse field's coherence and the phase between the talker's and a
+// noise's directions go with f D: fixed at 2-4 kHz, white noise at -5 dB 30
+// degrees off a 10 cm array read as a room (-1.6 dB). Wider arrays keep the
+// 10 cm band (at 30 cm, 0.34-0.69 kHz, a talker 60 degrees off read as a
+// room: -2.1 dB). Below about 2 cm the band lies above the audio band and
+// only the wider one counts. The room weight is the larger of the two
+// bands' ramps; this one rises from 0 at 0.85 to 1 at 0.81 (from 0.90 it
+// found the rooms a little better but cost free-field talker scenes 0.3 dB
+// in their first second).
+const float kRoomHighLo = 0.6f, kRoomHighHi = 1.2f, kRoomHighFrom = 0.85f, kRoomHighSpan = 0.04f;
+const float kRoomHighMinZeroHz = kMvdrSoundSpeed / (2.0f * 0.1f);
 // A clear room holds: once the weight has stayed at 1 for a second it keeps
 // its value while either band's coherence stays below its ramp's start and,
 // above both, fades by kRoomFade per frame (about a second) instead of
@@ -212,17 +221,20 @@ MVDR_DISPATCH(LearnNoise,
 void MvdrBeam_Init(TMvdrBeam* it, uint32_t rate, uint32_t n) {
   it->bins = n / 2 + 1;
   it->blockFrames = (uint32_t)(kBlockSeconds * (float)rate / (float)(n / 2));
-  const uint32_t lo = (uint32_t)(kRoomLoHz * n / rate), mid = (uint32_t)(kRoomMidHz * n / rate);
-  const uint32_t hi = (uint32_t)(kRoomHiHz * n / rate);
+  const uint32_t lo = (uint32_t)(kRoomLoHz * n / rate), hi = (uint32_t)(kRoomHiHz * n / rate);
   it->roomLo = lo < n / 2 ? lo : n / 2;
-  it->roomMid = mid < n / 2 ? mid : n / 2;
   it->roomHi = hi < n / 2 ? hi : n / 2;
   MvdrBeam_Reset(it);
 }
 
-void MvdrBeam_SetDelay(TMvdrBeam* it, float delay, uint32_t n) {
+void MvdrBeam_SetGeometry(TMvdrBeam* it, uint32_t rate, uint32_t n, float delay, float distance) {
   const float part = delay / (float)n, share = kLeakPerDelay * part * part;
   it->staleShare = share > kStaleShare ? share : kStaleShare;
+  const float zeroHz = kMvdrSoundSpeed / (2.0f * distance);
+  const float zero = (zeroHz > kRoomHighMinZeroHz ? zeroHz : kRoomHighMinZeroHz) * (float)n / (float)rate;
+  const float top = (float)(n / 2);
+  it->roomHighLo = (uint32_t)(kRoomHighLo * zero < top ? kRoomHighLo * zero : top);
+  it->roomHighHi = (uint32_t)(kRoomHighHi * zero < top ? kRoomHighHi * zero : top);
 }
 
 void MvdrBeam_Reset(TMvdrBeam* it) {
@@ -255,14 +267,13 @@ void MvdrBeam_LearnNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpec
   const float start = it->frames < kStartFrames ? (float)it->frames / (float)(it->frames + 1) : -1.0f;
   if (it->frames < kStartFrames) it->frames++;
   LearnNoise(it, x0, x1, d1Re, d1Im, presence, start);
-  float power = 0.0f, coherent = 0.0f;
-  for (uint32_t k = it->roomLo; k < it->roomMid; k++)
+  float power = 0.0f, coherent = 0.0f, highPower = 0.0f, highCoherent = 0.0f;
+  for (uint32_t k = it->roomLo; k < it->roomHi; k++)
     power += it->talkerPower[k], coherent += it->talkerPower[k] * it->talkerCoherence[k];
-  float highPower = 0.0f, highCoherent = 0.0f;
-  for (uint32_t k = it->roomMid; k < it->roomHi; k++)
+  for (uint32_t k = it->roomHighLo; k < it->roomHighHi; k++)
     highPower += it->talkerPower[k], highCoherent += it->talkerPower[k] * it->talkerCoherence[k];
-  it->roomPower = kRoomSmooth * it->roomPower + power + highPower;
-  it->roomCoherent = kRoomSmooth * it->roomCoherent + coherent + highCoherent;
+  it->roomPower = kRoomSmooth * it->roomPower + power;
+  it->roomCoherent = kRoomSmooth * it->roomCoherent + coherent;
   it->roomHighPower = kRoomSmooth * it->roomHighPower + highPower;
   it->roomHighCoherent = kRoomSmooth * it->roomHighCoherent + highCoherent;
   // For the next frame; no talker heard yet: free field.

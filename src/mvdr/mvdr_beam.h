@@ -22,9 +22,10 @@ typedef struct {
   uint32_t blockFrames, blockAt;  // length of a block of the peak search, frames into the current one
   TMvdrCov x;                     // short-term covariance
   TMvdrCov noise;                 // noise covariance
-  uint32_t roomLo, roomMid, roomHi;       // bins of the room detector, its upper band from roomMid
-  float roomPower, roomCoherent;          // its smoothed sums over both bands
-  float roomHighPower, roomHighCoherent;  // and over the upper band
+  uint32_t roomLo, roomHi;                // bins of the room detector's wide band
+  uint32_t roomHighLo, roomHighHi;        // and of its band around the diffuse field's first zero
+  float roomPower, roomCoherent;          // its smoothed sums over the wide band
+  float roomHighPower, roomHighCoherent;  // and over the other
   float room;                     // 0 free field .. 1 reverberant room
   uint32_t roomFull;              // frames in a row at full room weight (a hold from a second on)
   float staleShare;               // reference share of the input above which a stale covariance relearns
@@ -45,8 +46,9 @@ typedef struct {
 
 void MvdrBeam_Init(TMvdrBeam* it, uint32_t rate, uint32_t n);
 void MvdrBeam_Reset(TMvdrBeam* it);
-// The talker's delay between the microphones (samples) for frames of n.
-void MvdrBeam_SetDelay(TMvdrBeam* it, float delay, uint32_t n);
+// The talker's delay between the microphones (samples) and their distance
+// (metres) for frames of n.
+void MvdrBeam_SetGeometry(TMvdrBeam* it, uint32_t rate, uint32_t n, float delay, float distance);
 // Short-term covariance with this frame.
 void MvdrBeam_Observe(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1);
 // Weights toward steering [1, d1] with diagonal loading (relative to the
