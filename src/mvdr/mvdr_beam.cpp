@@ -57,15 +57,16 @@ const float kRoomSmooth = 0.99f, kRoomPresence = 0.5f, kRoomFrom = 0.94f, kRoomS
 // to 0.85 in the first half second. The band follows the spacing because
 // both a diffuse field's coherence and the phase between the talker's and a
 // noise's directions go with f D: fixed at 2-4 kHz, white noise at -5 dB 30
-// degrees off a 10 cm array read as a room (-1.6 dB). Wider arrays keep the
-// 10 cm band (at 30 cm, 0.34-0.69 kHz, a talker 60 degrees off read as a
-// room: -2.1 dB). Below about 2 cm the band lies above the audio band and
-// only the wider one counts. The room weight is the larger of the two
-// bands' ramps; this one rises from 0 at 0.85 to 1 at 0.81 (from 0.90 it
-// found the rooms a little better but cost free-field talker scenes 0.3 dB
-// in their first second).
+// degrees off a 10 cm array read as a room (-1.6 dB). But it stays between
+// the 10 cm band and the 5 cm one: at 30 cm (0.34-0.69 kHz) a talker 60
+// degrees off read as a room (-2.1 dB), at 2 cm (5-10 kHz, where speech is
+// weak) talkers 30-40 degrees off did (-1.2 and -2.2 dB). The room weight
+// is the larger of the two bands' ramps; this one rises from 0 at 0.85 to
+// 1 at 0.81 (from 0.90 it found the rooms a little better but cost
+// free-field talker scenes 0.3 dB in their first second).
 const float kRoomHighLo = 0.6f, kRoomHighHi = 1.2f, kRoomHighFrom = 0.85f, kRoomHighSpan = 0.04f;
-const float kRoomHighMinZeroHz = kMvdrSoundSpeed / (2.0f * 0.1f);
+// The zero's frequency held between 10 cm's and 5 cm's.
+const float kRoomHighZeroLoHz = kMvdrSoundSpeed / (2.0f * 0.1f), kRoomHighZeroHiHz = kMvdrSoundSpeed / (2.0f * 0.05f);
 // A clear room holds: once the weight has stayed at 1 for a second it keeps
 // its value while either band's coherence stays below its ramp's start and,
 // above both, fades by kRoomFade per frame (about a second) instead of
@@ -231,7 +232,8 @@ void MvdrBeam_SetGeometry(TMvdrBeam* it, uint32_t rate, uint32_t n, float delay,
   const float part = delay / (float)n, share = kLeakPerDelay * part * part;
   it->staleShare = share > kStaleShare ? share : kStaleShare;
   const float zeroHz = kMvdrSoundSpeed / (2.0f * distance);
-  const float zero = (zeroHz > kRoomHighMinZeroHz ? zeroHz : kRoomHighMinZeroHz) * (float)n / (float)rate;
+  const float held = zeroHz < kRoomHighZeroLoHz ? kRoomHighZeroLoHz : zeroHz > kRoomHighZeroHiHz ? kRoomHighZeroHiHz : zeroHz;
+  const float zero = held * (float)n / (float)rate;
   const float top = (float)(n / 2);
   it->roomHighLo = (uint32_t)(kRoomHighLo * zero < top ? kRoomHighLo * zero : top);
   it->roomHighHi = (uint32_t)(kRoomHighHi * zero < top ? kRoomHighHi * zero : top);
