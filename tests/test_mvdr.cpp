@@ -251,7 +251,9 @@ TEST(Mvdr, PresenceIsHighForTheTalkerAloneAndLowForTheInterfererAlone) {
 TEST(Mvdr, EnhancesEveryKindOfScene) {
   const std::pair<TGeometry, double> rows[] = {  // the scene, the least gain in dB
       {{16000, 0.05, 0, 60, 0, kTalker}, 20},
-      {{16000, 0.05, 0, 60, 0, kTalker, 0, 0, 16}, 20},
+      // 16 s: a room detector that misfires late in the free field costs
+      // this scene 2 dB or more (+24.2 dB).
+      {{16000, 0.05, 0, 60, 0, kTalker, 0, 0, 16}, 23},
       {{16000, 0.05, 0, 20, 5, kTalker}, 12},
       // The beam nulls one; the post-filter's short-term term follows the
       // other (+1.5 dB without it).
