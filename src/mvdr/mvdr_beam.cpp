@@ -61,15 +61,16 @@ const float kRoomSmooth = 0.99f, kRoomPresence = 0.5f, kRoomFrom = 0.94f, kRoomS
 // (-1.6 dB with a ramp from 0.85). But it stays between the 10 cm band and
 // the 5 cm one: at 30 cm (0.34-0.69 kHz) a talker 60 degrees off read as a
 // room (-2.1 dB), at 2 cm (5-10 kHz, where speech is weak) talkers 30-40
-// degrees off did (-1.2 and -2.2 dB). The room weight
-// is the larger of the two bands' ramps; this one rises from 0 at 0.82 to
-// 1 at 0.78. The free field's margin is thin: an interfering talker 60
-// degrees off dipped to 0.834 after 9 s of a 16 s scene, and a ramp from
-// 0.85 cost it 2.2 dB (from 0.90, talker scenes lost 0.3 dB in their first
-// second); from 0.82 the rooms lose 0.05 dB on average against 0.85.
+// degrees off did (-1.2 and -2.2 dB). The room weight is the larger of the
+// two bands' ramps; this one rises from 0 at 0.82 to 1 at 0.78. The free
+// field's margin is thin: an interfering talker 60 degrees off dipped to
+// 0.834 after 9 s of a 16 s scene, and a ramp from 0.85 cost it 2.2 dB
+// (from 0.90, talker scenes lost 0.3 dB in their first second); from 0.82
+// the rooms lose 0.05 dB on average against 0.85.
 const float kRoomHighLo = 0.6f, kRoomHighHi = 1.2f, kRoomHighFrom = 0.82f, kRoomHighSpan = 0.04f;
-// The zero's frequency held between 10 cm's and 5 cm's.
-const float kRoomHighZeroLoHz = kMvdrSoundSpeed / (2.0f * 0.1f), kRoomHighZeroHiHz = kMvdrSoundSpeed / (2.0f * 0.05f);
+// The zero's frequency is held between a 10 cm and a 5 cm array's.
+const float kRoomHighZeroLoHz = kMvdrSoundSpeed / (2.0f * 0.1f);
+const float kRoomHighZeroHiHz = kMvdrSoundSpeed / (2.0f * 0.05f);
 // A clear room holds: once the weight has stayed at 1 for a second it keeps
 // its value while either band's coherence stays below its ramp's start and,
 // above both, fades by kRoomFade per frame (about a second) instead of
@@ -235,9 +236,10 @@ void MvdrBeam_SetGeometry(TMvdrBeam* it, uint32_t rate, uint32_t n, float delay,
   const float part = delay / (float)n, share = kLeakPerDelay * part * part;
   it->staleShare = share > kStaleShare ? share : kStaleShare;
   const float zeroHz = kMvdrSoundSpeed / (2.0f * distance);
-  const float held = zeroHz < kRoomHighZeroLoHz ? kRoomHighZeroLoHz : zeroHz > kRoomHighZeroHiHz ? kRoomHighZeroHiHz : zeroHz;
-  const float zero = held * (float)n / (float)rate;
-  const float top = (float)(n / 2);
+  const float kept = zeroHz < kRoomHighZeroLoHz   ? kRoomHighZeroLoHz
+                     : zeroHz > kRoomHighZeroHiHz ? kRoomHighZeroHiHz
+                                                  : zeroHz;
+  const float zero = kept * (float)n / (float)rate, top = (float)(n / 2);
   it->roomHighLo = (uint32_t)(kRoomHighLo * zero < top ? kRoomHighLo * zero : top);
   it->roomHighHi = (uint32_t)(kRoomHighHi * zero < top ? kRoomHighHi * zero : top);
 }

@@ -51,9 +51,9 @@ const float kRoomStationaryCut = 0.9f, kRoomRefCut = 0.75f;
 // mask smoothed across frequency 0.4-0.9 dB lower) rises at once and falls
 // a fifth of the way to a lower share per frame (31 rooms: +0.08 dB on
 // average against two fifths, a tenth 0.07 dB lower); the frame's gain is
-// that mean to the power 0.7, no lower than the post-filter's floor. It lets through frames the talker
-// leads and turns down those of the interferer, as the LSA gain cannot
-// where its noise estimate is unsure.
+// that mean to the power 0.7, no lower than the post-filter's floor. It
+// lets through frames the talker leads and turns down those of the
+// interferer, as the LSA gain cannot where its noise estimate is unsure.
 const float kMaskLoHz = 2000.0f, kMaskHiHz = 6000.0f, kMaskRelease = 0.8f, kMaskPower = 0.7f;
 // Where the noise field itself lines up with the talker's direction (share
 // near 1), the rescaling divides by at least this.
