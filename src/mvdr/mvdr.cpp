@@ -52,6 +52,13 @@ void ResetStatistics(TMvdrArray* it) {
   ResetSpatial(it);
 }
 
+// The stages' settings that follow the geometry (it->distance, the steering's
+// delay), after the steering is set.
+void SetGeometry(TMvdrArray* it) {
+  MvdrBeam_SetGeometry(&it->beam, it->rate, it->frame, it->steer.tau, it->distance);
+  MvdrPost_SetSpacing(&it->post, it->steer.omega, it->distance / kMvdrSoundSpeed * (float)it->rate);
+}
+
 }  // namespace
 
 size_t MvdrArray_Size(uint32_t rate) {
@@ -72,10 +79,9 @@ TMvdrArray* MvdrArray_Init(void* mem, uint32_t rate, float distance, float angle
   MvdrStft_Init(&it->stft, it->frame);
   MvdrSteer_Init(&it->steer, rate, it->frame, distance, angle);
   MvdrBeam_Init(&it->beam, rate, it->frame);
-  MvdrBeam_SetGeometry(&it->beam, rate, it->frame, it->steer.tau, distance);
   MvdrPresence_Init(&it->presence, it->frame);
   MvdrPost_Init(&it->post, rate, it->frame, floor_db);
-  MvdrPost_SetSpacing(&it->post, it->steer.omega, distance / kMvdrSoundSpeed * (float)rate);
+  SetGeometry(it);
   return it;
 }
 
@@ -94,9 +100,8 @@ int MvdrArray_Retune(TMvdrArray* it, float distance, float angle, float floor_db
   it->floorDb = floor_db;
   MvdrHealth_SetSpacing(&it->health, it->rate, it->frame, distance);
   MvdrSteer_Retune(&it->steer, it->rate, it->frame, distance, angle);
-  MvdrBeam_SetGeometry(&it->beam, it->rate, it->frame, it->steer.tau, distance);
   MvdrPost_SetFloor(&it->post, floor_db);
-  MvdrPost_SetSpacing(&it->post, it->steer.omega, distance / kMvdrSoundSpeed * (float)it->rate);
+  SetGeometry(it);
   return 0;
 }
 
