@@ -39,7 +39,7 @@ def run_scene(entry, chosen, out_dir=None, slug=None):
         if reason is not None:
             skipped[system.key] = reason
     signals = {BASELINE: r.mixture[:, 0], **outputs}
-    results = metrics.evaluate(r.target, signals, s.rate)
+    results = metrics.evaluate(r.target, signals, s.rate, over=(BASELINE,))
     row = {"family": family, "name": name, "rate": s.rate, "results": results,
            "over_mic0": metrics.improvements(results, BASELINE), "skipped": skipped}
     if out_dir is not None:

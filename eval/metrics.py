@@ -53,25 +53,42 @@ def measure(reference, estimate, rate):
             "seg_snr": segmental_snr(reference, estimate, rate), "stoi": stoi.stoi(reference, estimate, rate)}
 
 
-def evaluate(reference, signals, rate):
+def evaluate(reference, signals, rate, over=()):
     """Metrics of several signals against one reference, each aligned automatically.
 
-    signals maps names to signals that may be delayed and of other lengths;
-    all are compared over the one stretch of the reference that every one of
-    them covers. Returns {name: {"lag": L, metric: value, ...}}.
+    signals maps names to signals that may be delayed and of other lengths. Each
+    is scored over the stretch of the reference that it covers. The signals named
+    in over are scored again over the stretch that they and each signal cover, and
+    that signal's "gain" holds the differences: a signal's scores and gains never
+    depend on which other signals were scored with it (a peer whose output
+    aligns badly would otherwise shorten everybody's stretch). Returns
+    {name: {"lag": L, metric: value, ..., "gain": {o: {metric: difference}}}}.
     """
     max_lag = int(MAX_LAG_SECONDS * rate)
     lags = {name: lag(x, reference, max_lag) for name, x in signals.items()}
-    start = max([0] + [-L for L in lags.values()])
-    end = min([len(reference)] + [len(x) - lags[name] for name, x in signals.items()])
-    if end - start <= 0:
-        raise ValueError("the signals do not overlap the reference")
-    ref = reference[start:end]
-    return {name: dict(lag=lags[name], **measure(ref, x[start + lags[name]:end + lags[name]], rate))
-            for name, x in signals.items()}
+    scored = {}
+
+    def score(name, names):
+        start = max([0] + [-lags[n] for n in names])
+        end = min([len(reference)] + [len(signals[n]) - lags[n] for n in names])
+        if end - start <= 0:
+            raise ValueError("the signals do not overlap the reference")
+        if (name, start, end) not in scored:
+            x = signals[name]
+            scored[name, start, end] = measure(reference[start:end], x[start + lags[name]:end + lags[name]], rate)
+        return scored[name, start, end]
+
+    results = {}
+    for name in signals:
+        gains = {}
+        for o in over:
+            mine, base = score(name, (name, o)), score(o, (name, o))
+            gains[o] = {k: mine[k] - base[k] for k in NAMES}
+        results[name] = dict(lag=lags[name], **score(name, (name,)), gain=gains)
+    return results
 
 
 def improvements(results, over):
-    """Each signal's metrics minus those of the signal named over."""
-    base = results[over]
-    return {name: {k: r[k] - base[k] for k in NAMES} for name, r in results.items()}
+    """Each signal's metrics minus those of the signal named over, on the stretch both cover
+    (evaluate must have been told over)."""
+    return {name: r["gain"][over] for name, r in results.items()}

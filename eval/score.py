@@ -40,7 +40,7 @@ def main(argv=None):
     if not rate == mixture_rate == enhanced_rate:
         raise SystemExit("the three files must share one sampling rate")
     results = metrics.evaluate(target, {"mic0": mixture[:, 0], "beam": mixture.mean(axis=1),
-                                        "enhanced": enhanced}, rate)
+                                        "enhanced": enhanced}, rate, over=("mic0", "beam"))
     print(table(results))
     print(table({f"enhanced - {over}": metrics.improvements(results, over)["enhanced"]
                  for over in ("mic0", "beam")}))

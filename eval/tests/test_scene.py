@@ -148,7 +148,13 @@ class MetricsTest(unittest.TestCase):
         for known in (0, 1, 384, -57, 1000):
             self.assertEqual(metrics.lag(np.roll(with_noise(TALKER, 0.0), known), TALKER, 1600), known)
         delayed = np.concatenate([np.zeros(384), TALKER])[:len(TALKER) - 500]
-        results = metrics.evaluate(TALKER, {"same": TALKER, "delayed": delayed}, RATE)
+        noisy = with_noise(TALKER, 5.0)
+        results = metrics.evaluate(TALKER, {"same": TALKER, "delayed": delayed, "noisy": noisy}, RATE,
+                                   over=("same",))
         self.assertEqual((results["same"]["lag"], results["delayed"]["lag"]), (0, 384))
         self.assertGreater(results["delayed"]["si_sdr"], 100.0)
         self.assertAlmostEqual(metrics.improvements(results, "same")["delayed"]["stoi"], 0.0, delta=1e-3)
+        # A signal's scores and gains do not depend on the others scored with it: the
+        # shortened one leaves the noisy one's whole stretch scored.
+        alone = metrics.evaluate(TALKER, {"same": TALKER, "noisy": noisy}, RATE, over=("same",))
+        self.assertEqual(results["noisy"], alone["noisy"])
