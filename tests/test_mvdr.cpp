@@ -284,12 +284,19 @@ TEST(Mvdr, EnhancesEveryKindOfScene) {
     EXPECT_GT(s.output - s.input, row.second) << "row " << &row - rows << ", output " << s.output;
   }
   // Microphone 1 wired inverted or its preamp 20 dB down: put right on
-  // input, so the engine still beamforms.
+  // input, so the engine still beamforms. Before an inversion is judged the
+  // beam would cancel a talker straight ahead: a clean one keeps its first
+  // quarter second (16.6 dB when the beam ran meanwhile).
   for (double wiring : {-1.0, 0.1, -0.1}) {
     TGeometry g;
     g.wiring = wiring;
     const TScore s = Score(Render(g), TEngine(g.rate, g.spacing, g.targetAngle, -12.0f).it);
     EXPECT_GT(s.output - s.input, 15.0) << wiring;
+    if (wiring > 0.0) continue;
+    g.snr = NAN;
+    const TScene talker = Render(g);
+    const std::vector<float> out = Enhance(TEngine(g.rate, g.spacing, g.targetAngle, -12.0f).it, talker.stereo);
+    EXPECT_GT(SiSdr(talker.target, out, 0, g.rate / 4), 30.0) << wiring;
   }
   TGeometry clean;
   clean.snr = NAN;

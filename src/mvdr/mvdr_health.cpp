@@ -182,7 +182,15 @@ void MvdrHealth_Judge(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpect
     bad[c] = dead || it->clipHold[c] > 0;
   }
   Rewire(it, x0, x1, bad[0] || bad[1]);
-  if (bad[0] != bad[1]) {
+  // Until the wiring is judged, a negative cross power where every source
+  // arrives in phase points to an inverted channel, against which the beam
+  // cancels the talker: microphone 0 passes alone meanwhile (at the start
+  // the beam is delay-and-sum, and its first tenth of a second came out as
+  // loud as the talker in error).
+  const bool suspect = it->wireHi > 0 && it->wireHops < it->wireQuick && it->wire01 < 0.0f;
+  if (bad[0] == bad[1] && suspect) {
+    it->good = 0, it->fallback = 1.0f;
+  } else if (bad[0] != bad[1]) {
     const uint32_t good = bad[0] ? 1 : 0;
     // A switch of sides passes through beamforming rather than jumping.
     if (good != it->good && it->fallback > 0.0f)
