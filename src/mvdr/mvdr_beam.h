@@ -8,7 +8,8 @@
 // weights of a frame use Phi_n as it stood before that frame. A fallback
 // weight f blends w toward the good microphone alone (a dead channel). In
 // reverberant rooms, told from the talker's coherence between the
-// microphones (a clear room is held), the correction w - e0 is scaled down.
+// microphones (a clear room is held), the correction w - e0 is scaled down
+// and its weights loaded more.
 #ifndef MICARRAY_MVDR_BEAM_H
 #define MICARRAY_MVDR_BEAM_H
 
@@ -52,8 +53,8 @@ void MvdrBeam_SetGeometry(TMvdrBeam* it, uint32_t rate, uint32_t n, float delay,
 // Short-term covariance with this frame.
 void MvdrBeam_Observe(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1);
 // Weights toward steering [1, d1] with diagonal loading (relative to the
-// noise's mean power, at least kMvdrLoading) and the beam output y;
-// fallback in [0, 1] toward microphone good.
+// noise's mean power, at least kMvdrLoading, more in rooms) and the beam
+// output y; fallback in [0, 1] toward microphone good.
 void MvdrBeam_Filter(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
                      const float* d1Im, float loading, float fallback, uint32_t good);
 // Noise covariance with this frame, gated by the presence probability
