@@ -224,6 +224,18 @@ MVDR_DISPATCH(LearnNoise,
                const float* __restrict presence, float start),
               (it, x0, x1, d1Re, d1Im, presence, start))
 
+// The talker's coherence over bins lo..hi, weighted by its power and
+// smoothed over frames (power and coherent hold the sums); before any
+// talker is heard, 1 (free field).
+float BandCoherence(const TMvdrBeam* it, uint32_t lo, uint32_t hi, float* power, float* coherent) {
+  float p = 0.0f, c = 0.0f;
+  for (uint32_t k = lo; k < hi; k++)
+    p += it->talkerPower[k], c += it->talkerPower[k] * it->talkerCoherence[k];
+  *power = kRoomSmooth * *power + p;
+  *coherent = kRoomSmooth * *coherent + c;
+  return *power > 0.0f ? *coherent / *power : 1.0f;
+}
+
 }  // namespace
 
 void MvdrBeam_Init(TMvdrBeam* it, uint32_t rate, uint32_t n) {
@@ -277,18 +289,10 @@ void MvdrBeam_LearnNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpec
   const float start = it->frames < kStartFrames ? (float)it->frames / (float)(it->frames + 1) : -1.0f;
   if (it->frames < kStartFrames) it->frames++;
   LearnNoise(it, x0, x1, d1Re, d1Im, presence, start);
-  float power = 0.0f, coherent = 0.0f, highPower = 0.0f, highCoherent = 0.0f;
-  for (uint32_t k = it->roomLo; k < it->roomHi; k++)
-    power += it->talkerPower[k], coherent += it->talkerPower[k] * it->talkerCoherence[k];
-  for (uint32_t k = it->roomHighLo; k < it->roomHighHi; k++)
-    highPower += it->talkerPower[k], highCoherent += it->talkerPower[k] * it->talkerCoherence[k];
-  it->roomPower = kRoomSmooth * it->roomPower + power;
-  it->roomCoherent = kRoomSmooth * it->roomCoherent + coherent;
-  it->roomHighPower = kRoomSmooth * it->roomHighPower + highPower;
-  it->roomHighCoherent = kRoomSmooth * it->roomHighCoherent + highCoherent;
-  // For the next frame; no talker heard yet: free field.
-  const float coherence = it->roomPower > 0.0f ? it->roomCoherent / it->roomPower : 1.0f;
-  const float high = it->roomHighPower > 0.0f ? it->roomHighCoherent / it->roomHighPower : 1.0f;
+  // For the next frame.
+  const float coherence = BandCoherence(it, it->roomLo, it->roomHi, &it->roomPower, &it->roomCoherent);
+  const float high =
+      BandCoherence(it, it->roomHighLo, it->roomHighHi, &it->roomHighPower, &it->roomHighCoherent);
   const float wide = (kRoomFrom - coherence) / kRoomSpan, narrow = (kRoomHighFrom - high) / kRoomHighSpan;
   const float ramp = wide > narrow ? wide : narrow;
   const float now = ramp < 0.0f ? 0.0f : (ramp > 1.0f ? 1.0f : ramp);

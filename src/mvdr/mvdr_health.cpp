@@ -63,6 +63,12 @@ const float kMaxMic1Gain = 17.8f;  // 25 dB: beyond, the channel counts as dead
 // partner and full of distortion, would otherwise burst into the output.
 const float kFallSeconds = 0.1f;
 
+// The wiring tests start afresh (at reset, and after a correction).
+void RestartWiring(TMvdrHealth* it) {
+  it->wire00 = it->wire11 = it->wire01 = it->slow[0] = it->slow[1] = 0.0f;
+  it->wireHops = 0;
+}
+
 }  // namespace
 
 void MvdrHealth_SetSpacing(TMvdrHealth* it, uint32_t rate, uint32_t n, float distance) {
@@ -90,8 +96,7 @@ void MvdrHealth_Reset(TMvdrHealth* it) {
   }
   it->fallback = 0.0f;
   it->good = 0;
-  it->wire00 = it->wire11 = it->wire01 = it->slow[0] = it->slow[1] = 0.0f;
-  it->wireHops = 0;
+  RestartWiring(it);
   it->mic1Gain = 1.0f;
   it->rewired = false;
 }
@@ -148,8 +153,7 @@ void Rewire(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, b
   if (gain != 1.0f && fabsf(next) <= kMaxMic1Gain && fabsf(next) >= 1.0f / kMaxMic1Gain) {
     it->mic1Gain = next;
     it->rewired = true;
-    it->wire00 = it->wire11 = it->wire01 = it->slow[0] = it->slow[1] = 0.0f;
-    it->wireHops = 0;
+    RestartWiring(it);
   }
 }
 
@@ -188,15 +192,15 @@ void MvdrHealth_Judge(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpect
   // the beam is delay-and-sum, and its first tenth of a second came out as
   // loud as the talker in error).
   const bool suspect = it->wireHi > 0 && it->wireHops < it->wireQuick && it->wire01 < 0.0f;
-  if (bad[0] == bad[1] && suspect) {
-    it->good = 0, it->fallback = 1.0f;
-  } else if (bad[0] != bad[1]) {
+  if (bad[0] != bad[1]) {
     const uint32_t good = bad[0] ? 1 : 0;
     // A switch of sides passes through beamforming rather than jumping.
     if (good != it->good && it->fallback > 0.0f)
       it->fallback = fmaxf(it->fallback - it->fallStep, 0.0f);
     else
       it->good = good, it->fallback = it->clipHold[1 - good] ? 1.0f : fminf(it->fallback + it->fallStep, 1.0f);
+  } else if (suspect) {
+    it->good = 0, it->fallback = 1.0f;
   } else {
     it->fallback = fmaxf(it->fallback - it->fallStep, 0.0f);
   }
