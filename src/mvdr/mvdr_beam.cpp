@@ -35,20 +35,20 @@ const float kStaleShare = 0.003f;
 // In a room the talker's reverberation, which does not come from its
 // direction, fills the reference from its first word on; relearning it made
 // the beam cancel the talker's reverberant part before the room was
-// detected. A new directional source differs in two ways. Its excess over
-// the noise covariance, Phi_x - Phi_n, is coherent (squared coherence above
-// 0.9), which reverberation is not above the first zero of a diffuse
-// field's coherence, c / 2D. Below it, where at centimetre spacings
-// reverberation is coherent too, the source's share of the reference,
-// 1 - cos(w s) for a source s samples from the talker's delay, exceeds that
-// of a source half the spacing's delay away (30 degrees off broadside),
-// which reverberation, near the talker's phase there, does not reach.
-// The separation is held to a 5 cm array's (73 us): at wider spacings the
-// band below c / 2D is narrow, and at 30 cm the test cost a lone talker at
-// endfire 0.04 dB. Measured on 31 development rooms: +0.15 dB (the
-// coherence test alone +0.06; 0.4 of the spacing's delay 0.02 less, 0.6
-// the same), held-out rooms +1.0, free field within 0.1 dB.
-const float kStaleCoherence = 0.9f, kStaleSeparation = 0.5f, kStaleMaxSeconds = 73e-6f;
+// detected. Below the first zero of a diffuse field's coherence, c / 2D,
+// reverberation at centimetre spacings is coherent and near the talker's
+// phase, so its share of the reference stays small there; a new source s
+// samples from the talker's delay gives 1 - cos(w s). There the reference
+// must hold more than a source half the spacing's delay away would (30
+// degrees off broadside), held to a 5 cm array's 73 us (at wider spacings
+// the band is narrow, and at 30 cm the test cost a lone talker at endfire
+// 0.04 dB). Measured: 31 development rooms +0.14 dB, held-out rooms +1.0,
+// free field within 0.1 dB on average (0.4 of the spacing's delay: 0.02 dB
+// less in rooms, 0.6 the same). Also asking the excess over the noise
+// covariance to be coherent, as a single source is, added 0.03 dB in rooms
+// but cost an interfering talker 1.3 dB at 30 cm, where it mixes with the
+// talker incoherently.
+const float kStaleSeparation = 0.5f, kStaleMaxSeconds = 73e-6f;
 // Room detector: how coherent the talker is between the microphones. Where
 // the talker leads (presence above one half), its covariance is
 // Phi_x - Phi_n; the squared coherence |s01|^2 / (s00 s11) is near 1 for a
@@ -223,8 +223,7 @@ MVDR_INLINE void LearnNoise_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* 
     const float now = ReferencePower(&it->x, k, d1Re[k], d1Im[k]);
     const float input = (d1Re[k] * d1Re[k] + d1Im[k] * d1Im[k]) * it->x.p00[k] + it->x.p11[k];
     const bool stale = (now > kStaleRatio * ReferencePower(&it->noise, k, d1Re[k], d1Im[k])) &
-                       (now > it->staleShare * input) & (now > it->staleApart[k] * input) &
-                       (coherence > kStaleCoherence);
+                       (now > it->staleShare * input) & (now > it->staleApart[k] * input);
     const float gated = kNoiseForget + (1.0f - kNoiseForget) * (stale ? 0.0f : presence[k]);
     Accumulate(&it->noise, x0, x1, k, start >= 0.0f ? start : gated);
     const float power = it->x.p00[k] + it->x.p11[k];
