@@ -71,7 +71,6 @@ class ReportTest(unittest.TestCase):
                                              "wrong": told(PEERS["webrtc"], -30.0)}, s.rate)
         self.assertGreater(scores["right"]["si_sdr"], scores["wrong"]["si_sdr"] + 6.0)
 
-
     @unittest.skipIf(EMULATED or systems.missing(ADAPTIVE), "the adaptive engine's program is not run here")
     def test_adaptive_engine_gains_in_a_reverberant_room_from_its_first_word(self):
         # The talker's reverberation fills the blocking reference from its first word on;

@@ -52,8 +52,8 @@ const float kLeakLoading = 0.15f;
 // degrees off broadside), held to a 5 cm array's 73 us (at wider spacings
 // the band is narrow, and at 30 cm the test cost a lone talker at endfire
 // 0.04 dB). Measured: 31 development rooms +0.14 dB, held-out rooms +1.0,
-// free field within 0.1 dB on average (0.4 of the spacing's delay: 0.02 dB
-// less in rooms, 0.6 the same). Also asking the excess over the noise
+// free field within 0.1 dB on average (0.4 of the spacing's delay: 0.03 dB
+// less in rooms, 0.3: 0.06 less). Also asking the excess over the noise
 // covariance to be coherent, as a single source is, added 0.03 dB in rooms
 // but cost an interfering talker 1.3 dB at 30 cm, where it mixes with the
 // talker incoherently.
