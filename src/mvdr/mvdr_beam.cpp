@@ -1,7 +1,6 @@
 // The MVDR stage: covariances, closed-form 2x2 weights, beam output.
 #include "mvdr_beam.h"
 
-#include <math.h>
 #include <string.h>
 
 #include "mvdr_isa.h"
@@ -41,23 +40,6 @@ const float kStaleShare = 0.003f;
 // delays: loading equal to its leak of 0.2 % cost a 5 cm array steered to
 // endfire 2.4 dB against white noise 30 degrees off the talker.
 const float kLeakLoading = 0.15f;
-// In a room the talker's reverberation, which does not come from its
-// direction, fills the reference from its first word on; relearning it made
-// the beam cancel the talker's reverberant part before the room was
-// detected. Below the first zero of a diffuse field's coherence, c / 2D,
-// reverberation at centimetre spacings is coherent and near the talker's
-// phase, so its share of the reference stays small there; a new source s
-// samples from the talker's delay gives 1 - cos(w s). There the reference
-// must hold more than a source half the spacing's delay away would (30
-// degrees off broadside), held to a 5 cm array's 73 us (at wider spacings
-// the band is narrow, and at 30 cm the test cost a lone talker at endfire
-// 0.04 dB). Measured: 31 development rooms +0.14 dB, held-out rooms +1.0,
-// free field within 0.1 dB on average (0.4 of the spacing's delay: 0.03 dB
-// less in rooms, 0.3: 0.06 less). Also asking the excess over the noise
-// covariance to be coherent, as a single source is, added 0.03 dB in rooms
-// but cost an interfering talker 1.3 dB at 30 cm, where it mixes with the
-// talker incoherently.
-const float kStaleSeparation = 0.5f, kStaleMaxSeconds = 73e-6f;
 // Room detector: how coherent the talker is between the microphones. Where
 // the talker leads (presence above one half), its covariance is
 // Phi_x - Phi_n; the squared coherence |s01|^2 / (s00 s11) is near 1 for a
@@ -232,7 +214,7 @@ MVDR_INLINE void LearnNoise_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* 
     const float now = ReferencePower(&it->x, k, d1Re[k], d1Im[k]);
     const float input = (d1Re[k] * d1Re[k] + d1Im[k] * d1Im[k]) * it->x.p00[k] + it->x.p11[k];
     const bool stale = (now > kStaleRatio * ReferencePower(&it->noise, k, d1Re[k], d1Im[k])) &
-                       (now > it->staleShare * input) & (now > it->staleApart[k] * input);
+                       (now > it->staleShare * input);
     const float gated = kNoiseForget + (1.0f - kNoiseForget) * (stale ? 0.0f : presence[k]);
     Accumulate(&it->noise, x0, x1, k, start >= 0.0f ? start : gated);
     const float power = it->x.p00[k] + it->x.p11[k];
@@ -278,12 +260,6 @@ void MvdrBeam_SetGeometry(TMvdrBeam* it, uint32_t rate, uint32_t n, float delay,
   const float part = delay / (float)n, share = kLeakPerDelay * part * part;
   it->staleShare = share > kStaleShare ? share : kStaleShare;
   it->leakLoading = share * share / kLeakLoading;
-  const double pi = 3.14159265358979323846, across = distance / kMvdrSoundSpeed * rate;  // samples
-  const double apart = fmin(kStaleSeparation * across, kStaleMaxSeconds * rate);
-  for (uint32_t k = 0; k < it->bins; k++) {
-    const double w = 2.0 * pi * k / n;
-    it->staleApart[k] = w * across < pi ? (float)(1.0 - cos(w * apart)) : 0.0f;
-  }
   const float zeroHz = kMvdrSoundSpeed / (2.0f * distance);
   const float kept = zeroHz < kRoomHighZeroLoHz   ? kRoomHighZeroLoHz
                      : zeroHz > kRoomHighZeroHiHz ? kRoomHighZeroHiHz

@@ -30,7 +30,6 @@ typedef struct {
   float room;                     // 0 free field .. 1 reverberant room
   uint32_t roomFull;              // frames in a row at full room weight (a hold from a second on)
   float staleShare;               // reference share of the input above which a stale covariance relearns
-  alignas(64) float staleApart[kMvdrMaxBins];  // and per bin, that of a source clearly apart from the talker
   float leakLoading;              // more loading where the talker's delay leaks it into the reference
   alignas(64) float w0Re[kMvdrMaxBins];
   alignas(64) float w0Im[kMvdrMaxBins];
