@@ -19,13 +19,12 @@ const size_t kAlign = 64;
 const float kInt16Scale = 32768.0f;
 // While the capsule calibration is uncertain (U from 1 toward 0) the
 // steering may miss the talker by a few dB and half a sample, and the
-// superdirective beam then cancels part of the talker. The output then
-// comes from a second beam with 2 U^2 more loading (toward delay-and-sum);
-// the presence test and what it teaches keep the usual beam (loading there
-// too cost 2 to 3 dB on a 1 cm endfire array, whose statistics kept the
-// early state). The second beam is skipped once its extra loading is below
-// 1 % of the usual (two to three seconds after a reset).
-const float kUncertainLoading = 2.0f, kNegligibleLoading = 0.01f * kMvdrLoading;
+// superdirective beam then cancels part of the talker. The output beam then
+// takes 2 U^2 more loading (toward delay-and-sum); the tracking beam, whose
+// presence test teaches the statistics, keeps the usual (loading there too
+// cost 2 to 3 dB on a 1 cm endfire array, whose statistics kept the early
+// state).
+const float kUncertainLoading = 2.0f;
 
 uint32_t FrameSize(uint32_t rate) {
   uint32_t n = 1;
@@ -43,6 +42,7 @@ void ResetSpatial(TMvdrArray* it) {
   MvdrSteer_Reset(&it->steer);
   MvdrBeam_Reset(&it->beam);
   MvdrPresence_Init(&it->presence, it->frame);
+  MvdrPresence_Init(&it->outputPresence, it->frame);
   MvdrPost_Reset(&it->post);
 }
 
@@ -80,6 +80,7 @@ TMvdrArray* MvdrArray_Init(void* mem, uint32_t rate, float distance, float angle
   MvdrSteer_Init(&it->steer, rate, it->frame, distance, angle);
   MvdrBeam_Init(&it->beam, rate, it->frame);
   MvdrPresence_Init(&it->presence, it->frame);
+  MvdrPresence_Init(&it->outputPresence, it->frame);
   MvdrPost_Init(&it->post, rate, it->frame, floor_db);
   SetGeometry(it);
   return it;
@@ -116,21 +117,23 @@ void MvdrArray_ProcessFloat(TMvdrArray* it, const float* stereo, float* mono) {
   // A dead channel, or clipping (a nonlinear transfer), would teach the
   // calibration nonsense.
   const bool calibrate = fallback == 0.0f && !MvdrHealth_Clipping(&it->health);
-  MvdrBeam_Filter(&it->beam, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, kMvdrLoading, fallback,
-                  it->health.good);
+  // The tracking beam: its presence gates what both covariances learn.
+  MvdrBeam_Filter(&it->beam, &it->beam.noise, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, kMvdrLoading,
+                  fallback, it->health.good);
   MvdrPresence_Update(&it->presence, &it->beam);
+  // The output beam.
   const float u = calibrate ? it->steer.uncertainty : 0.0f, extra = kUncertainLoading * u * u;
-  if (extra > kNegligibleLoading)
-    MvdrBeam_Filter(&it->beam, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, kMvdrLoading + extra,
-                    fallback, it->health.good);
+  MvdrBeam_Filter(&it->beam, &it->beam.apart, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im,
+                  kMvdrLoading + extra, fallback, it->health.good);
+  MvdrPresence_Update(&it->outputPresence, &it->beam);
   if (calibrate) MvdrSteer_Calibrate(&it->steer, &it->beam.x, &it->beam.noise, it->presence.p);
   MvdrBeam_LearnNoise(&it->beam, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, it->presence.p);
   // The room's spatial measures and the post-filter's short-term interferer
   // term need two healthy, linear channels; the latter also a settled
   // calibration.
   const float trusted = MvdrHealth_Clipping(&it->health) ? 0.0f : 1.0f - fallback;
-  MvdrPost_Apply(&it->post, &it->beam.y, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, it->presence.p,
-                 it->steer.diffuse, 1.0f - fallback, trusted * it->beam.room,
+  MvdrPost_Apply(&it->post, &it->beam.y, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im,
+                 it->outputPresence.p, it->steer.diffuse, 1.0f - fallback, trusted * it->beam.room,
                  trusted * (1.0f - u));
   MvdrStft_Synthesise(&it->stft, &it->beam.y, mono);
   // Inputs are finite and bounded, so a non-finite sample can only come

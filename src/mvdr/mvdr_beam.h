@@ -5,8 +5,12 @@
 //                           noise power left in y)
 //   noise covariance        Phi_n <- a Phi_n + (1 - a) x x^H, a = 0.98 + 0.02 p,
 // learned where the talker is absent (p its presence probability); the
-// weights of a frame use Phi_n as it stood before that frame. A fallback
-// weight f blends w toward the good microphone alone (a dead channel). In
+// weights of a frame use Phi_n as it stood before that frame. Two noise
+// covariances learn so: the tracking one, which also relearns at once
+// wherever the blocking reference outgrew it, drives the presence test and
+// the calibration; the output beam's relearns so only sources apart from
+// the talker, never the talker's own reverberation. A fallback weight f
+// blends w toward the good microphone alone (a dead channel). In
 // reverberant rooms, told from the talker's coherence between the
 // microphones (a clear room is held), the correction w - e0 is scaled down
 // and its weights loaded more.
@@ -22,7 +26,8 @@ typedef struct {
   uint32_t frames;                // frames of noise learned, up to the start-up count
   uint32_t blockFrames, blockAt;  // length of a block of the peak search, frames into the current one
   TMvdrCov x;                     // short-term covariance
-  TMvdrCov noise;                 // noise covariance
+  TMvdrCov noise;                 // tracking noise covariance
+  TMvdrCov apart;                 // the output beam's noise covariance
   uint32_t roomLo, roomHi;                // bins of the room detector's wide band
   uint32_t roomHighLo, roomHighHi;        // and of its band around the diffuse field's first zero
   float roomPower, roomCoherent;          // its smoothed sums over the wide band
@@ -31,6 +36,7 @@ typedef struct {
   uint32_t roomFull;              // frames in a row at full room weight (a hold from a second on)
   float staleShare;               // reference share of the input above which a stale covariance relearns
   float leakLoading;              // more loading where the talker's delay leaks it into the reference
+  alignas(64) float apartShare[kMvdrMaxBins];  // reference share a source apart from the talker exceeds
   alignas(64) float w0Re[kMvdrMaxBins];
   alignas(64) float w0Im[kMvdrMaxBins];
   alignas(64) float w1Re[kMvdrMaxBins];
@@ -53,13 +59,14 @@ void MvdrBeam_Reset(TMvdrBeam* it);
 void MvdrBeam_SetGeometry(TMvdrBeam* it, uint32_t rate, uint32_t n, float delay, float distance);
 // Short-term covariance with this frame.
 void MvdrBeam_Observe(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1);
-// Weights toward steering [1, d1] with diagonal loading (relative to the
-// noise's mean power, at least kMvdrLoading, more in rooms) and the beam
-// output y; fallback in [0, 1] toward microphone good.
-void MvdrBeam_Filter(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
-                     const float* d1Im, float loading, float fallback, uint32_t good);
-// Noise covariance with this frame, gated by the presence probability
-// except where it is stale (below).
+// Weights from the noise covariance (it->noise or it->apart) toward
+// steering [1, d1] with diagonal loading (relative to the noise's mean
+// power, at least kMvdrLoading, more in rooms) and the beam output y;
+// fallback in [0, 1] toward microphone good.
+void MvdrBeam_Filter(TMvdrBeam* it, const TMvdrCov* noise, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1,
+                     const float* d1Re, const float* d1Im, float loading, float fallback, uint32_t good);
+// Both noise covariances with this frame, gated by the presence
+// probability except where they are stale (below).
 void MvdrBeam_LearnNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
                          const float* d1Im, const float* presence);
 

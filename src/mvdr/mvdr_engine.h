@@ -20,7 +20,8 @@ struct TMvdrArray {
   TMvdrStft stft;
   TMvdrSteer steer;
   TMvdrBeam beam;
-  TMvdrPresence presence;
+  TMvdrPresence presence;        // of the tracking beam: gates learning and calibration
+  TMvdrPresence outputPresence;  // of the output beam: drives the post-filter
   TMvdrPost post;
   TMvdrSpectrum x0, x1;  // this frame's spectra
   alignas(64) float mic0[kMvdrMaxHalf];
