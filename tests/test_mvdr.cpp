@@ -357,9 +357,9 @@ TEST(Mvdr, RecoversFromSilenceFullScaleAndNonFiniteInputAndReset) {
     EXPECT_GT(s.output, &prefix == &before.back() ? s.input + 20.0 : fresh.output - 2.0) << prefix.size();
   }
   // After silence the presence test takes everything for the talker; only
-  // the relearning of a grown reference teaches the beam a noise that starts
-  // with the talker, also one 20 degrees off (+15.7 dB; +10.8 when that
-  // relearning waited for sources 30 degrees off).
+  // the tracking covariance's relearning of a grown reference teaches the
+  // engine a noise that starts with the talker, also one 20 degrees off
+  // (+16.7 dB; +10.8 when all relearning waited for sources 30 degrees off).
   g.interfererAngle = 20.0;
   const TScene nearby = Render(g);
   TEngine woken(g.rate, g.spacing, 0.0, -12.0f);
