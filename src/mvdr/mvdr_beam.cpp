@@ -13,17 +13,17 @@ const float kShortTerm = 0.3f;
 // Noise covariance: forgetting 0.98 per frame (about 0.8 s at 16 ms hops)
 // where the talker is absent, none where present.
 const float kNoiseForget = 0.98f;
-// The first frames average plainly, so the noise field is known quickly.
-// A talker speaking from the first frame is averaged in too, which hides it
-// from the room detector for about 0.8 s. Without the tracking
-// covariance's plain start the detector sees it within four frames (31
-// development rooms +0.2 dB), but a loud noise near the talker is then
-// learned at 2 % a frame, the stale rule stops at a tenth of its power and
-// presence takes the rest for the talker (white noise 30 degrees off at -5
-// dB, 48 kHz: +15.2 dB became +6.6 at 10 cm), and the calibration follows
-// it (5 cm, endfire: +8.4 became -9.2). Keeping the plain start and running
-// a third, start-free covariance only for the detector read diffuse noise
-// as a room (free field -0.5 dB on average, diffuse noise -1.6).
+// The first frames average plainly, so the noise field is known quickly
+// (a talker speaking from the first frame is averaged in too). Without the
+// plain start in the tracking covariance, its presence reads the first
+// frames as all talker and the room detector judges the input's own
+// coherence, finding rooms within four frames (31 development rooms +0.2
+// dB); but a loud noise near the talker is then learned at 2 % a frame, the
+// stale rule stops at a tenth of its power and presence takes the rest for
+// the talker (white noise 30 degrees off at -5 dB, 48 kHz, 10 cm: +15.2 dB
+// became +6.6), and the calibration follows it (5 cm, endfire: +8.4 became
+// -9.2). A third, start-free covariance for the detector alone read diffuse
+// noise as a room (free field -0.5 dB on average, diffuse noise -1.6).
 const uint32_t kStartFrames = 8;
 // Before any frame, white noise far below 16-bit quantisation.
 const float kNoiseStart = 1e-6f;
