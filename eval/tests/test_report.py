@@ -72,15 +72,23 @@ class ReportTest(unittest.TestCase):
         self.assertGreater(scores["right"]["si_sdr"], scores["wrong"]["si_sdr"] + 6.0)
 
     @unittest.skipIf(EMULATED or systems.missing(ADAPTIVE), "the adaptive engine's program is not run here")
-    def test_adaptive_engine_gains_in_a_reverberant_room_from_its_first_word(self):
+    def test_adaptive_engine_tells_a_reverberant_room_from_a_free_field_interferer(self):
+        def gain(s):
+            r = scene.render(s)
+            out = systems.run(ADAPTIVE, r.mixture, s)[0]
+            return metrics.evaluate(r.target, {"out": out, "mic0": r.mixture[:, 0]}, s.rate,
+                                    over=("mic0",))["out"]["gain"]["mic0"]
         # The talker's reverberation fills the blocking reference from its first word on; the
         # output beam that took it for new noise cancelled part of the talker (-0.8 dB here).
         _, name, s = sets.random_rooms(404, seconds=3.0)[0]
-        r = scene.render(s)
-        out = systems.run(ADAPTIVE, r.mixture, s)[0]
-        gain = metrics.evaluate(r.target, {"out": out, "mic0": r.mixture[:, 0]}, s.rate, over=("mic0",))
-        self.assertGreater(gain["out"]["gain"]["mic0"]["si_sdr"], 0.0, name)
-        self.assertGreaterEqual(gain["out"]["gain"]["mic0"]["stoi"], 0.0, name)
+        room = gain(s)
+        self.assertGreater(room["si_sdr"], 0.0, name)
+        self.assertGreaterEqual(room["stoi"], 0.0, name)
+        # At 10 cm a talking interferer lowers the talker's measured coherence as reverberation
+        # does; taken for a room half the time, this scene scored +7.8 dB instead of +11.4.
+        free = gain(scene.Scene(rate=16000, seconds=6.0, spacing=0.1, seed=78, target=scene.Source("talker", 45.0),
+                                interferers=(scene.Source("talker", -15.0),), snr=0.0))
+        self.assertGreater(free["si_sdr"], 10.0)
 
 
 class ToolsTest(unittest.TestCase):

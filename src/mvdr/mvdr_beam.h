@@ -12,8 +12,9 @@
 // the talker, never the talker's own reverberation. A fallback weight f
 // blends w toward the good microphone alone (a dead channel). In
 // reverberant rooms, told from the talker's coherence between the
-// microphones (a clear room is held), the correction w - e0 is scaled down
-// and its weights loaded more.
+// microphones (a clear room is held) and confirmed by the reference's level
+// following the output's, the correction w - e0 is scaled down and its
+// weights loaded more.
 #ifndef MICARRAY_MVDR_BEAM_H
 #define MICARRAY_MVDR_BEAM_H
 
@@ -32,8 +33,10 @@ typedef struct {
   uint32_t roomHighLo, roomHighHi;        // and of its band around the diffuse field's first zero
   float roomPower, roomCoherent;          // its smoothed sums over the wide band
   float roomHighPower, roomHighCoherent;  // and over the other
-  float room;                     // 0 free field .. 1 reverberant room
+  float coherentRoom;             // the coherence's verdict: 0 free field .. 1 reverberant room
   uint32_t roomFull;              // frames in a row at full room weight (a hold from a second on)
+  float envelopeWeight;           // sum of the envelope statistics' weights (1 - a^frames)
+  float room;                     // the room weight used: the verdict unless the envelopes veto it
   float staleShare;               // reference share of the input above which a stale covariance relearns
   float leakLoading;              // more loading where the talker's delay leaks it into the reference
   alignas(64) float apartShare[kMvdrMaxBins];  // reference share a source apart from the talker exceeds
@@ -44,6 +47,14 @@ typedef struct {
   alignas(64) float residual[kMvdrMaxBins];  // noise power left in y (1/D for the plain MVDR)
   alignas(64) float talkerPower[kMvdrMaxBins];      // where the talker leads, its power
   alignas(64) float talkerCoherence[kMvdrMaxBins];  // and coherence
+  // Smoothed log levels of the output y and of the reference u, their
+  // squares and product, per bin of the room detector's wide band.
+  alignas(64) float envY[kMvdrMaxBins];
+  alignas(64) float envU[kMvdrMaxBins];
+  alignas(64) float envYY[kMvdrMaxBins];
+  alignas(64) float envUU[kMvdrMaxBins];
+  alignas(64) float envYU[kMvdrMaxBins];
+  alignas(64) float envelope[kMvdrMaxBins];  // their correlation this frame
   TMvdrSpectrum y;
   // Largest short-term power (trace of Phi_x) in the current and the last
   // block: the noise covariance never holds more (after a loud stretch it
