@@ -313,17 +313,19 @@ MVDR_INLINE void Envelope_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* __
                                const float* __restrict d1Im, float unbias) {
   const float a = kRoomSmooth, b = 1.0f - a;
   for (uint32_t k = it->roomLo; k < it->roomHi; k++) {
-    const float ur = d1Re[k] * x0->re[k] - d1Im[k] * x0->im[k] - x1->re[k];
-    const float ui = d1Re[k] * x0->im[k] + d1Im[k] * x0->re[k] - x1->im[k];
+    float ur, ui;
+    MvdrReference(x0, x1, d1Re[k], d1Im[k], k, &ur, &ui);
     const float ly = MvdrLn(it->y.re[k] * it->y.re[k] + it->y.im[k] * it->y.im[k]);
     const float lu = MvdrLn(ur * ur + ui * ui);
-    const float sy = a * it->envY[k] + b * ly, su = a * it->envU[k] + b * lu;
-    const float syy = a * it->envYY[k] + b * ly * ly, suu = a * it->envUU[k] + b * lu * lu;
-    const float syu = a * it->envYU[k] + b * ly * lu;
-    it->envY[k] = sy, it->envU[k] = su, it->envYY[k] = syy, it->envUU[k] = suu, it->envYU[k] = syu;
+    const float sy = a * it->levels.y[k] + b * ly, su = a * it->levels.u[k] + b * lu;
+    const float syy = a * it->levels.yy[k] + b * ly * ly, suu = a * it->levels.uu[k] + b * lu * lu;
+    const float syu = a * it->levels.yu[k] + b * ly * lu;
+    it->levels.y[k] = sy, it->levels.u[k] = su, it->levels.yy[k] = syy, it->levels.uu[k] = suu;
+    it->levels.yu[k] = syu;
     const float my = sy * unbias, mu = su * unbias;
     const float vy = syy * unbias - my * my, vu = suu * unbias - mu * mu;
     const bool varied = (vy > 0.0f) & (vu > 0.0f);
+    // (The root is of 1 where unused, so no vector lane takes a negative.)
     it->envelope[k] = varied ? (syu * unbias - my * mu) / sqrtf(varied ? vy * vu : 1.0f) : 0.0f;
   }
 }
@@ -380,11 +382,7 @@ void MvdrBeam_Reset(TMvdrBeam* it) {
   it->roomPower = it->roomCoherent = it->roomHighPower = it->roomHighCoherent = it->coherentRoom = 0.0f;
   it->roomFull = 0;
   it->envelopeWeight = it->room = 0.0f;
-  memset(it->envY, 0, sizeof it->envY);
-  memset(it->envU, 0, sizeof it->envU);
-  memset(it->envYY, 0, sizeof it->envYY);
-  memset(it->envUU, 0, sizeof it->envUU);
-  memset(it->envYU, 0, sizeof it->envYU);
+  memset(&it->levels, 0, sizeof it->levels);
   for (uint32_t k = 0; k < kMvdrMaxBins; k++) {
     it->x.p00[k] = it->x.p11[k] = kMvdrPowerFloor;
     it->noise.p00[k] = it->noise.p11[k] = kNoiseStart;

@@ -49,11 +49,13 @@ typedef struct {
   alignas(64) float talkerCoherence[kMvdrMaxBins];  // and coherence
   // Smoothed log levels of the output y and of the reference u, their
   // squares and product, per bin of the room detector's wide band.
-  alignas(64) float envY[kMvdrMaxBins];
-  alignas(64) float envU[kMvdrMaxBins];
-  alignas(64) float envYY[kMvdrMaxBins];
-  alignas(64) float envUU[kMvdrMaxBins];
-  alignas(64) float envYU[kMvdrMaxBins];
+  struct {
+    alignas(64) float y[kMvdrMaxBins];
+    alignas(64) float u[kMvdrMaxBins];
+    alignas(64) float yy[kMvdrMaxBins];
+    alignas(64) float uu[kMvdrMaxBins];
+    alignas(64) float yu[kMvdrMaxBins];
+  } levels;
   alignas(64) float envelope[kMvdrMaxBins];  // their correlation this frame
   TMvdrSpectrum y;
   // Largest short-term power (trace of Phi_x) in the current and the last

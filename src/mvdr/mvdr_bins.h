@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include "mvdr_isa.h"
+
 enum {
   kMvdrMaxFrame = 2048,                 // longest frame (44.1 and 48 kHz)
   kMvdrMaxHalf = kMvdrMaxFrame / 2,     // longest hop and complex transform
@@ -36,5 +38,13 @@ typedef struct {
   alignas(64) float re01[kMvdrMaxBins];
   alignas(64) float im01[kMvdrMaxBins];
 } TMvdrCov;
+
+// The blocking reference of bin k, u = d1 X0 - X1: for steering [1, d1] it
+// holds no talker.
+MVDR_INLINE void MvdrReference(const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, float dr, float di, uint32_t k,
+                               float* ur, float* ui) {
+  *ur = dr * x0->re[k] - di * x0->im[k] - x1->re[k];
+  *ui = dr * x0->im[k] + di * x0->re[k] - x1->im[k];
+}
 
 #endif

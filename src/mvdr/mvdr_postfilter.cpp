@@ -135,8 +135,8 @@ MVDR_INLINE void Reference_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* _
   TMvdrCov* __restrict c = &it->coherence;
   for (uint32_t k = 0; k < it->bins; k++) {
     const float y2 = y->re[k] * y->re[k] + y->im[k] * y->im[k];
-    const float ur = d1Re[k] * x0->re[k] - d1Im[k] * x0->im[k] - x1->re[k];
-    const float ui = d1Re[k] * x0->im[k] + d1Im[k] * x0->re[k] - x1->im[k];
+    float ur, ui;
+    MvdrReference(x0, x1, d1Re[k], d1Im[k], k, &ur, &ui);
     const float u2 = ur * ur + ui * ui;
     const float a = kRefForget + (1.0f - kRefForget) * presence[k], b = 1.0f - a;
     const float ny = Floor(a * it->ny[k] + b * y2), nu = Floor(a * it->nu[k] + b * u2);
