@@ -115,7 +115,7 @@ void MvdrArray_ProcessFloat(TMvdrArray* it, const float* stereo, float* mono) {
   const float fallback = it->health.fallback;
   MvdrBeam_Observe(&it->beam, &it->x0, &it->x1);
   // A dead channel, or clipping (a nonlinear transfer), would teach the
-  // calibration nonsense.
+  // calibration and the room detector nonsense.
   const bool calibrate = fallback == 0.0f && !MvdrHealth_Clipping(&it->health);
   // The tracking beam: its presence gates what both covariances learn.
   MvdrBeam_Filter(&it->beam, &it->beam.noise, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, kMvdrLoading,
@@ -127,7 +127,7 @@ void MvdrArray_ProcessFloat(TMvdrArray* it, const float* stereo, float* mono) {
                   kMvdrLoading + extra, fallback, it->health.good);
   MvdrPresence_Update(&it->outputPresence, &it->beam);
   if (calibrate) MvdrSteer_Calibrate(&it->steer, &it->beam.x, &it->beam.noise, it->presence.p);
-  MvdrBeam_LearnNoise(&it->beam, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, it->presence.p);
+  MvdrBeam_LearnNoise(&it->beam, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, it->presence.p, calibrate);
   // The room's spatial measures and the post-filter's short-term interferer
   // term need two healthy, linear channels; the latter also a settled
   // calibration.

@@ -12,9 +12,10 @@
 // the talker, never the talker's own reverberation. A fallback weight f
 // blends w toward the good microphone alone (a dead channel). In
 // reverberant rooms, told from the talker's coherence between the
-// microphones (a clear room is held) and confirmed by the reference's level
-// following the output's, the correction w - e0 is scaled down and its
-// weights loaded more.
+// microphones (a clear room is held; one band judged against a third noise
+// covariance without the plain start-up) and confirmed by the reference's
+// level following the output's, the correction w - e0 is scaled down and
+// its weights loaded more.
 #ifndef MICARRAY_MVDR_BEAM_H
 #define MICARRAY_MVDR_BEAM_H
 
@@ -29,6 +30,7 @@ typedef struct {
   TMvdrCov x;                     // short-term covariance
   TMvdrCov noise;                 // tracking noise covariance
   TMvdrCov apart;                 // the output beam's noise covariance
+  TMvdrCov roomNoise;             // the room detector's: no plain start-up, its band only
   uint32_t roomLo, roomHi;                // bins of the room detector's wide band
   uint32_t roomHighLo, roomHighHi;        // and of its band around the diffuse field's first zero
   float roomPower, roomCoherent;          // its smoothed sums over the wide band
@@ -45,8 +47,6 @@ typedef struct {
   alignas(64) float w1Re[kMvdrMaxBins];
   alignas(64) float w1Im[kMvdrMaxBins];
   alignas(64) float residual[kMvdrMaxBins];  // noise power left in y (1/D for the plain MVDR)
-  alignas(64) float talkerPower[kMvdrMaxBins];      // where the talker leads, its power
-  alignas(64) float talkerCoherence[kMvdrMaxBins];  // and coherence
   // Smoothed log levels of the output y and of the reference u, their
   // squares and product, per bin of the room detector's wide band.
   struct {
@@ -78,9 +78,10 @@ void MvdrBeam_Observe(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectru
 // fallback in [0, 1] toward microphone good.
 void MvdrBeam_Filter(TMvdrBeam* it, const TMvdrCov* noise, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1,
                      const float* d1Re, const float* d1Im, float loading, float fallback, uint32_t good);
-// Both noise covariances with this frame, gated by the presence
-// probability except where they are stale (below).
+// The noise covariances with this frame, gated by the presence probability
+// except where they are stale (below); the room detector learns only when
+// judge is set (two healthy, linear channels).
 void MvdrBeam_LearnNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
-                         const float* d1Im, const float* presence);
+                         const float* d1Im, const float* presence, bool judge);
 
 #endif
