@@ -155,8 +155,8 @@ const float kRoomFade = 1.0f / 60.0f;
 const float kEnvelopeFrom = 0.4f, kEnvelopeSpan = 0.15f;
 // Together the two cues tell more than either alone. Over its first 0.3 s
 // the diffuse-zero band dips to 0.53-0.89 in the development rooms (median
-// 0.72) but also to 0.67-0.98 in the free field (median 0.88), in its first
-// second or with a talking interferer; where it reads below 0.86, the
+// 0.72) but also to 0.67-0.98 in the free field (medians 0.88 to 0.96), in
+// its first second or with a talking interferer; where it reads below 0.86, the
 // envelope correlation is 0.60-0.83 in rooms (10th to 99th percentile of
 // such frames) and mostly below 0.55 in the free field (a mismatched pair's
 // first second reached 0.78). So where that band reads below 0.88 and the
