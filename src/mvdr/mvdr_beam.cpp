@@ -280,6 +280,21 @@ MVDR_INLINE float ReferencePower(const TMvdrCov* c, uint32_t k, float dr, float 
   return (dr * dr + di * di) * c->p00[k] + c->p11[k] - 2.0f * (dr * c->re01[k] - di * c->im01[k]);
 }
 
+// The input's power as the reference weighs it, |d1|^2 P00 + P11.
+MVDR_INLINE float InputPower(const TMvdrCov* x, uint32_t k, float dr, float di) {
+  return (dr * dr + di * di) * x->p00[k] + x->p11[k];
+}
+
+// A covariance is stale where the reference's short-term power now exceeds
+// what it predicts by kStaleRatio.
+MVDR_INLINE bool Outgrown(const TMvdrCov* c, uint32_t k, float dr, float di, float now) {
+  return now > kStaleRatio * ReferencePower(c, k, dr, di);
+}
+
+// The forgetting of a noise covariance: kNoiseForget where the talker is
+// absent, none where present.
+MVDR_INLINE float Gated(float presence) { return kNoiseForget + (1.0f - kNoiseForget) * presence; }
+
 // Keeps a covariance's power at most peak.
 MVDR_INLINE void Cap(TMvdrCov* c, uint32_t k, float peak) {
   const float held = c->p00[k] + c->p11[k];
@@ -294,12 +309,12 @@ MVDR_INLINE void LearnNoise_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* 
                                  float start) {
   for (uint32_t k = 0; k < it->bins; k++) {
     const float now = ReferencePower(&it->x, k, d1Re[k], d1Im[k]);
-    const float input = (d1Re[k] * d1Re[k] + d1Im[k] * d1Im[k]) * it->x.p00[k] + it->x.p11[k];
+    const float input = InputPower(&it->x, k, d1Re[k], d1Im[k]);
     const bool grown = now > it->staleShare * input;
-    const bool stale = grown & (now > kStaleRatio * ReferencePower(&it->noise, k, d1Re[k], d1Im[k]));
-    const bool staleApart = grown & (now > it->apartShare[k] * input) &
-                            (now > kStaleRatio * ReferencePower(&it->apart, k, d1Re[k], d1Im[k]));
-    const float gated = kNoiseForget + (1.0f - kNoiseForget) * presence[k];
+    const bool stale = grown & Outgrown(&it->noise, k, d1Re[k], d1Im[k], now);
+    const bool staleApart =
+        grown & (now > it->apartShare[k] * input) & Outgrown(&it->apart, k, d1Re[k], d1Im[k], now);
+    const float gated = Gated(presence[k]);
     Accumulate(&it->noise, x0, x1, k, start >= 0.0f ? start : stale ? kNoiseForget : gated);
     Accumulate(&it->apart, x0, x1, k, start >= 0.0f ? start : staleApart ? kNoiseForget : gated);
     const float power = it->x.p00[k] + it->x.p11[k];
@@ -377,9 +392,14 @@ float EnvelopeCorrelation(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpe
 
 // The room weight for the next frame from the two bands' coherences (a
 // clear room held) confirmed by the envelopes, or from the diffuse-zero band
-// and the envelopes together.
+// and the envelopes together. The coherences use the noise covariances
+// before this frame's learning.
 void Judge(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re, const float* d1Im,
-           float coherence, float high) {
+           const float* presence) {
+  const float coherence =
+      BandCoherence(it, &it->noise, presence, it->roomLo, it->roomHi, &it->roomPower, &it->roomCoherent);
+  const float high = BandCoherence(it, &it->roomNoise, presence, it->roomHighLo, it->roomHighHi,
+                                   &it->roomHighPower, &it->roomHighCoherent);
   const float wide = (kRoomFrom - coherence) / kRoomSpan, narrow = (kRoomHighFrom - high) / kRoomHighSpan;
   const float ramp = wide > narrow ? wide : narrow;
   const float now = Unit(ramp);
@@ -401,11 +421,9 @@ void LearnRoomNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum*
                     const float* d1Im, const float* presence) {
   for (uint32_t k = it->roomHighLo; k < it->roomHighHi; k++) {
     const float now = ReferencePower(&it->x, k, d1Re[k], d1Im[k]);
-    const float input = (d1Re[k] * d1Re[k] + d1Im[k] * d1Im[k]) * it->x.p00[k] + it->x.p11[k];
-    const bool stale = (now > it->staleShare * input) &
-                       (now > kStaleRatio * ReferencePower(&it->roomNoise, k, d1Re[k], d1Im[k]));
-    const float gated = kNoiseForget + (1.0f - kNoiseForget) * presence[k];
-    Accumulate(&it->roomNoise, x0, x1, k, stale ? kNoiseForget : gated);
+    const bool stale = (now > it->staleShare * InputPower(&it->x, k, d1Re[k], d1Im[k])) &
+                       Outgrown(&it->roomNoise, k, d1Re[k], d1Im[k], now);
+    Accumulate(&it->roomNoise, x0, x1, k, stale ? kNoiseForget : Gated(presence[k]));
     Cap(&it->roomNoise, k, it->peakNow[k] > it->peakLast[k] ? it->peakNow[k] : it->peakLast[k]);
   }
 }
@@ -474,19 +492,10 @@ void MvdrBeam_LearnNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpec
   // Start-up: a plain running mean (weight of the past frames/(frames+1)).
   const float start = it->frames < kStartFrames ? (float)it->frames / (float)(it->frames + 1) : -1.0f;
   if (it->frames < kStartFrames) it->frames++;
-  // The room detector's coherences, from the noise covariances before this
-  // frame.
-  const float coherence =
-      judge ? BandCoherence(it, &it->noise, presence, it->roomLo, it->roomHi, &it->roomPower, &it->roomCoherent)
-            : 1.0f;
-  const float high = judge ? BandCoherence(it, &it->roomNoise, presence, it->roomHighLo, it->roomHighHi,
-                                           &it->roomHighPower, &it->roomHighCoherent)
-                           : 1.0f;
+  if (judge) Judge(it, x0, x1, d1Re, d1Im, presence);
   LearnNoise(it, x0, x1, d1Re, d1Im, presence, start);
-  if (judge) {
-    LearnRoomNoise(it, x0, x1, d1Re, d1Im, presence);
-    Judge(it, x0, x1, d1Re, d1Im, coherence, high);
-  }
+  // After the tracking covariance, whose loop keeps the peak.
+  if (judge) LearnRoomNoise(it, x0, x1, d1Re, d1Im, presence);
   if (++it->blockAt == it->blockFrames) {
     it->blockAt = 0;
     memcpy(it->peakLast, it->peakNow, sizeof it->peakLast);
