@@ -7,7 +7,8 @@
 // learned where the talker is absent (p its presence probability); the
 // weights of a frame use Phi_n as it stood before that frame. Two noise
 // covariances learn so: the tracking one, which also relearns at once
-// wherever the blocking reference outgrew it, drives the presence test and
+// wherever the blocking reference outgrew it or the input's floor rose above
+// it, drives the presence test and
 // the calibration; the output beam's relearns so only sources apart from
 // the talker, never the talker's own reverberation. A fallback weight f
 // blends w toward the good microphone alone (a dead channel). In
@@ -38,6 +39,7 @@ typedef struct {
   float coherentRoom;             // the coherence's verdict: 0 free field .. 1 reverberant room
   uint32_t roomFull;              // frames in a row at full room weight (a hold from a second on)
   float envelopeWeight;           // sum of the envelope statistics' weights (1 - a^frames)
+  float inputLevel;               // smoothed log input power over the wide band, same weights
   float room;                     // the room weight used: the verdict unless the envelopes veto it
   float staleShare;               // reference share of the input above which a stale covariance relearns
   float leakLoading;              // more loading where the talker's delay leaks it into the reference
@@ -63,6 +65,13 @@ typedef struct {
   // would otherwise take seconds to forget).
   alignas(64) float peakNow[kMvdrMaxBins];
   alignas(64) float peakLast[kMvdrMaxBins];
+  // Least short-term power (trace of Phi_x) in the current and the last
+  // half second, and the smaller of the two: a noise that never pauses keeps
+  // it up, speech does not.
+  uint32_t floorFrames, floorAt;
+  alignas(64) float floorNow[kMvdrMaxBins];
+  alignas(64) float floorLast[kMvdrMaxBins];
+  alignas(64) float floor[kMvdrMaxBins];
 } TMvdrBeam;
 
 void MvdrBeam_Init(TMvdrBeam* it, uint32_t rate, uint32_t n);

@@ -15,6 +15,13 @@ const float kCalLoHz = 200.0f, kCalHiHz = 5000.0f;
 // the presence probability above one half.
 const float kCalEigenRatio = 31.6f;
 const float kCalPresence = 0.5f;
+// ... and the bin's power stands 15 dB above its floor (the least
+// short-term power of the last 0.5-1 s). The eigenvalue test trusts the
+// noise covariance, which misses a steady noise that started with the
+// talker after a quiet stretch: the calibration then followed such a noise
+// 20 degrees off (-10.8 dB, for good). It also keeps out a steady noise
+// louder than the talker (white noise 30 degrees off at -5 dB +2.6 dB).
+const float kCalOverFloor = 31.6f;
 // Plausible capsules: within 6 dB and 50 us of the free field, and a bin
 // within 3 dB and 25 us of the current estimate (outliers from reflections
 // and other talkers stay out). ln amplitude of 6 dB = 0.691. The delays are
@@ -94,7 +101,8 @@ MVDR_DISPATCH(Update, (TMvdrSteer* __restrict it), (it))
 // Per-bin evidence r' = h1 / d1 (the transfer against the calibrated
 // steering): weight p where every test passes, else 0.
 MVDR_INLINE void Evidence_Body(TMvdrSteer* __restrict it, const TMvdrCov* __restrict x,
-                               const TMvdrCov* __restrict noise, const float* __restrict presence) {
+                               const TMvdrCov* __restrict noise, const float* __restrict floor,
+                               const float* __restrict presence) {
   const float G = it->gain, delta = it->delay;
   for (uint32_t k = it->calLo; k < it->calHi; k++) {
     const float load = kMvdrLoading * 0.5f * (noise->p00[k] + noise->p11[k]) + kMvdrPowerFloor;
@@ -124,6 +132,7 @@ MVDR_INLINE void Evidence_Body(TMvdrSteer* __restrict it, const TMvdrCov* __rest
     const float lnFree = lnR + G, argFree = argR - w * delta;  // against the free field
     // & rather than &&: every test is evaluated, so the loop has no branch.
     const bool ok = (presence[k] > kCalPresence) & (l1 > kCalEigenRatio * l2) & (s00 > 0.0f) &
+                    (x->p00[k] + x->p11[k] >= kCalOverFloor * floor[k]) &
                     (fabsf(lnFree) < kCalMaxLnGain) & (fabsf(argFree) < it->maxDelay * w) &
                     (fabsf(lnR) < kCalNearLnGain) & (fabsf(argR) < it->nearDelay * w);
     const float weight = ok ? presence[k] : 0.0f;
@@ -134,15 +143,16 @@ MVDR_INLINE void Evidence_Body(TMvdrSteer* __restrict it, const TMvdrCov* __rest
 }
 MVDR_DISPATCH(Evidence,
               (TMvdrSteer* __restrict it, const TMvdrCov* __restrict x, const TMvdrCov* __restrict noise,
-               const float* __restrict presence),
-              (it, x, noise, presence))
+               const float* __restrict floor, const float* __restrict presence),
+              (it, x, noise, floor, presence))
 
 }  // namespace
 
 void MvdrSteer_Update(TMvdrSteer* it) { Update(it); }
 
-void MvdrSteer_Calibrate(TMvdrSteer* it, const TMvdrCov* x, const TMvdrCov* noise, const float* presence) {
-  Evidence(it, x, noise, presence);
+void MvdrSteer_Calibrate(TMvdrSteer* it, const TMvdrCov* x, const TMvdrCov* noise, const float* floor,
+                         const float* presence) {
+  Evidence(it, x, noise, floor, presence);
   double w = 0, wg = 0, wd = 0, ww2 = 0;
   for (uint32_t k = it->calLo; k < it->calHi; k++) {
     w += it->cw[k], wg += it->cg[k], wd += it->cd[k];

@@ -43,9 +43,10 @@ void MvdrSteer_Init(TMvdrSteer* it, uint32_t rate, uint32_t n, float distance, f
 void MvdrSteer_Retune(TMvdrSteer* it, uint32_t rate, uint32_t n, float distance, float angle);
 void MvdrSteer_Reset(TMvdrSteer* it);
 // One frame of calibration from the short-term covariance, the noise
-// covariance before this frame and the presence probability, then the new
-// steering vector.
-void MvdrSteer_Calibrate(TMvdrSteer* it, const TMvdrCov* x, const TMvdrCov* noise, const float* presence);
+// covariance before this frame, the input's floor (least recent power of
+// each bin) and the presence probability, then the new steering vector.
+void MvdrSteer_Calibrate(TMvdrSteer* it, const TMvdrCov* x, const TMvdrCov* noise, const float* floor,
+                         const float* presence);
 // Recomputes d1 from tau, G and delta.
 void MvdrSteer_Update(TMvdrSteer* it);
 
