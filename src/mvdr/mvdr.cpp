@@ -132,7 +132,7 @@ void MvdrArray_ProcessFloat(TMvdrArray* it, const float* stereo, float* mono) {
   // toward itself in the first frame, and the evidence after took seconds
   // to undo it).
   if (calibrate && it->beam.frames > 0)
-    MvdrSteer_Calibrate(&it->steer, &it->beam.x, &it->beam.noise, it->beam.floor, it->presence.p);
+    MvdrSteer_Calibrate(&it->steer, &it->beam.x, &it->beam.noise, it->beam.inputFloor, it->presence.p);
   MvdrBeam_LearnNoise(&it->beam, &it->x0, &it->x1, it->steer.d1Re, it->steer.d1Im, it->presence.p, calibrate);
   // The room's spatial measures and the post-filter's short-term interferer
   // term need two healthy, linear channels; the latter also a settled

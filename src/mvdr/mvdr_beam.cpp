@@ -346,14 +346,13 @@ MVDR_INLINE void LearnNoise_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* 
     const float power = it->x.p00[k] + it->x.p11[k];
     const float floorNow = power < it->floorNow[k] ? power : it->floorNow[k];
     it->floorNow[k] = floorNow;
-    const float floor = floorNow < it->floorLast[k] ? floorNow : it->floorLast[k];
-    it->floor[k] = floor;
-    const float held = it->noise.p00[k] + it->noise.p11[k];
-    const bool under = kFloorMargin * floor > held;
+    const float least = floorNow < it->floorLast[k] ? floorNow : it->floorLast[k];
+    it->inputFloor[k] = least;
+    const bool under = kFloorMargin * least > it->noise.p00[k] + it->noise.p11[k];
     const float gated = Gated(presence[k]);
     Accumulate(&it->noise, x0, x1, k, start >= 0.0f ? start : stale | under ? kNoiseForget : gated);
     // Relearnt for the floor alone, it rises no further than that.
-    if (under & !stale & (start < 0.0f)) Cap(&it->noise, k, kFloorMargin * floor);
+    if (under & !stale & (start < 0.0f)) Cap(&it->noise, k, kFloorMargin * least);
     Accumulate(&it->apart, x0, x1, k, start >= 0.0f ? start : staleApart ? kNoiseForget : gated);
     const float peakNow = power > it->peakNow[k] ? power : it->peakNow[k];
     it->peakNow[k] = peakNow;
@@ -520,7 +519,7 @@ void MvdrBeam_Reset(TMvdrBeam* it) {
     it->apart.p00[k] = it->apart.p11[k] = it->roomNoise.p00[k] = it->roomNoise.p11[k] = kNoiseStart;
     it->peakNow[k] = it->peakLast[k] = 0.0f;
     // No floor until a whole block has been seen.
-    it->floorNow[k] = kNoFloorYet, it->floorLast[k] = it->floor[k] = 0.0f;
+    it->floorNow[k] = kNoFloorYet, it->floorLast[k] = it->inputFloor[k] = 0.0f;
   }
   it->blockAt = it->floorAt = 0;
 }

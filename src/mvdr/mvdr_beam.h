@@ -8,10 +8,10 @@
 // weights of a frame use Phi_n as it stood before that frame. Two noise
 // covariances learn so: the tracking one, which also relearns at once
 // wherever the blocking reference outgrew it or the input's floor rose above
-// it, drives the presence test and
-// the calibration; the output beam's relearns so only sources apart from
-// the talker, never the talker's own reverberation. A fallback weight f
-// blends w toward the good microphone alone (a dead channel). In
+// it, drives the presence test and the calibration; the output beam's
+// relearns so only sources apart from the talker, never the talker's own
+// reverberation. A fallback weight f blends w toward the good microphone
+// alone (a dead channel). In
 // reverberant rooms, told from the talker's coherence between the
 // microphones (a clear room is held; one band judged against a third noise
 // covariance without the plain start-up) and confirmed by the reference's
@@ -71,7 +71,7 @@ typedef struct {
   uint32_t floorFrames, floorAt;
   alignas(64) float floorNow[kMvdrMaxBins];
   alignas(64) float floorLast[kMvdrMaxBins];
-  alignas(64) float floor[kMvdrMaxBins];
+  alignas(64) float inputFloor[kMvdrMaxBins];
 } TMvdrBeam;
 
 void MvdrBeam_Init(TMvdrBeam* it, uint32_t rate, uint32_t n);

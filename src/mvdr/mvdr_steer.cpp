@@ -101,7 +101,7 @@ MVDR_DISPATCH(Update, (TMvdrSteer* __restrict it), (it))
 // Per-bin evidence r' = h1 / d1 (the transfer against the calibrated
 // steering): weight p where every test passes, else 0.
 MVDR_INLINE void Evidence_Body(TMvdrSteer* __restrict it, const TMvdrCov* __restrict x,
-                               const TMvdrCov* __restrict noise, const float* __restrict floor,
+                               const TMvdrCov* __restrict noise, const float* __restrict inputFloor,
                                const float* __restrict presence) {
   const float G = it->gain, delta = it->delay;
   for (uint32_t k = it->calLo; k < it->calHi; k++) {
@@ -132,7 +132,7 @@ MVDR_INLINE void Evidence_Body(TMvdrSteer* __restrict it, const TMvdrCov* __rest
     const float lnFree = lnR + G, argFree = argR - w * delta;  // against the free field
     // & rather than &&: every test is evaluated, so the loop has no branch.
     const bool ok = (presence[k] > kCalPresence) & (l1 > kCalEigenRatio * l2) & (s00 > 0.0f) &
-                    (x->p00[k] + x->p11[k] >= kCalOverFloor * floor[k]) &
+                    (x->p00[k] + x->p11[k] >= kCalOverFloor * inputFloor[k]) &
                     (fabsf(lnFree) < kCalMaxLnGain) & (fabsf(argFree) < it->maxDelay * w) &
                     (fabsf(lnR) < kCalNearLnGain) & (fabsf(argR) < it->nearDelay * w);
     const float weight = ok ? presence[k] : 0.0f;
@@ -143,16 +143,16 @@ MVDR_INLINE void Evidence_Body(TMvdrSteer* __restrict it, const TMvdrCov* __rest
 }
 MVDR_DISPATCH(Evidence,
               (TMvdrSteer* __restrict it, const TMvdrCov* __restrict x, const TMvdrCov* __restrict noise,
-               const float* __restrict floor, const float* __restrict presence),
-              (it, x, noise, floor, presence))
+               const float* __restrict inputFloor, const float* __restrict presence),
+              (it, x, noise, inputFloor, presence))
 
 }  // namespace
 
 void MvdrSteer_Update(TMvdrSteer* it) { Update(it); }
 
-void MvdrSteer_Calibrate(TMvdrSteer* it, const TMvdrCov* x, const TMvdrCov* noise, const float* floor,
+void MvdrSteer_Calibrate(TMvdrSteer* it, const TMvdrCov* x, const TMvdrCov* noise, const float* inputFloor,
                          const float* presence) {
-  Evidence(it, x, noise, floor, presence);
+  Evidence(it, x, noise, inputFloor, presence);
   double w = 0, wg = 0, wd = 0, ww2 = 0;
   for (uint32_t k = it->calLo; k < it->calHi; k++) {
     w += it->cw[k], wg += it->cg[k], wd += it->cd[k];

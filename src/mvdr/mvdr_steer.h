@@ -45,7 +45,7 @@ void MvdrSteer_Reset(TMvdrSteer* it);
 // One frame of calibration from the short-term covariance, the noise
 // covariance before this frame, the input's floor (least recent power of
 // each bin) and the presence probability, then the new steering vector.
-void MvdrSteer_Calibrate(TMvdrSteer* it, const TMvdrCov* x, const TMvdrCov* noise, const float* floor,
+void MvdrSteer_Calibrate(TMvdrSteer* it, const TMvdrCov* x, const TMvdrCov* noise, const float* inputFloor,
                          const float* presence);
 // Recomputes d1 from tau, G and delta.
 void MvdrSteer_Update(TMvdrSteer* it);
