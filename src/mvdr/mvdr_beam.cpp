@@ -344,9 +344,8 @@ MVDR_INLINE void LearnNoise_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* 
     const bool staleApart =
         grown & (now > it->apartShare[k] * input) & Outgrown(&it->apart, k, d1Re[k], d1Im[k], now);
     const float power = it->x.p00[k] + it->x.p11[k];
-    const float floorNow = power < it->floorNow[k] ? power : it->floorNow[k];
-    it->floorNow[k] = floorNow;
-    const float least = floorNow < it->floorLast[k] ? floorNow : it->floorLast[k];
+    it->floorNow[k] = power < it->floorNow[k] ? power : it->floorNow[k];
+    const float least = power < it->inputFloor[k] ? power : it->inputFloor[k];
     it->inputFloor[k] = least;
     const bool under = kFloorMargin * least > it->noise.p00[k] + it->noise.p11[k];
     const float gated = Gated(presence[k]);
@@ -519,7 +518,7 @@ void MvdrBeam_Reset(TMvdrBeam* it) {
     it->apart.p00[k] = it->apart.p11[k] = it->roomNoise.p00[k] = it->roomNoise.p11[k] = kNoiseStart;
     it->peakNow[k] = it->peakLast[k] = 0.0f;
     // No floor until a whole block has been seen.
-    it->floorNow[k] = kNoFloorYet, it->floorLast[k] = it->inputFloor[k] = 0.0f;
+    it->floorNow[k] = kNoFloorYet, it->inputFloor[k] = 0.0f;
   }
   it->blockAt = it->floorAt = 0;
 }
@@ -545,7 +544,7 @@ void MvdrBeam_LearnNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpec
   if (judge) LearnRoomNoise(it, x0, x1, d1Re, d1Im, presence);
   if (++it->floorAt == it->floorFrames) {
     it->floorAt = 0;
-    memcpy(it->floorLast, it->floorNow, sizeof it->floorLast);
+    memcpy(it->inputFloor, it->floorNow, sizeof it->inputFloor);
     for (uint32_t k = 0; k < kMvdrMaxBins; k++) it->floorNow[k] = kNoFloorYet;
   }
   if (++it->blockAt == it->blockFrames) {

@@ -65,12 +65,11 @@ typedef struct {
   // would otherwise take seconds to forget).
   alignas(64) float peakNow[kMvdrMaxBins];
   alignas(64) float peakLast[kMvdrMaxBins];
-  // Least short-term power (trace of Phi_x) in the current and the last
-  // half second, and the smaller of the two: a noise that never pauses keeps
-  // it up, speech does not.
+  // Least short-term power (trace of Phi_x) in the current half-second
+  // block, and over it and the last whole block (the input's floor): a noise
+  // that never pauses keeps the floor up, speech does not.
   uint32_t floorFrames, floorAt;
   alignas(64) float floorNow[kMvdrMaxBins];
-  alignas(64) float floorLast[kMvdrMaxBins];
   alignas(64) float inputFloor[kMvdrMaxBins];
 } TMvdrBeam;
 
