@@ -460,6 +460,15 @@ void Judge(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, cons
 
 // The room detector's noise covariance over its diffuse-zero band: learned
 // as the tracking one, without the plain start-up.
+// Counts a frame of a block (the peak's, the floor's); at a block's end the
+// running extreme becomes the kept one and starts afresh.
+void NextFrameOfBlock(uint32_t* at, uint32_t frames, float* kept, float* running, float fresh) {
+  if (++*at < frames) return;
+  *at = 0;
+  memcpy(kept, running, kMvdrMaxBins * sizeof *kept);
+  for (uint32_t k = 0; k < kMvdrMaxBins; k++) running[k] = fresh;
+}
+
 void LearnRoomNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
                     const float* d1Im, const float* presence) {
   for (uint32_t k = it->roomHighLo; k < it->roomHighHi; k++) {
@@ -542,14 +551,6 @@ void MvdrBeam_LearnNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpec
   LearnNoise(it, x0, x1, d1Re, d1Im, presence, start);
   // After the tracking covariance, whose loop keeps the peak.
   if (judge) LearnRoomNoise(it, x0, x1, d1Re, d1Im, presence);
-  if (++it->floorAt == it->floorFrames) {
-    it->floorAt = 0;
-    memcpy(it->inputFloor, it->floorNow, sizeof it->inputFloor);
-    for (uint32_t k = 0; k < kMvdrMaxBins; k++) it->floorNow[k] = kNoFloorYet;
-  }
-  if (++it->blockAt == it->blockFrames) {
-    it->blockAt = 0;
-    memcpy(it->peakLast, it->peakNow, sizeof it->peakLast);
-    memset(it->peakNow, 0, sizeof it->peakNow);
-  }
+  NextFrameOfBlock(&it->floorAt, it->floorFrames, it->inputFloor, it->floorNow, kNoFloorYet);
+  NextFrameOfBlock(&it->blockAt, it->blockFrames, it->peakLast, it->peakNow, 0.0f);
 }
