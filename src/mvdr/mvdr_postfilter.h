@@ -63,7 +63,8 @@ void MvdrPost_Reset(TMvdrPost* it);
 // Gains for this frame, applied to y in place. refWeight scales the
 // reference term (0 while a channel is dead: the reference is meaningless);
 // room, 0 free field .. 1 reverberant room (0 too where the channels
-// cannot be trusted), turns on the room's noise estimate and spatial gain;
+// cannot be trusted), turns on the room's noise estimate, its narrower
+// test for lambda_1's source and the spatial gain;
 // leadWeight scales lambda_1 (down while the steering is unsure, as the
 // talker then leaks into u; 0 with a dead channel).
 void MvdrPost_Apply(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1,
