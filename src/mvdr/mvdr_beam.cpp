@@ -515,8 +515,6 @@ void Judge(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, cons
   it->roomFull = now >= 1.0f ? (hold ? it->roomFull : it->roomFull + 1) : (held > now ? it->roomFull : 0);
 }
 
-// The room detector's noise covariance over its diffuse-zero band: learned
-// as the tracking one, without the plain start-up.
 // Counts a frame of a block (the peak's, the floor's); at a block's end the
 // running extreme becomes the kept one and starts afresh.
 void NextFrameOfBlock(uint32_t* at, uint32_t frames, float* kept, float* running, float fresh) {
@@ -526,6 +524,8 @@ void NextFrameOfBlock(uint32_t* at, uint32_t frames, float* kept, float* running
   for (uint32_t k = 0; k < kMvdrMaxBins; k++) running[k] = fresh;
 }
 
+// The room detector's noise covariance over its diffuse-zero band: learned
+// as the tracking one, without the plain start-up.
 void LearnRoomNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
                     const float* d1Im, const float* presence) {
   for (uint32_t k = it->roomHighLo; k < it->roomHighHi; k++) {

@@ -15,8 +15,9 @@
 // reverberant rooms, told from the talker's coherence between the
 // microphones (a clear room is held; one band judged against a third noise
 // covariance without the plain start-up) and confirmed by the reference's
-// level following the output's, the correction w - e0 is scaled down and
-// its weights loaded more.
+// level following the output's, or from a noise that lost its coherence
+// (an interferer heard mostly as reverberation) while those levels follow,
+// the correction w - e0 is scaled down and its weights loaded more.
 #ifndef MICARRAY_MVDR_BEAM_H
 #define MICARRAY_MVDR_BEAM_H
 
@@ -40,7 +41,7 @@ typedef struct {
   uint32_t roomFull;              // frames in a row at full room weight (a hold from a second on)
   float envelopeWeight;           // sum of the envelope statistics' weights (1 - a^frames)
   float inputLevel;               // smoothed log input power over the wide band, same weights
-  float room;                     // the room weight used: the verdict unless the envelopes veto it
+  float room;                     // the room weight used: the strongest of the detector's routes
   float staleShare;               // reference share of the input above which a stale covariance relearns
   float leakLoading;              // more loading where the talker's delay leaks it into the reference
   alignas(64) float apartShare[kMvdrMaxBins];  // reference share a source apart from the talker exceeds
