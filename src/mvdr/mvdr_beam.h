@@ -17,7 +17,9 @@
 // covariance without the plain start-up) and confirmed by the reference's
 // level following the output's, or from a noise that lost its coherence
 // (an interferer heard mostly as reverberation) while those levels follow,
-// the correction w - e0 is scaled down and its weights loaded more.
+// the correction w - e0 is scaled down and its weights loaded more. Below
+// 5 cm the coherences are read against how much less a diffuse field loses
+// its coherence at that spacing.
 #ifndef MICARRAY_MVDR_BEAM_H
 #define MICARRAY_MVDR_BEAM_H
 
@@ -42,6 +44,7 @@ typedef struct {
   float envelopeWeight;           // sum of the envelope statistics' weights (1 - a^frames)
   float inputLevel;               // smoothed log input power over the wide band, same weights
   float room;                     // the room weight used: the strongest of the detector's routes
+  float wideScale, highScale;     // a diffuse field's incoherence over each band against 5 cm's, at most 1
   float staleShare;               // reference share of the input above which a stale covariance relearns
   float leakLoading;              // more loading where the talker's delay leaks it into the reference
   alignas(64) float apartShare[kMvdrMaxBins];  // reference share a source apart from the talker exceeds
