@@ -54,6 +54,13 @@ const float kRoomStationaryCut = 0.9f, kRoomRefCut = 0.75f;
 // that mean to the power 0.7, no lower than the post-filter's floor. It
 // lets through frames the talker leads and turns down those of the
 // interferer, as the LSA gain cannot where its noise estimate is unsure.
+// Each half of the band (2-4 and 4-6 kHz at 16 kHz) has a gain of its own,
+// the lower half's for the bins below the split, the upper's above: two
+// talkers often lead different halves of one frame. 235 tuning rooms +0.12
+// dB on average, 189 rather than 183 ahead of the WebRTC beamformer by 1
+// dB or more; 51 check rooms +0.12 (38 rather than 37); the same rooms at
+// 2 and 10 cm +0.06 and +0.12, with the talker 2.5 m away +0.07. Three
+// bands gained less (+0.04), four lost (-0.22), as did halves of 1-6 kHz.
 const float kMaskLoHz = 2000.0f, kMaskHiHz = 6000.0f, kMaskRelease = 0.8f, kMaskPower = 0.7f;
 // Where the noise field itself lines up with the talker's direction (share
 // near 1), the rescaling divides by at least this.
@@ -217,10 +224,11 @@ MVDR_DISPATCH(Share,
                const float* __restrict d1Im),
               (it, x0, x1, d1Re, d1Im))
 
-// Log-spectral-amplitude gain from the noise estimate, times the frame's
-// spatial gain, applied to y.
-MVDR_INLINE void Gain_Body(TMvdrPost* __restrict it, TMvdrSpectrum* __restrict y, float frameGain) {
+// Log-spectral-amplitude gain from the noise estimate, times the spatial
+// gain of the bin's half (lower below the split), applied to y.
+MVDR_INLINE void Gain_Body(TMvdrPost* __restrict it, TMvdrSpectrum* __restrict y, float lower, float upper) {
   for (uint32_t k = 0; k < it->bins; k++) {
+    const float frameGain = k < it->maskSplit ? lower : upper;
     const float y2 = y->re[k] * y->re[k] + y->im[k] * y->im[k];
     const float lambda = it->noise[k];
     const float gamma = Clip(y2 / lambda, 0.0f, kMaxGamma);
@@ -236,8 +244,20 @@ MVDR_INLINE void Gain_Body(TMvdrPost* __restrict it, TMvdrSpectrum* __restrict y
     y->im[k] *= g * frameGain;
   }
 }
-MVDR_DISPATCH(Gain, (TMvdrPost* __restrict it, TMvdrSpectrum* __restrict y, float frameGain),
-              (it, y, frameGain))
+MVDR_DISPATCH(Gain, (TMvdrPost* __restrict it, TMvdrSpectrum* __restrict y, float lower, float upper),
+              (it, y, lower, upper))
+
+// The spatial gain of bins from..to: their power-weighted share, risen at
+// once or released (mask holds it), to the power kMaskPower, weighted by
+// the room.
+float SpatialGain(TMvdrPost* it, uint32_t from, uint32_t to, float* mask, float room) {
+  float shared = 0.0f, power = 0.0f;
+  for (uint32_t k = from; k < to; k++) shared += it->sharePower[k] * it->share[k], power += it->sharePower[k];
+  const float share = power > 0.0f ? shared / power : 1.0f;
+  *mask = share > *mask ? share : kMaskRelease * *mask + (1.0f - kMaskRelease) * share;
+  const float g = MvdrExp(kMaskPower * MvdrLn(*mask));
+  return 1.0f - room * (1.0f - (g > it->floorGain ? g : it->floorGain));
+}
 
 }  // namespace
 
@@ -247,6 +267,7 @@ void MvdrPost_Init(TMvdrPost* it, uint32_t rate, uint32_t n, float floorDb) {
   const uint32_t lo = (uint32_t)(kMaskLoHz * n / rate), hi = (uint32_t)(kMaskHiHz * n / rate);
   it->maskLo = lo < n / 2 ? lo : n / 2;
   it->maskHi = hi < n / 2 ? hi : n / 2;
+  it->maskSplit = (it->maskLo + it->maskHi) / 2;
   MvdrPost_SetFloor(it, floorDb);
   MvdrPost_Reset(it);
 }
@@ -263,7 +284,7 @@ void MvdrPost_SetSpacing(TMvdrPost* it, const float* omega, float spacing) {
 
 void MvdrPost_Reset(TMvdrPost* it) {
   it->frames = 0;
-  it->mask = 1.0f;
+  it->mask[0] = it->mask[1] = 1.0f;
   memset(&it->coherence, 0, sizeof it->coherence);
   for (uint32_t k = 0; k < kMvdrMaxBins; k++) {
     it->sigma2[k] = it->startMin[k] = kStartSigma2;
@@ -285,16 +306,11 @@ void MvdrPost_Apply(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum* x0, co
   Track(it, y, d1Re, d1Im, diffuse, start);
   Reference(it, y, x0, x1, d1Re, d1Im, presence, diffuse, refWeight * (1.0f - kRoomRefCut * room),
             1.0f - kRoomStationaryCut * room, leadWeight, kLeadFar + room * (kLeadFarRoom - kLeadFar));
-  float frameGain = 1.0f;
+  float lower = 1.0f, upper = 1.0f;
   if (room > 0.0f) {
     Share(it, x0, x1, d1Re, d1Im);
-    float shared = 0.0f, power = 0.0f;
-    for (uint32_t k = it->maskLo; k < it->maskHi; k++)
-      shared += it->sharePower[k] * it->share[k], power += it->sharePower[k];
-    const float share = power > 0.0f ? shared / power : 1.0f;
-    it->mask = share > it->mask ? share : kMaskRelease * it->mask + (1.0f - kMaskRelease) * share;
-    const float g = MvdrExp(kMaskPower * MvdrLn(it->mask));
-    frameGain = 1.0f - room * (1.0f - (g > it->floorGain ? g : it->floorGain));
+    lower = SpatialGain(it, it->maskLo, it->maskSplit, &it->mask[0], room);
+    upper = SpatialGain(it, it->maskSplit, it->maskHi, &it->mask[1], room);
   }
-  Gain(it, y, frameGain);
+  Gain(it, y, lower, upper);
 }

@@ -40,8 +40,8 @@ typedef struct {
   alignas(64) float prevSpeech[kMvdrMaxBins];   // |G y|^2 of the last frame
   alignas(64) float noise[kMvdrMaxBins];        // lambda, the noise power in y
   alignas(64) float gain[kMvdrMaxBins];
-  uint32_t maskLo, maskHi;                      // bins of the spatial frame gain
-  float mask;                                   // its smoothed share of the talker
+  uint32_t maskLo, maskSplit, maskHi;           // bins of the spatial gain's two halves
+  float mask[2];                                // their smoothed shares of the talker
   alignas(64) float share[kMvdrMaxBins];        // per bin, the talker direction's share
   alignas(64) float sharePower[kMvdrMaxBins];   // and the frame's power
   alignas(64) float yuRe[kMvdrMaxBins];         // short-term E[y u*]
