@@ -1,11 +1,13 @@
 """Runs every system over a scene set and prints ΔSI-SDR / ΔSTOI against microphone 0.
 
     /usr/bin/python3 -m eval.compare [--set tuning|report|rooms|steering] [--seed N] [--systems mvdr,webrtc] [--seconds S]
+                                     [--spacing M]
 
 scripts/tune.sh builds the programs and runs the tuning set this way. The report
 (eval.report) runs the held-out set through the same functions.
 """
 import argparse
+import dataclasses
 import multiprocessing
 import os
 import statistics
@@ -150,6 +152,7 @@ def main(argv=None):
     parser.add_argument("--systems", default="", help="comma-separated keys (default: all)")
     parser.add_argument("--seconds", type=float, default=sets.SECONDS, help="length of every scene")
     parser.add_argument("--build", default=systems.BUILD, help="the build directory with the programs")
+    parser.add_argument("--spacing", type=float, help="every scene's microphone spacing (m) instead of its own")
     args = parser.parse_args(argv)
     chosen = choose(args.systems, systems.standard(args.build))
     for system in chosen:
@@ -158,6 +161,11 @@ def main(argv=None):
     started = time.time()
     entries = (drawn[args.set](args.seed, seconds=args.seconds) if args.set in drawn
                else sets.scenes(sets.SETS[args.set], args.seconds))
+    if args.spacing is not None and args.spacing <= 0.0:
+        parser.error("--spacing must be above 0")
+    if args.spacing:
+        entries = [(family, f"{name}, {args.spacing * 100:g} cm", dataclasses.replace(s, spacing=args.spacing))
+                   for family, name, s in entries]
     rows = run_set(entries, chosen,
                    progress=lambda line: print(line, flush=True))
     print(table(rows, chosen))
