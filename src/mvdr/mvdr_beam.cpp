@@ -242,6 +242,7 @@ const float kEvidentWideFrom = 0.86f, kEvidentHighFrom = 0.76f, kEvidentSpan = 0
 // rescaling (s^1.6) found more rooms but cost free-field scenes at 2 cm up
 // to 4 dB. The floor only keeps the division finite.
 const float kScaleSpacing = 0.05f, kMinScale = 0.05f;
+const double kPi = 3.14159265358979323846;
 // In rooms the MVDR's superdirective correction w - e0 reshapes the talker's
 // reverberation about as much as it removes noise: there it counts 0.3,
 // and its weights take 0.1 of the noise's mean power more diagonal loading
@@ -560,10 +561,10 @@ void LearnRoomNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum*
 // The mean of 1 - sinc^2(w D / c), a diffuse field's squared incoherence,
 // over bins lo..hi at spacing D.
 double DiffuseIncoherence(uint32_t rate, uint32_t n, double distance, uint32_t lo, uint32_t hi) {
-  const double pi = 3.14159265358979323846, across = distance / kMvdrSoundSpeed * rate;
+  const double across = distance / kMvdrSoundSpeed * rate;
   double sum = 0.0;
   for (uint32_t k = lo; k < hi; k++) {
-    const double x = 2.0 * pi * k / n * across, g = x > 0.0 ? sin(x) / x : 1.0;
+    const double x = 2.0 * kPi * k / n * across, g = x > 0.0 ? sin(x) / x : 1.0;
     sum += 1.0 - g * g;
   }
   return hi > lo ? sum / (hi - lo) : 1.0;
@@ -585,11 +586,11 @@ void MvdrBeam_SetGeometry(TMvdrBeam* it, uint32_t rate, uint32_t n, float delay,
   const float part = delay / (float)n, share = kLeakPerDelay * part * part;
   it->staleShare = share > kStaleShare ? share : kStaleShare;
   it->leakLoading = share * share / kLeakLoading;
-  const double pi = 3.14159265358979323846, across = distance / kMvdrSoundSpeed * rate;  // samples
+  const double across = distance / kMvdrSoundSpeed * rate;  // samples
   const double apart = fmin(kApartSeparation * across, kApartMaxSeconds * rate);
   for (uint32_t k = 0; k < it->bins; k++) {
-    const double w = 2.0 * pi * k / n;  // radians per sample
-    it->apartShare[k] = w * across < pi ? (float)(1.0 - cos(w * apart)) : 0.0f;
+    const double w = 2.0 * kPi * k / n;  // radians per sample
+    it->apartShare[k] = w * across < kPi ? (float)(1.0 - cos(w * apart)) : 0.0f;
   }
   const float zeroHz = kMvdrSoundSpeed / (2.0f * distance);
   const float kept = zeroHz < kRoomHighZeroLoHz   ? kRoomHighZeroLoHz
