@@ -65,6 +65,30 @@ const float kMaskLoHz = 2000.0f, kMaskHiHz = 6000.0f, kMaskRelease = 0.8f, kMask
 // Where the noise field itself lines up with the talker's direction (share
 // near 1), the rescaling divides by at least this.
 const float kShareMargin = 1e-3f;
+// The interferer term of rooms. Where a talking interferer leads a bin, the
+// reference term unscaled, min(Ny / Nu, 100) Su, is about right (its median
+// 1 dB below the interferer's power in y, measured by passing the
+// interferer alone through the same weights); where the talker leads it
+// runs 7 dB high (the talker's reverberation leaks into u). Counted a
+// quarter, as rooms count it, it misses the interferer's bursts: where the
+// interferer leads, the noise estimate's median lay 10 dB low, and made
+// exact there, 0 dB rooms would gain 3.6 dB. The talker direction's share
+// tells the two apart, best smoothed over frames (a half) and over 250 Hz
+// either side: the area under its ROC curve rose from 0.68 to 0.86 (11
+// rooms at 0 dB; the phase toward the interferer's true direction added
+// 0.01, covariances learned per source from the true labels did worse). So
+// in rooms the noise estimate is at least 0.6 times the unscaled reference
+// term times a weight that falls from 1 at a smoothed share of 0.2 to 0 at
+// 0.45. Below 250 Hz both talkers reach the microphones alike and the share
+// tells nothing. 235 tuning rooms +0.14 dB, 218 rather than 201 ahead of
+// the WebRTC beamformer by 1 dB or more (0 dB rooms +0.31, 8 dB -0.01),
+// STOI +0.010; 55 of them at 1, 2, 3, 10 and 30 cm +0.17, +0.16, +0.16,
+// +0.36 and +0.75. Weights of 0.35 to 1 and ramps from 0.1-0.3 to
+// 0.35-0.55 all scored within 0.05 dB of this; an estimate from |y|^2
+// instead of the reference lost 0.1 to 0.6 dB, a per-bin spatial gain in
+// its place 0.3 dB or more.
+const float kApartSmooth = 0.5f, kApartReachHz = 250.0f, kApartFromHz = 250.0f;
+const float kApartWeight = 0.6f, kApartShareLo = 0.2f, kApartShareHi = 0.45f;
 // The short-term interferer term lambda_1: statistics of y and u smoothed
 // like the beam's short-term covariance (0.7). Its ratio |E[y u*]|^2 /
 // E|u|^2^2, the beam's response to the leading interferer against the
@@ -208,14 +232,14 @@ MVDR_DISPATCH(Reference,
                float farTolerance),
               (it, y, x0, x1, d1Re, d1Im, presence, diffuse, refWeight, stationaryWeight, leadWeight, farTolerance))
 
-// Per bin of the mask's band, the talker direction's share of the frame and
-// the frame's power. The noise field's share is d^H C d / (|d|^2 tr C), C
-// the noise covariance of the coherence term.
+// Per bin, the talker direction's share of the frame (and smoothed over
+// frames) and the frame's power. The noise field's share is
+// d^H C d / (|d|^2 tr C), C the noise covariance of the coherence term.
 MVDR_INLINE void Share_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* __restrict x0,
                             const TMvdrSpectrum* __restrict x1, const float* __restrict d1Re,
                             const float* __restrict d1Im) {
   const TMvdrCov* __restrict c = &it->coherence;
-  for (uint32_t k = it->maskLo; k < it->maskHi; k++) {
+  for (uint32_t k = 0; k < it->bins; k++) {
     const float dr = d1Re[k], di = d1Im[k], dd = 1.0f + dr * dr + di * di;
     // d^H x = X0 + conj(d1) X1
     const float tr = x0->re[k] + dr * x1->re[k] + di * x1->im[k];
@@ -225,8 +249,10 @@ MVDR_INLINE void Share_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* __res
     const float share = (tr * tr + ti * ti) / (dd * power);
     const float held = c->p00[k] + 2.0f * (c->re01[k] * dr - c->im01[k] * di) + (dd - 1.0f) * c->p11[k];
     const float noise = held / (dd * (c->p00[k] + c->p11[k]));
-    it->share[k] = Clip((share - noise) / (1.0f - noise + kShareMargin), 0.0f, 1.0f);
+    const float rescaled = Clip((share - noise) / (1.0f - noise + kShareMargin), 0.0f, 1.0f);
+    it->share[k] = rescaled;
     it->sharePower[k] = power;
+    it->heldShare[k] = kApartSmooth * it->heldShare[k] + (1.0f - kApartSmooth) * rescaled;
   }
 }
 MVDR_DISPATCH(Share,
@@ -234,6 +260,26 @@ MVDR_DISPATCH(Share,
                const TMvdrSpectrum* __restrict x1, const float* __restrict d1Re,
                const float* __restrict d1Im),
               (it, x0, x1, d1Re, d1Im))
+
+// The rooms' interferer term: the smoothed share averaged over the bins
+// within reach (a running sum), its weight, and the noise estimate raised
+// to the weighted, unscaled reference term.
+void Apart(TMvdrPost* it, float room) {
+  const int bins = (int)it->bins, reach = (int)it->apartReach;
+  float sum = 0.0f;
+  for (int k = 0; k < reach && k < bins; k++) sum += it->heldShare[k];
+  for (int k = 0; k < bins; k++) {
+    if (k + reach < bins) sum += it->heldShare[k + reach];
+    if (k - reach - 1 >= 0) sum -= it->heldShare[k - reach - 1];
+    const int lo = k - reach > 0 ? k - reach : 0, hi = k + reach < bins - 1 ? k + reach : bins - 1;
+    if (k < (int)it->apartLo) continue;
+    const float local = sum / (float)(hi - lo + 1);
+    const float weight = Clip((kApartShareHi - local) / (kApartShareHi - kApartShareLo), 0.0f, 1.0f);
+    const float ratio = it->ny[k] / it->nu[k];
+    const float apart = room * kApartWeight * weight * (ratio < kRefMaxRatio ? ratio : kRefMaxRatio) * it->su[k];
+    if (apart > it->noise[k]) it->noise[k] = apart;
+  }
+}
 
 // Log-spectral-amplitude gain from the noise estimate, times the spatial
 // gain of the bin's half (lower below the split), applied to y.
@@ -281,6 +327,8 @@ void MvdrPost_Init(TMvdrPost* it, uint32_t rate, uint32_t n, float floorDb) {
   it->maskLo = lo < n / 2 ? lo : n / 2;
   it->maskHi = hi < n / 2 ? hi : n / 2;
   it->maskSplit = (it->maskLo + it->maskHi) / 2;
+  it->apartLo = (uint32_t)(kApartFromHz * n / rate);
+  it->apartReach = (uint32_t)(kApartReachHz * n / rate + 0.5f);
   MvdrPost_SetFloor(it, floorDb);
   MvdrPost_Reset(it);
 }
@@ -305,7 +353,7 @@ void MvdrPost_Reset(TMvdrPost* it) {
     it->coherence.p00[k] = it->coherence.p11[k] = kMvdrPowerFloor;
     it->smoothP[k] = it->prevSpeech[k] = 0.0f;
     it->gain[k] = 1.0f;
-    it->share[k] = it->sharePower[k] = 0.0f;
+    it->share[k] = it->sharePower[k] = it->heldShare[k] = 0.0f;
     it->yuRe[k] = it->yuIm[k] = it->yy[k] = it->xuRe[k] = it->xuIm[k] = 0.0f;
     it->uu[k] = kMvdrPowerFloor;
   }
@@ -322,6 +370,7 @@ void MvdrPost_Apply(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum* x0, co
   float lower = 1.0f, upper = 1.0f;
   if (room > 0.0f) {
     Share(it, x0, x1, d1Re, d1Im);
+    Apart(it, room);
     lower = SpatialGain(it, it->maskLo, it->maskSplit, &it->mask[0], room);
     upper = SpatialGain(it, it->maskSplit, it->maskHi, &it->mask[1], room);
   }

@@ -14,6 +14,10 @@
 //   frame, which the long-term ratio Ny / Nu misses when the beam can null
 //   only one of several directions. It counts where the implied source is
 //   a far one clearly away from the talker's direction.
+// In reverberant rooms the noise estimate is also at least the reference
+// term unscaled, weighted by how little of the bin the talker's direction
+// explains (smoothed over frames and 250 Hz): the bins a talking
+// interferer leads.
 // The gain is the MMSE log-spectral-amplitude estimator (Ephraim and Malah,
 // IEEE TASSP 1985) with a decision-directed a-priori SNR, held in
 // [floor, 1]; a floor of 1 (0 dB) leaves the beam output untouched.
@@ -44,6 +48,8 @@ typedef struct {
   float mask[2];                                // their smoothed shares of the talker
   alignas(64) float share[kMvdrMaxBins];        // per bin, the talker direction's share
   alignas(64) float sharePower[kMvdrMaxBins];   // and the frame's power
+  alignas(64) float heldShare[kMvdrMaxBins];    // the share smoothed over frames
+  uint32_t apartLo, apartReach;                 // first bin of the interferer term, its smoothing's reach
   alignas(64) float yuRe[kMvdrMaxBins];         // short-term E[y u*]
   alignas(64) float yuIm[kMvdrMaxBins];
   alignas(64) float uu[kMvdrMaxBins];           // short-term E|u|^2
