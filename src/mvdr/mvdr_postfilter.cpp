@@ -261,10 +261,8 @@ MVDR_DISPATCH(Share,
                const float* __restrict d1Im),
               (it, x0, x1, d1Re, d1Im))
 
-// The rooms' interferer term: the smoothed share averaged over the bins
-// within reach (a running sum), its weight, and the noise estimate raised
-// to the weighted, unscaled reference term.
-void Apart(TMvdrPost* it, float room) {
+// The smoothed share averaged over the bins within reach (a running sum).
+void LocalShare(const TMvdrPost* it, float* local) {
   const int bins = (int)it->bins, reach = (int)it->apartReach;
   float sum = 0.0f;
   for (int k = 0; k < reach && k < bins; k++) sum += it->heldShare[k];
@@ -272,14 +270,22 @@ void Apart(TMvdrPost* it, float room) {
     if (k + reach < bins) sum += it->heldShare[k + reach];
     if (k - reach - 1 >= 0) sum -= it->heldShare[k - reach - 1];
     const int lo = k - reach > 0 ? k - reach : 0, hi = k + reach < bins - 1 ? k + reach : bins - 1;
-    if (k < (int)it->apartLo) continue;
-    const float local = sum / (float)(hi - lo + 1);
-    const float weight = Clip((kApartShareHi - local) / (kApartShareHi - kApartShareLo), 0.0f, 1.0f);
-    const float ratio = it->ny[k] / it->nu[k];
-    const float apart = room * kApartWeight * weight * (ratio < kRefMaxRatio ? ratio : kRefMaxRatio) * it->su[k];
-    if (apart > it->noise[k]) it->noise[k] = apart;
+    local[k] = sum / (float)(hi - lo + 1);
   }
 }
+
+// The rooms' interferer term: the noise estimate raised to the unscaled
+// reference term, weighted by how little of the bins around the talker's
+// direction explains.
+MVDR_INLINE void Apart_Body(TMvdrPost* __restrict it, const float* __restrict local, float room) {
+  for (uint32_t k = it->apartLo; k < it->bins; k++) {
+    const float weight = Clip((kApartShareHi - local[k]) / (kApartShareHi - kApartShareLo), 0.0f, 1.0f);
+    const float ratio = it->ny[k] / it->nu[k];
+    const float apart = room * kApartWeight * weight * (ratio < kRefMaxRatio ? ratio : kRefMaxRatio) * it->su[k];
+    it->noise[k] = apart > it->noise[k] ? apart : it->noise[k];
+  }
+}
+MVDR_DISPATCH(Apart, (TMvdrPost* __restrict it, const float* __restrict local, float room), (it, local, room))
 
 // Log-spectral-amplitude gain from the noise estimate, times the spatial
 // gain of the bin's half (lower below the split), applied to y.
@@ -370,7 +376,9 @@ void MvdrPost_Apply(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum* x0, co
   float lower = 1.0f, upper = 1.0f;
   if (room > 0.0f) {
     Share(it, x0, x1, d1Re, d1Im);
-    Apart(it, room);
+    float local[kMvdrMaxBins];
+    LocalShare(it, local);
+    Apart(it, local, room);
     lower = SpatialGain(it, it->maskLo, it->maskSplit, &it->mask[0], room);
     upper = SpatialGain(it, it->maskSplit, it->maskHi, &it->mask[1], room);
   }
