@@ -111,7 +111,7 @@ class ReportTest(unittest.TestCase):
         self.assertGreater(gain(dataclasses.replace(s, spacing=0.02))["si_sdr"], 0.0, name)
         # At 0 dB the interferer's bursts hide in the reference term that rooms count a quarter;
         # where the talker's direction explains little of a bin it counts in full (+5.5 dB
-        # before, +6.2 now).
+        # before, +6.4 now).
         _, name, s = sets.random_rooms(505, seconds=3.0)[10]
         self.assertGreater(gain(s)["si_sdr"], 6.0, name)
 

@@ -89,6 +89,17 @@ const float kShareMargin = 1e-3f;
 // its place 0.3 dB or more.
 const float kApartSmooth = 0.5f, kApartReachHz = 250.0f, kApartFromHz = 250.0f;
 const float kApartWeight = 0.6f, kApartShareLo = 0.2f, kApartShareHi = 0.45f;
+// The same share tells where the talker leads: there the other terms run
+// high (the talker's reverberation in the stationary track and the
+// reference, its cross-terms in lambda_1) and count a tenth, the cut rising
+// from a smoothed share of 0.4 to 0.6 (made exact where the talker leads,
+// the estimate had been worth 0.9 dB in 0 dB rooms). 235 tuning rooms
+// +0.19 dB more (0 dB rooms +0.13, 8 dB +0.27), 220 ahead of the WebRTC
+// beamformer by 1 dB or more, their shortfalls below 1 dB 2.8 dB smaller in
+// sum; 55 of them at 1 to 30 cm +0.04 to +0.21, with the talker 2.5 m away
+// +0.23. Cuts of 0.5 to 0.99 and ramps from 0.35-0.45 to 0.5-0.7 scored
+// within 0.1 dB of this.
+const float kLeadsShareLo = 0.4f, kLeadsShareHi = 0.6f, kLeadsCut = 0.9f;
 // The short-term interferer term lambda_1: statistics of y and u smoothed
 // like the beam's short-term covariance (0.7). Its ratio |E[y u*]|^2 /
 // E|u|^2^2, the beam's response to the leading interferer against the
@@ -274,15 +285,17 @@ void LocalShare(const TMvdrPost* it, float* local) {
   }
 }
 
-// The rooms' interferer term: the noise estimate raised to the unscaled
-// reference term, weighted by how little of the bins around the talker's
-// direction explains.
+// The rooms' noise estimate by the share around each bin: cut where the
+// talker leads, and raised to the unscaled reference term where the
+// talker's direction explains little.
 MVDR_INLINE void Apart_Body(TMvdrPost* __restrict it, const float* __restrict local, float room) {
   for (uint32_t k = it->apartLo; k < it->bins; k++) {
+    const float leads = Clip((local[k] - kLeadsShareLo) / (kLeadsShareHi - kLeadsShareLo), 0.0f, 1.0f);
+    const float kept = Floor(it->noise[k] * (1.0f - room * kLeadsCut * leads));
     const float weight = Clip((kApartShareHi - local[k]) / (kApartShareHi - kApartShareLo), 0.0f, 1.0f);
     const float ratio = it->ny[k] / it->nu[k];
     const float apart = room * kApartWeight * weight * (ratio < kRefMaxRatio ? ratio : kRefMaxRatio) * it->su[k];
-    it->noise[k] = apart > it->noise[k] ? apart : it->noise[k];
+    it->noise[k] = apart > kept ? apart : kept;
   }
 }
 MVDR_DISPATCH(Apart, (TMvdrPost* __restrict it, const float* __restrict local, float room), (it, local, room))

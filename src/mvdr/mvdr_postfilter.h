@@ -14,10 +14,10 @@
 //   frame, which the long-term ratio Ny / Nu misses when the beam can null
 //   only one of several directions. It counts where the implied source is
 //   a far one clearly away from the talker's direction.
-// In reverberant rooms the noise estimate is also at least the reference
-// term unscaled, weighted by how little of the bin the talker's direction
-// explains (smoothed over frames and 250 Hz): the bins a talking
-// interferer leads.
+// In reverberant rooms the share of a bin the talker's direction explains
+// (smoothed over frames and 250 Hz) reshapes the estimate: where it is
+// small (a talking interferer leads) the estimate is at least the
+// reference term unscaled, where it is large (the talker leads) a tenth.
 // The gain is the MMSE log-spectral-amplitude estimator (Ephraim and Malah,
 // IEEE TASSP 1985) with a decision-directed a-priori SNR, held in
 // [floor, 1]; a floor of 1 (0 dB) leaves the beam output untouched.
