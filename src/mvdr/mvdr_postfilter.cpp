@@ -89,16 +89,23 @@ const float kShareMargin = 1e-3f;
 // its place 0.3 dB or more.
 const float kApartSmooth = 0.5f, kApartReachHz = 250.0f, kApartFromHz = 250.0f;
 const float kApartWeight = 0.6f, kApartShareLo = 0.2f, kApartShareHi = 0.45f;
-// The same share tells where the talker leads: there the other terms run
-// high (the talker's reverberation in the stationary track and the
-// reference, its cross-terms in lambda_1) and count a tenth, the cut rising
-// from a smoothed share of 0.4 to 0.6 (made exact where the talker leads,
-// the estimate had been worth 0.9 dB in 0 dB rooms). 235 tuning rooms
-// +0.19 dB more (0 dB rooms +0.13, 8 dB +0.27), 220 ahead of the WebRTC
-// beamformer by 1 dB or more, their shortfalls below 1 dB 2.8 dB smaller in
-// sum; 55 of them at 1 to 30 cm +0.04 to +0.21, with the talker 2.5 m away
-// +0.23. Cuts of 0.5 to 0.99 and ramps from 0.35-0.45 to 0.5-0.7 scored
-// within 0.1 dB of this.
+// The same share tells where the talker leads: there the stationary track
+// and the reference term run high (in rooms the talker's reverberation
+// fills both) and count a tenth, the cut rising from a smoothed share of
+// 0.4 to 0.6. In rooms lambda_1, which then carries the talker's
+// reverberant cross-terms, is cut alike; in the free field it is not, as it
+// follows a second interferer the beam cannot null (cut there too, two
+// interfering talkers lost 0.9 dB). Made exact where the talker leads, the
+// estimate had been worth 0.9 dB in 0 dB rooms. 235 tuning rooms +0.21 dB
+// more (0 dB rooms +0.14, 8 dB +0.29), 221 ahead of the WebRTC beamformer
+// by 1 dB or more, their shortfalls below 1 dB 2.9 dB smaller in sum; 55 of
+// them at 1, 2, 3, 10 and 30 cm +0.19, +0.26, +0.24, +0.14 and +0.04, with
+// the talker 2.5 m away +0.23. In
+// the free field, wherever the steering is settled: tuning and held-out
+// scenes +0.13 and +0.24 (diffuse noise +0.1 to +0.2, the worst scene, two
+// interfering talkers, -0.26), steering sets +0.10 to +0.14, the
+// off-broadside sweeps +0.28 and +0.11. Cuts of 0.5 to 0.99 and ramps from
+// 0.35-0.45 to 0.5-0.7 scored within 0.1 dB of this in rooms.
 const float kLeadsShareLo = 0.4f, kLeadsShareHi = 0.6f, kLeadsCut = 0.9f;
 // The short-term interferer term lambda_1: statistics of y and u smoothed
 // like the beam's short-term covariance (0.7). Its ratio |E[y u*]|^2 /
@@ -232,7 +239,8 @@ MVDR_INLINE void Reference_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* _
     const float explained = (yuRe * yuRe + yuIm * yuIm) / uu - kLeadBias * yy;
     const float lead = far & (explained < it->leadCap[k] * uu) ? leadWeight * explained : 0.0f;
     const float larger = stationary > refNoise ? stationary : refNoise;
-    it->noise[k] = larger > lead ? larger : lead;
+    it->noise[k] = larger;
+    it->lead[k] = lead;
   }
 }
 MVDR_DISPATCH(Reference,
@@ -285,20 +293,25 @@ void LocalShare(const TMvdrPost* it, float* local) {
   }
 }
 
-// The rooms' noise estimate by the share around each bin: cut where the
-// talker leads, and raised to the unscaled reference term where the
-// talker's direction explains little.
-MVDR_INLINE void Apart_Body(TMvdrPost* __restrict it, const float* __restrict local, float room) {
+// The noise estimate by the share around each bin: the stationary and
+// reference terms cut where the talker leads (weight cut), lambda_1 so in
+// rooms only, and in rooms at least the unscaled reference term where the
+// talker's direction explains little. Below apartLo the larger term.
+MVDR_INLINE void Shape_Body(TMvdrPost* __restrict it, const float* __restrict local, float room, float cut) {
+  for (uint32_t k = 0; k < it->apartLo; k++) it->noise[k] = it->noise[k] > it->lead[k] ? it->noise[k] : it->lead[k];
   for (uint32_t k = it->apartLo; k < it->bins; k++) {
     const float leads = Clip((local[k] - kLeadsShareLo) / (kLeadsShareHi - kLeadsShareLo), 0.0f, 1.0f);
-    const float kept = Floor(it->noise[k] * (1.0f - room * kLeadsCut * leads));
+    const float kept = Floor(it->noise[k] * (1.0f - cut * kLeadsCut * leads));
+    const float lead = it->lead[k] * (1.0f - room * kLeadsCut * leads);
     const float weight = Clip((kApartShareHi - local[k]) / (kApartShareHi - kApartShareLo), 0.0f, 1.0f);
     const float ratio = it->ny[k] / it->nu[k];
     const float apart = room * kApartWeight * weight * (ratio < kRefMaxRatio ? ratio : kRefMaxRatio) * it->su[k];
-    it->noise[k] = apart > kept ? apart : kept;
+    const float larger = kept > lead ? kept : lead;
+    it->noise[k] = apart > larger ? apart : larger;
   }
 }
-MVDR_DISPATCH(Apart, (TMvdrPost* __restrict it, const float* __restrict local, float room), (it, local, room))
+MVDR_DISPATCH(Shape, (TMvdrPost* __restrict it, const float* __restrict local, float room, float cut),
+              (it, local, room, cut))
 
 // Log-spectral-amplitude gain from the noise estimate, times the spatial
 // gain of the bin's half (lower below the split), applied to y.
@@ -386,12 +399,12 @@ void MvdrPost_Apply(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum* x0, co
   Track(it, y, d1Re, d1Im, diffuse, start);
   Reference(it, y, x0, x1, d1Re, d1Im, presence, diffuse, refWeight * (1.0f - kRoomRefCut * room),
             1.0f - kRoomStationaryCut * room, leadWeight, kLeadFar + room * (kLeadFarRoom - kLeadFar));
+  Share(it, x0, x1, d1Re, d1Im);
+  float local[kMvdrMaxBins];
+  LocalShare(it, local);
+  Shape(it, local, room, room > leadWeight ? room : leadWeight);
   float lower = 1.0f, upper = 1.0f;
   if (room > 0.0f) {
-    Share(it, x0, x1, d1Re, d1Im);
-    float local[kMvdrMaxBins];
-    LocalShare(it, local);
-    Apart(it, local, room);
     lower = SpatialGain(it, it->maskLo, it->maskSplit, &it->mask[0], room);
     upper = SpatialGain(it, it->maskSplit, it->maskHi, &it->mask[1], room);
   }

@@ -14,10 +14,11 @@
 //   frame, which the long-term ratio Ny / Nu misses when the beam can null
 //   only one of several directions. It counts where the implied source is
 //   a far one clearly away from the talker's direction.
-// In reverberant rooms the share of a bin the talker's direction explains
-// (smoothed over frames and 250 Hz) reshapes the estimate: where it is
-// small (a talking interferer leads) the estimate is at least the
-// reference term unscaled, where it is large (the talker leads) a tenth.
+// The share of a bin the talker's direction explains (smoothed over frames
+// and 250 Hz) reshapes the estimate: where it is large (the talker leads)
+// the terms count a tenth (lambda_1 in rooms only); in reverberant rooms,
+// where it is small (a talking interferer leads), the estimate is at least
+// the reference term unscaled.
 // The gain is the MMSE log-spectral-amplitude estimator (Ephraim and Malah,
 // IEEE TASSP 1985) with a decision-directed a-priori SNR, held in
 // [floor, 1]; a floor of 1 (0 dB) leaves the beam output untouched.
@@ -43,6 +44,7 @@ typedef struct {
   TMvdrCov coherence;                           // noise covariance for the coherence
   alignas(64) float prevSpeech[kMvdrMaxBins];   // |G y|^2 of the last frame
   alignas(64) float noise[kMvdrMaxBins];        // lambda, the noise power in y
+  alignas(64) float lead[kMvdrMaxBins];         // lambda_1 of this frame
   alignas(64) float gain[kMvdrMaxBins];
   uint32_t maskLo, maskSplit, maskHi;           // bins of the spatial gain's two halves
   float mask[2];                                // their smoothed shares of the talker
@@ -71,8 +73,9 @@ void MvdrPost_Reset(TMvdrPost* it);
 // room, 0 free field .. 1 reverberant room (0 too where the channels
 // cannot be trusted), turns on the room's noise estimate, its narrower
 // test for lambda_1's source and the spatial gain;
-// leadWeight scales lambda_1 (down while the steering is unsure, as the
-// talker then leaks into u; 0 with a dead channel).
+// leadWeight scales lambda_1 and the cut where the talker leads (down
+// while the steering is unsure, as the talker then leaks into u and its
+// share is misjudged; 0 with a dead channel).
 void MvdrPost_Apply(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1,
                     const float* d1Re, const float* d1Im, const float* presence, const float* diffuse,
                     float refWeight, float room, float leadWeight);
