@@ -87,7 +87,7 @@ const float kShareMargin = 1e-3f;
 // 0.35-0.55 all scored within 0.05 dB of this; an estimate from |y|^2
 // instead of the reference lost 0.1 to 0.6 dB, a per-bin spatial gain in
 // its place 0.3 dB or more.
-const float kApartSmooth = 0.5f, kApartReachHz = 250.0f, kApartFromHz = 250.0f;
+const float kShareSmooth = 0.5f, kShareReachHz = 250.0f, kShapeFromHz = 250.0f;
 const float kApartWeight = 0.6f, kApartShareLo = 0.2f, kApartShareHi = 0.45f;
 // The same share tells where the talker leads: there the stationary track
 // and the reference term run high (in rooms the talker's reverberation
@@ -100,12 +100,12 @@ const float kApartWeight = 0.6f, kApartShareLo = 0.2f, kApartShareHi = 0.45f;
 // more (0 dB rooms +0.14, 8 dB +0.29), 221 ahead of the WebRTC beamformer
 // by 1 dB or more, their shortfalls below 1 dB 2.9 dB smaller in sum; 55 of
 // them at 1, 2, 3, 10 and 30 cm +0.19, +0.26, +0.24, +0.14 and +0.04, with
-// the talker 2.5 m away +0.23. In
-// the free field, wherever the steering is settled: tuning and held-out
-// scenes +0.13 and +0.24 (diffuse noise +0.1 to +0.2, the worst scene, two
-// interfering talkers, -0.26), steering sets +0.10 to +0.14, the
-// off-broadside sweeps +0.28 and +0.11. Cuts of 0.5 to 0.99 and ramps from
-// 0.35-0.45 to 0.5-0.7 scored within 0.1 dB of this in rooms.
+// the talker 2.5 m away +0.23. In the free field, wherever the steering is
+// settled: tuning and held-out scenes +0.13 and +0.24 (diffuse noise +0.1
+// to +0.2, the worst scene, two interfering talkers, -0.26), steering sets
+// +0.10 to +0.14, the off-broadside sweeps +0.28 and +0.11. Cuts of 0.5 to
+// 0.99 and ramps from 0.35-0.45 to 0.5-0.7 scored within 0.1 dB of this in
+// rooms.
 const float kLeadsShareLo = 0.4f, kLeadsShareHi = 0.6f, kLeadsCut = 0.9f;
 // The short-term interferer term lambda_1: statistics of y and u smoothed
 // like the beam's short-term covariance (0.7). Its ratio |E[y u*]|^2 /
@@ -271,7 +271,7 @@ MVDR_INLINE void Share_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* __res
     const float rescaled = Clip((share - noise) / (1.0f - noise + kShareMargin), 0.0f, 1.0f);
     it->share[k] = rescaled;
     it->sharePower[k] = power;
-    it->heldShare[k] = kApartSmooth * it->heldShare[k] + (1.0f - kApartSmooth) * rescaled;
+    it->heldShare[k] = kShareSmooth * it->heldShare[k] + (1.0f - kShareSmooth) * rescaled;
   }
 }
 MVDR_DISPATCH(Share,
@@ -282,7 +282,7 @@ MVDR_DISPATCH(Share,
 
 // The smoothed share averaged over the bins within reach (a running sum).
 void LocalShare(const TMvdrPost* it, float* local) {
-  const int bins = (int)it->bins, reach = (int)it->apartReach;
+  const int bins = (int)it->bins, reach = (int)it->shareReach;
   float sum = 0.0f;
   for (int k = 0; k < reach && k < bins; k++) sum += it->heldShare[k];
   for (int k = 0; k < bins; k++) {
@@ -296,10 +296,10 @@ void LocalShare(const TMvdrPost* it, float* local) {
 // The noise estimate by the share around each bin: the stationary and
 // reference terms cut where the talker leads (weight cut), lambda_1 so in
 // rooms only, and in rooms at least the unscaled reference term where the
-// talker's direction explains little. Below apartLo the larger term.
+// talker's direction explains little. Below shapeLo the larger term.
 MVDR_INLINE void Shape_Body(TMvdrPost* __restrict it, const float* __restrict local, float room, float cut) {
-  for (uint32_t k = 0; k < it->apartLo; k++) it->noise[k] = it->noise[k] > it->lead[k] ? it->noise[k] : it->lead[k];
-  for (uint32_t k = it->apartLo; k < it->bins; k++) {
+  for (uint32_t k = 0; k < it->shapeLo; k++) it->noise[k] = it->noise[k] > it->lead[k] ? it->noise[k] : it->lead[k];
+  for (uint32_t k = it->shapeLo; k < it->bins; k++) {
     const float leads = Clip((local[k] - kLeadsShareLo) / (kLeadsShareHi - kLeadsShareLo), 0.0f, 1.0f);
     const float kept = Floor(it->noise[k] * (1.0f - cut * kLeadsCut * leads));
     const float lead = it->lead[k] * (1.0f - room * kLeadsCut * leads);
@@ -359,8 +359,8 @@ void MvdrPost_Init(TMvdrPost* it, uint32_t rate, uint32_t n, float floorDb) {
   it->maskLo = lo < n / 2 ? lo : n / 2;
   it->maskHi = hi < n / 2 ? hi : n / 2;
   it->maskSplit = (it->maskLo + it->maskHi) / 2;
-  it->apartLo = (uint32_t)(kApartFromHz * n / rate);
-  it->apartReach = (uint32_t)(kApartReachHz * n / rate + 0.5f);
+  it->shapeLo = (uint32_t)(kShapeFromHz * n / rate);
+  it->shareReach = (uint32_t)(kShareReachHz * n / rate + 0.5f);
   MvdrPost_SetFloor(it, floorDb);
   MvdrPost_Reset(it);
 }

@@ -51,7 +51,7 @@ typedef struct {
   alignas(64) float share[kMvdrMaxBins];        // per bin, the talker direction's share
   alignas(64) float sharePower[kMvdrMaxBins];   // and the frame's power
   alignas(64) float heldShare[kMvdrMaxBins];    // the share smoothed over frames
-  uint32_t apartLo, apartReach;                 // first bin of the interferer term, its smoothing's reach
+  uint32_t shapeLo, shareReach;                 // first bin the share reshapes, its smoothing's reach
   alignas(64) float yuRe[kMvdrMaxBins];         // short-term E[y u*]
   alignas(64) float yuIm[kMvdrMaxBins];
   alignas(64) float uu[kMvdrMaxBins];           // short-term E|u|^2
