@@ -207,7 +207,8 @@ MVDR_INLINE void Reference_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* _
     const float ny = Floor(a * it->ny[k] + b * y2), nu = Floor(a * it->nu[k] + b * u2);
     const float su = Floor(kRefShort * it->su[k] + (1.0f - kRefShort) * u2);
     it->ny[k] = ny, it->nu[k] = nu, it->su[k] = su;
-    const float ratio = ny / nu;
+    const float ratio = ny / nu, learned = ratio < kRefMaxRatio ? ratio : kRefMaxRatio;
+    it->learned[k] = learned;
     // Coherence of the noise.
     const float p0 = x0->re[k] * x0->re[k] + x0->im[k] * x0->im[k];
     const float p1 = x1->re[k] * x1->re[k] + x1->im[k] * x1->im[k];
@@ -219,7 +220,7 @@ MVDR_INLINE void Reference_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* _
     const float gr = cr * norm - diffuse[k], gi = ci * norm;
     const float spread = sqrtf(gr * gr + gi * gi) / (1.0f - diffuse[k] + 1e-6f);
     const float directional = diffuse[k] > kDirAlike ? 1.0f : Clip((spread - kDirLo) / kDirSpan, 0.0f, 1.0f);
-    const float refNoise = refWeight * directional * (ratio < kRefMaxRatio ? ratio : kRefMaxRatio) * su;
+    const float refNoise = refWeight * directional * learned * su;
     const float stationary = stationaryWeight * it->sigma2[k];
     const float yr = y->re[k], yi = y->im[k];
     const float yuRe = Flush(kLeadShort * it->yuRe[k] + (1.0f - kLeadShort) * (yr * ur + yi * ui));
@@ -304,8 +305,7 @@ MVDR_INLINE void Shape_Body(TMvdrPost* __restrict it, const float* __restrict lo
     const float kept = Floor(it->noise[k] * (1.0f - cut * kLeadsCut * leads));
     const float lead = it->lead[k] * (1.0f - room * kLeadsCut * leads);
     const float weight = Clip((kApartShareHi - local[k]) / (kApartShareHi - kApartShareLo), 0.0f, 1.0f);
-    const float ratio = it->ny[k] / it->nu[k];
-    const float apart = room * kApartWeight * weight * (ratio < kRefMaxRatio ? ratio : kRefMaxRatio) * it->su[k];
+    const float apart = room * kApartWeight * weight * it->learned[k] * it->su[k];
     const float larger = kept > lead ? kept : lead;
     it->noise[k] = apart > larger ? apart : larger;
   }

@@ -41,6 +41,7 @@ typedef struct {
   alignas(64) float ny[kMvdrMaxBins];           // beam-output power where noise
   alignas(64) float nu[kMvdrMaxBins];           // reference power where noise
   alignas(64) float su[kMvdrMaxBins];           // reference power, short term
+  alignas(64) float learned[kMvdrMaxBins];      // min(Ny / Nu, 100) of this frame
   TMvdrCov coherence;                           // noise covariance for the coherence
   alignas(64) float prevSpeech[kMvdrMaxBins];   // |G y|^2 of the last frame
   alignas(64) float noise[kMvdrMaxBins];        // lambda, the noise power in y
