@@ -18,7 +18,8 @@
 // and 250 Hz) reshapes the estimate: where it is large (the talker leads)
 // the terms count a tenth (lambda_1 in rooms only); in reverberant rooms,
 // where it is small (a talking interferer leads), the estimate is at least
-// the reference term unscaled.
+// the reference term unscaled, and Ny / Nu learns there as in the talker's
+// pauses.
 // The gain is the MMSE log-spectral-amplitude estimator (Ephraim and Malah,
 // IEEE TASSP 1985) with a decision-directed a-priori SNR, held in
 // [floor, 1]; a floor of 1 (0 dB) leaves the beam output untouched.
@@ -52,7 +53,9 @@ typedef struct {
   alignas(64) float share[kMvdrMaxBins];        // per bin, the talker direction's share
   alignas(64) float sharePower[kMvdrMaxBins];   // and the frame's power
   alignas(64) float heldShare[kMvdrMaxBins];    // the share smoothed over frames
+  alignas(64) float localShare[kMvdrMaxBins];   // and over the bins around (the last frame's until Shape)
   uint32_t shapeLo, shareReach;                 // first bin the share reshapes, its smoothing's reach
+  uint32_t gateLo;                              // first bin whose reference ratio the share gates
   alignas(64) float yuRe[kMvdrMaxBins];         // short-term E[y u*]
   alignas(64) float yuIm[kMvdrMaxBins];
   alignas(64) float uu[kMvdrMaxBins];           // short-term E|u|^2
