@@ -5,8 +5,6 @@
 // (the run's context records the level used).
 #include <benchmark/benchmark.h>
 
-#include <math.h>
-
 #include <random>
 #include <vector>
 
@@ -45,26 +43,24 @@ BENCHMARK(BM_MvdrProcess)->Arg(8000)->Arg(16000)->Arg(32000)->Arg(44100)->Arg(48
 // 0 (free field) or 1 (the room path adds the spatial gain). Each iteration
 // starts from the same beam output.
 void BM_MvdrPostFilter(benchmark::State& state) {
-  const uint32_t n = 512, bins = n / 2 + 1;
-  const float room = (float)state.range(0), spacing = 0.05f / 343.0f * 16000.0f;  // samples
+  const uint32_t rate = 16000, n = 512, bins = n / 2 + 1;
+  const float room = (float)state.range(0), distance = 0.05f;
+  static TMvdrSteer steer;  // broadside: omega, the diffuse coherence and d1 = 1
   static TMvdrPost post;
   static TMvdrSpectrum y, x0, x1, fresh;
-  std::vector<float> d1Re(bins, 1.0f), d1Im(bins, 0.0f), presence(bins, 0.5f), diffuse(bins), omega(bins);
+  MvdrSteer_Init(&steer, rate, n, distance, 0.0f);
+  std::vector<float> presence(bins, 0.5f);
   std::mt19937 rng(1);
   std::normal_distribution<float> normal(0.0f, 0.01f);
   for (uint32_t k = 0; k < bins; k++) {
-    omega[k] = 2.0f * (float)M_PI * k / n;
-    const float x = omega[k] * spacing;
-    diffuse[k] = k == 0 ? 1.0f : sinf(x) / x;
     x0.re[k] = normal(rng), x0.im[k] = normal(rng), x1.re[k] = normal(rng), x1.im[k] = normal(rng);
     fresh.re[k] = 0.5f * (x0.re[k] + x1.re[k]), fresh.im[k] = 0.5f * (x0.im[k] + x1.im[k]);
   }
-  MvdrPost_Init(&post, 16000, n, -12.0f);
-  MvdrPost_SetSpacing(&post, omega.data(), spacing);
+  MvdrPost_Init(&post, rate, n, -12.0f);
+  MvdrPost_SetSpacing(&post, steer.omega, distance / kMvdrSoundSpeed * (float)rate);
   for (auto _ : state) {
     y = fresh;
-    MvdrPost_Apply(&post, &y, &x0, &x1, d1Re.data(), d1Im.data(), presence.data(), diffuse.data(), 1.0f, room,
-                   1.0f);
+    MvdrPost_Apply(&post, &y, &x0, &x1, steer.d1Re, steer.d1Im, presence.data(), steer.diffuse, 1.0f, room, 1.0f);
     benchmark::DoNotOptimize(y.re);
   }
   state.SetLabel(Vec_LevelName(Vec_Level()));
