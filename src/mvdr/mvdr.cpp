@@ -56,7 +56,7 @@ void ResetStatistics(TMvdrArray* it) {
 // delay), after the steering is set.
 void SetGeometry(TMvdrArray* it) {
   MvdrBeam_SetGeometry(&it->beam, it->rate, it->frame, it->steer.tau, it->distance);
-  MvdrPost_SetSpacing(&it->post, it->steer.omega, it->distance / kMvdrSoundSpeed * (float)it->rate);
+  MvdrPost_SetSpacing(&it->post, it->steer.omega, it->rate, it->distance);
 }
 
 }  // namespace

@@ -56,6 +56,7 @@ typedef struct {
   alignas(64) float localShare[kMvdrMaxBins];   // and over the bins around (the last frame's until Shape)
   uint32_t shapeLo, shareReach;                 // first bin the share reshapes, its smoothing's reach
   uint32_t gateLo;                              // first bin whose reference ratio the share gates
+  float leadsShift;                             // added to the share before the talker-led ramp
   alignas(64) float yuRe[kMvdrMaxBins];         // short-term E[y u*]
   alignas(64) float yuIm[kMvdrMaxBins];
   alignas(64) float uu[kMvdrMaxBins];           // short-term E|u|^2
@@ -67,10 +68,11 @@ typedef struct {
 
 void MvdrPost_Init(TMvdrPost* it, uint32_t rate, uint32_t n, float floorDb);
 void MvdrPost_SetFloor(TMvdrPost* it, float floorDb);
-// The microphone spacing in samples, with omega the bins' frequencies in
+// The microphone spacing in metres, with omega the bins' frequencies in
 // radians per sample: it bounds how close to the talker an interferer
-// that lambda_1 follows may lie.
-void MvdrPost_SetSpacing(TMvdrPost* it, const float* omega, float spacing);
+// that lambda_1 follows may lie, and where the talker's share counts as
+// leading.
+void MvdrPost_SetSpacing(TMvdrPost* it, const float* omega, uint32_t rate, float distance);
 void MvdrPost_Reset(TMvdrPost* it);
 // Gains for this frame, applied to y in place. refWeight scales the
 // reference term (0 while a channel is dead: the reference is meaningless);
