@@ -344,7 +344,7 @@ MVDR_INLINE void Shape_Body(TMvdrPost* __restrict it, float room, float cut) {
   const float* __restrict local = it->localShare;
   for (uint32_t k = 0; k < it->shapeLo; k++) it->noise[k] = it->noise[k] > it->lead[k] ? it->noise[k] : it->lead[k];
   for (uint32_t k = it->shapeLo; k < it->bins; k++) {
-    const float leads = Clip((local[k] + it->leadsShift - kLeadsShareLo) / (kLeadsShareHi - kLeadsShareLo), 0.0f, 1.0f);
+    const float leads = Clip((local[k] - it->leadsLo) / (kLeadsShareHi - kLeadsShareLo), 0.0f, 1.0f);
     const float kept = Floor(it->noise[k] * (1.0f - cut * kLeadsCut * leads));
     const float lead = it->lead[k] * (1.0f - room * kLeadsCut * leads);
     const float apart = room * kApartWeight * Apart(local[k]) * it->learned[k] * it->su[k];
@@ -411,7 +411,8 @@ void MvdrPost_SetFloor(TMvdrPost* it, float floorDb) { it->floorGain = powf(10.0
 
 void MvdrPost_SetSpacing(TMvdrPost* it, const float* omega, uint32_t rate, float distance) {
   const float spacing = distance / kMvdrSoundSpeed * (float)rate;  // in samples
-  it->leadsShift = kLeadsShift * Clip((kLeadsShiftNone - distance) / (kLeadsShiftNone - kLeadsShiftFull), 0.0f, 1.0f);
+  const float small = Clip((kLeadsShiftNone - distance) / (kLeadsShiftNone - kLeadsShiftFull), 0.0f, 1.0f);
+  it->leadsLo = kLeadsShareLo - kLeadsShift * small;
   for (uint32_t k = 0; k < it->bins; k++) {
     const float half = sinf(0.5f * kLeadSeparation * spacing * omega[k]);
     const float apart = 4.0f * half * half;

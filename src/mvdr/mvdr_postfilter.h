@@ -56,7 +56,7 @@ typedef struct {
   alignas(64) float localShare[kMvdrMaxBins];   // and over the bins around (the last frame's until Shape)
   uint32_t shapeLo, shareReach;                 // first bin the share reshapes, its smoothing's reach
   uint32_t gateLo;                              // first bin whose reference ratio the share gates
-  float leadsShift;                             // added to the share before the talker-led ramp
+  float leadsLo;                                // smoothed share where the talker-led cut starts
   alignas(64) float yuRe[kMvdrMaxBins];         // short-term E[y u*]
   alignas(64) float yuIm[kMvdrMaxBins];
   alignas(64) float uu[kMvdrMaxBins];           // short-term E|u|^2
