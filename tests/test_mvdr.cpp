@@ -271,10 +271,10 @@ TEST(Mvdr, EnhancesEveryKindOfScene) {
       {{16000, 0.01, 90, 0, 0, kNoise}, 12},  // a headset: endfire, 1 cm
       {{32000, 0.3, -40, 25, 0, kTalker}, 15},
       // A reverberant room, talker and interferer beyond the critical distance
-      // (+1.5 dB; the engine without its room detector lost 2.6 dB here).
+      // (+1.7 dB; the engine without its room detector lost 2.6 dB here).
       {{16000, 0.05, 0, 50, 0, kTalker, 0, 0, 8, NAN, 0.5}, 1},
       // At 8 dB the talker's own reverberation outweighs what the beam could
-      // remove, so the room must be found at once (-1.9 dB; -4.3 when it
+      // remove, so the room must be found at once (-1.5 dB; -4.3 when it
       // was found two seconds late). These tails are incoherent between the
       // microphones, which the rooms' interferer term and the share's gate
       // on the reference ratio partly take for the interferer.

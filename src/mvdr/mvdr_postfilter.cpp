@@ -179,6 +179,23 @@ const float kDecision = 0.92f, kMinXi = 0.0316f;
 // already below fall further (-0.024 to -0.031, -0.011 to -0.015). A
 // fixed 0.96 in rooms traded more: 8 dB rooms -0.22.
 const float kRoomDecision = 0.98f;
+// In rooms the gain's fine structure across frequency, its log less the
+// mean log over 500 Hz either side, is smoothed over frames (a half)
+// while the envelope follows at once: the fine structure there is mostly
+// the noise estimate's error from frame to frame (smoothing the cepstrum's
+// high quefrencies, Breithaupt, Gerkmann and Martin, ICASSP 2008, with a
+// running mean for the liftering). The next frame's decision-directed SNR
+// takes the smoothed gain. 235 tuning rooms +0.11 dB, 229 rather than 226
+// ahead of the WebRTC beamformer by 1 dB or more, their shortfalls 1.1 dB
+// smaller in sum, STOI +0.003 (a STOI below microphone 0's in 3 rather
+// than 7); 243 check rooms +0.13 (236 rather than 230; STOI below 0 in 1
+// rather than 11); at 1, 2, 3, 10 and 30 cm +0.09 to +0.12, at 8 and 48
+// kHz +0.15 and +0.09, the talker 40 or 60 degrees off +0.22 and +0.24.
+// Envelopes over 300 to 800 Hz either side scored alike; smoothing by
+// 0.35 or 0.65 0.02 dB lower, by 0.8 0.12 lower; smoothing the whole log
+// gain lost what the envelope keeps (0.1 dB); in the free field too it
+// cost the free-field tuning scenes 0.7 dB.
+const float kFineSmooth = 0.5f, kEnvelopeReachHz = 500.0f;
 // Limits of the SNRs: beyond them the gain is 1 or the floor anyway.
 const float kMaxXi = 1e4f, kMaxGamma = 1e6f;
 // Argument range of E1 in the gain: below, the gain is at the floor;
@@ -322,17 +339,16 @@ MVDR_DISPATCH(Share,
                const float* __restrict d1Im),
               (it, x0, x1, d1Re, d1Im))
 
-// The smoothed share averaged over the bins within reach (a running sum).
-void LocalShare(TMvdrPost* it) {
-  float* local = it->localShare;
-  const int bins = (int)it->bins, reach = (int)it->shareReach;
+// The mean of in over the bins within reach of each bin (a running sum).
+void Around(const float* in, float* out, uint32_t count, uint32_t within) {
+  const int bins = (int)count, reach = (int)within;
   float sum = 0.0f;
-  for (int k = 0; k < reach && k < bins; k++) sum += it->heldShare[k];
+  for (int k = 0; k < reach && k < bins; k++) sum += in[k];
   for (int k = 0; k < bins; k++) {
-    if (k + reach < bins) sum += it->heldShare[k + reach];
-    if (k - reach - 1 >= 0) sum -= it->heldShare[k - reach - 1];
+    if (k + reach < bins) sum += in[k + reach];
+    if (k - reach - 1 >= 0) sum -= in[k - reach - 1];
     const int lo = k - reach > 0 ? k - reach : 0, hi = k + reach < bins - 1 ? k + reach : bins - 1;
-    local[k] = sum / (float)(hi - lo + 1);
+    out[k] = sum / (float)(hi - lo + 1);
   }
 }
 
@@ -354,12 +370,9 @@ MVDR_INLINE void Shape_Body(TMvdrPost* __restrict it, float room, float cut) {
 }
 MVDR_DISPATCH(Shape, (TMvdrPost* __restrict it, float room, float cut), (it, room, cut))
 
-// Log-spectral-amplitude gain from the noise estimate, times the spatial
-// gain of the bin's half (lower below the split), applied to y.
-MVDR_INLINE void Gain_Body(TMvdrPost* __restrict it, TMvdrSpectrum* __restrict y, float lower, float upper,
-                           float decision) {
+// Log-spectral-amplitude gain from the noise estimate.
+MVDR_INLINE void Gain_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* __restrict y, float decision) {
   for (uint32_t k = 0; k < it->bins; k++) {
-    const float frameGain = k < it->maskSplit ? lower : upper;
     const float y2 = y->re[k] * y->re[k] + y->im[k] * y->im[k];
     const float lambda = it->noise[k];
     const float gamma = Clip(y2 / lambda, 0.0f, kMaxGamma);
@@ -368,16 +381,42 @@ MVDR_INLINE void Gain_Body(TMvdrPost* __restrict it, TMvdrSpectrum* __restrict y
     const float xi = Clip(dd, kMinXi, kMaxXi);
     const float wiener = xi / (1.0f + xi);
     const float v = Clip(wiener * gamma, kMinV, kMaxV);
-    const float g = Clip(wiener * MvdrExp(0.5f * MvdrE1(v)), it->floorGain, 1.0f);
-    it->gain[k] = g;
+    it->gain[k] = Clip(wiener * MvdrExp(0.5f * MvdrE1(v)), it->floorGain, 1.0f);
+  }
+}
+MVDR_DISPATCH(Gain, (TMvdrPost* __restrict it, const TMvdrSpectrum* __restrict y, float decision),
+              (it, y, decision))
+
+MVDR_INLINE void LogGain_Body(TMvdrPost* __restrict it) {
+  for (uint32_t k = 0; k < it->bins; k++) it->logGain[k] = MvdrLn(it->gain[k]);
+}
+MVDR_DISPATCH(LogGain, (TMvdrPost* __restrict it), (it))
+
+// In rooms: the gain's fine structure (its log less the envelope)
+// smoothed over frames, weighted by the room.
+MVDR_INLINE void Smooth_Body(TMvdrPost* __restrict it, float room) {
+  for (uint32_t k = 0; k < it->bins; k++) {
+    const float fine = it->logGain[k] - it->envelope[k];
+    const float held = kFineSmooth * it->fineHeld[k] + (1.0f - kFineSmooth) * fine;
+    it->fineHeld[k] = held;
+    it->gain[k] = Clip(MvdrExp(it->logGain[k] + room * (held - fine)), it->floorGain, 1.0f);
+  }
+}
+MVDR_DISPATCH(Smooth, (TMvdrPost* __restrict it, float room), (it, room))
+
+// The gain times the spatial gain of the bin's half (lower below the
+// split) applied to y; the next frame's decision-directed SNR takes it.
+MVDR_INLINE void Apply_Body(TMvdrPost* __restrict it, TMvdrSpectrum* __restrict y, float lower, float upper) {
+  for (uint32_t k = 0; k < it->bins; k++) {
+    const float g = it->gain[k], frameGain = k < it->maskSplit ? lower : upper;
+    const float y2 = y->re[k] * y->re[k] + y->im[k] * y->im[k];
     it->prevSpeech[k] = g * g * y2;
     y->re[k] *= g * frameGain;
     y->im[k] *= g * frameGain;
   }
 }
-MVDR_DISPATCH(Gain,
-              (TMvdrPost* __restrict it, TMvdrSpectrum* __restrict y, float lower, float upper, float decision),
-              (it, y, lower, upper, decision))
+MVDR_DISPATCH(Apply, (TMvdrPost* __restrict it, TMvdrSpectrum* __restrict y, float lower, float upper),
+              (it, y, lower, upper))
 
 // The spatial gain of bins from..to: their power-weighted share, risen at
 // once or released (mask holds it), to the power kMaskPower, weighted by
@@ -402,6 +441,7 @@ void MvdrPost_Init(TMvdrPost* it, uint32_t rate, uint32_t n, float floorDb) {
   it->maskSplit = (it->maskLo + it->maskHi) / 2;
   it->shapeLo = (uint32_t)(kShapeFromHz * n / rate);
   it->shareReach = (uint32_t)(kShareReachHz * n / rate + 0.5f);
+  it->envelopeReach = (uint32_t)(kEnvelopeReachHz * n / rate + 0.5f);
   it->gateLo = (uint32_t)(kGateFromHz * n / rate);
   MvdrPost_SetFloor(it, floorDb);
   MvdrPost_Reset(it);
@@ -430,6 +470,7 @@ void MvdrPost_Reset(TMvdrPost* it) {
     it->coherence.p00[k] = it->coherence.p11[k] = kMvdrPowerFloor;
     it->smoothP[k] = it->prevSpeech[k] = 0.0f;
     it->gain[k] = 1.0f;
+    it->logGain[k] = it->envelope[k] = it->fineHeld[k] = 0.0f;
     it->share[k] = it->sharePower[k] = it->heldShare[k] = it->localShare[k] = 0.0f;
     it->yuRe[k] = it->yuIm[k] = it->yy[k] = it->xuRe[k] = it->xuIm[k] = 0.0f;
     it->uu[k] = kMvdrPowerFloor;
@@ -446,7 +487,7 @@ void MvdrPost_Apply(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum* x0, co
             1.0f - kRoomStationaryCut * room, leadWeight, kLeadFar + room * (kLeadFarRoom - kLeadFar),
             room * kGateBlend);
   Share(it, x0, x1, d1Re, d1Im);
-  LocalShare(it);
+  Around(it->heldShare, it->localShare, it->bins, it->shareReach);
   Shape(it, room, room > leadWeight ? room : leadWeight);
   float lower = 1.0f, upper = 1.0f;
   if (room > 0.0f) {
@@ -454,5 +495,11 @@ void MvdrPost_Apply(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum* x0, co
     upper = SpatialGain(it, it->maskSplit, it->maskHi, &it->mask[1], room);
   }
   const float decision = kDecision + room * (kRoomDecision - kDecision) * (1.0f - it->mask[0]);
-  Gain(it, y, lower, upper, decision);
+  Gain(it, y, decision);
+  if (room > 0.0f) {
+    LogGain(it);
+    Around(it->logGain, it->envelope, it->bins, it->envelopeReach);
+    Smooth(it, room);
+  }
+  Apply(it, y, lower, upper);
 }

@@ -22,7 +22,8 @@
 // pauses.
 // The gain is the MMSE log-spectral-amplitude estimator (Ephraim and Malah,
 // IEEE TASSP 1985) with a decision-directed a-priori SNR, held in
-// [floor, 1]; a floor of 1 (0 dB) leaves the beam output untouched.
+// [floor, 1]; a floor of 1 (0 dB) leaves the beam output untouched. In
+// rooms its fine structure across frequency is smoothed over frames.
 #ifndef MICARRAY_MVDR_POSTFILTER_H
 #define MICARRAY_MVDR_POSTFILTER_H
 
@@ -48,6 +49,10 @@ typedef struct {
   alignas(64) float noise[kMvdrMaxBins];        // lambda, the noise power in y
   alignas(64) float lead[kMvdrMaxBins];         // lambda_1 of this frame
   alignas(64) float gain[kMvdrMaxBins];
+  alignas(64) float logGain[kMvdrMaxBins];      // its natural logarithm
+  alignas(64) float envelope[kMvdrMaxBins];     // and that averaged over the bins around
+  alignas(64) float fineHeld[kMvdrMaxBins];     // the log gain less its envelope, smoothed over frames
+  uint32_t envelopeReach;                       // reach of the envelope's average, in bins
   uint32_t maskLo, maskSplit, maskHi;           // bins of the spatial gain's two halves
   float mask[2];                                // their smoothed shares of the talker
   alignas(64) float share[kMvdrMaxBins];        // per bin, the talker direction's share
