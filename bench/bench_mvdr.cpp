@@ -40,8 +40,8 @@ void BM_MvdrProcess(benchmark::State& state) {
 BENCHMARK(BM_MvdrProcess)->Arg(8000)->Arg(16000)->Arg(32000)->Arg(44100)->Arg(48000);
 
 // MvdrPost_Apply at 16 kHz (frames of 512) on random spectra, room weight
-// 0 (free field) or 1 (the room path adds the spatial gain). Each iteration
-// starts from the same beam output.
+// 0 (free field) or 1 (the room path adds the spatial gain and the gain's
+// smoothing). Each iteration starts from the same beam output.
 void BM_MvdrPostFilter(benchmark::State& state) {
   const uint32_t rate = 16000, n = 512, bins = n / 2 + 1;
   const float room = (float)state.range(0), distance = 0.05f;

@@ -387,6 +387,7 @@ MVDR_INLINE void Gain_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* __rest
 MVDR_DISPATCH(Gain, (TMvdrPost* __restrict it, const TMvdrSpectrum* __restrict y, float decision),
               (it, y, decision))
 
+// In rooms: the gain's logarithm, whose envelope the smoothing keeps.
 MVDR_INLINE void LogGain_Body(TMvdrPost* __restrict it) {
   for (uint32_t k = 0; k < it->bins; k++) it->logGain[k] = MvdrLn(it->gain[k]);
 }
