@@ -2,9 +2,11 @@
 //   lambda = max(sigma2, w_ref * min(Ny / Nu, 100) * Su, lambda_1)
 // sigma2: a stationary tracker of |y|^2 driven by a speech presence
 //   probability (Gerkmann and Hendriks, IEEE TASLP 2012);
-// the blocking reference u = d1 X0 - X1, which holds no target: its power Su
-//   scaled by the ratio Ny / Nu of beam-output to reference power learned
-//   where the talker is absent follows non-stationary directional noise;
+// the blocking reference u = d1 X0 - X1, which holds no direct target: its
+//   power Su, less the talker's reverberation and leak modelled from its
+//   recent power, scaled by the ratio Ny / Nu of beam-output to reference
+//   power learned where the talker is absent follows non-stationary
+//   directional noise;
 // w_ref: how far the noise's inter-microphone coherence lies from a diffuse
 //   field's (the reference over-estimates diffuse noise, which the
 //   stationary tracker handles).
@@ -43,6 +45,8 @@ typedef struct {
   alignas(64) float ny[kMvdrMaxBins];           // beam-output power where noise
   alignas(64) float nu[kMvdrMaxBins];           // reference power where noise
   alignas(64) float su[kMvdrMaxBins];           // reference power, short term
+  alignas(64) float suLess[kMvdrMaxBins];       // and less the talker's leak
+  alignas(64) float talker[kMvdrMaxBins];       // the talker's recent power in y, |G y|^2 smoothed
   alignas(64) float learned[kMvdrMaxBins];      // min(Ny / Nu, 100) of this frame
   TMvdrCov coherence;                           // noise covariance for the coherence
   alignas(64) float prevSpeech[kMvdrMaxBins];   // |G y|^2 of the last frame
