@@ -45,8 +45,9 @@ const float kRefForget = 0.95f, kRefShort = 0.5f, kRefMaxRatio = 100.0f;
 // steering sets +0.16, -0.08 and +0.34; interferers within 30 degrees at 1
 // and 2 cm lose up to 0.9 dB (their power, counted as the talker's, is
 // taken off too). A share of 0.3 or 0.7 scored within 0.03 dB in rooms;
-// smoothing by 0.4 the same, by 0.78 and 0.9 0.02 and 0.08 lower; weighted
-// by the room, rooms gained 0.03 less.
+// smoothing by 0.4 the same, by 0.78 and 0.9 0.02 and 0.08 lower; the
+// diffuse gain raised to 0.5 or 1.5 in its place 0.06 to 0.13 lower;
+// weighted by the room, rooms gained 0.03 less.
 // In rooms the short-term reference power of lambda_1 leaves the same leak
 // out: 235 tuning rooms +0.03 dB (232 rather than 231 ahead by 1 dB or
 // more), 243 check rooms +0.04 (236 rather than 237), seeds 44 to 57 +0.04
