@@ -309,10 +309,10 @@ MVDR_INLINE void Reference_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* _
     const float talker = kLeakSmooth * it->talker[k] + (1.0f - kLeakSmooth) * it->prevSpeech[k];
     const float leak = kLeakShare * DiffuseGain(d1Re[k], d1Im[k], diffuse[k]) * talker;
     const float less = su - leak, suLess = less > kLeakKeep * su ? less : kLeakKeep * su;
-    it->talker[k] = talker, it->suLess[k] = suLess;
+    it->talker[k] = talker;
     it->ny[k] = ny, it->nu[k] = nu, it->su[k] = su;
     const float ratio = ny / nu, learned = ratio < kRefMaxRatio ? ratio : kRefMaxRatio;
-    it->learned[k] = learned;
+    it->reference[k] = learned * suLess;
     // Coherence of the noise.
     const float p0 = x0->re[k] * x0->re[k] + x0->im[k] * x0->im[k];
     const float p1 = x1->re[k] * x1->re[k] + x1->im[k] * x1->im[k];
@@ -324,7 +324,7 @@ MVDR_INLINE void Reference_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* _
     const float gr = cr * norm - diffuse[k], gi = ci * norm;
     const float spread = sqrtf(gr * gr + gi * gi) / (1.0f - diffuse[k] + 1e-6f);
     const float directional = diffuse[k] > kDirAlike ? 1.0f : Clip((spread - kDirLo) / kDirSpan, 0.0f, 1.0f);
-    const float refNoise = refWeight * directional * learned * suLess;
+    const float refNoise = refWeight * directional * it->reference[k];
     const float stationary = stationaryWeight * it->sigma2[k];
     const float yr = y->re[k], yi = y->im[k];
     const float yuRe = Flush(kLeadShort * it->yuRe[k] + (1.0f - kLeadShort) * (yr * ur + yi * ui));
@@ -411,7 +411,7 @@ MVDR_INLINE void Shape_Body(TMvdrPost* __restrict it, float room, float cut) {
     const float leads = Clip((local[k] - it->leadsLo) / (kLeadsShareHi - kLeadsShareLo), 0.0f, 1.0f);
     const float kept = Floor(it->noise[k] * (1.0f - cut * kLeadsCut * leads));
     const float lead = it->lead[k] * (1.0f - room * kLeadsCut * leads);
-    const float apart = room * kApartWeight * Apart(local[k]) * it->learned[k] * it->suLess[k];
+    const float apart = room * kApartWeight * Apart(local[k]) * it->reference[k];
     const float larger = kept > lead ? kept : lead;
     it->noise[k] = apart > larger ? apart : larger;
   }
@@ -518,7 +518,7 @@ void MvdrPost_Reset(TMvdrPost* it) {
   memset(&it->coherence, 0, sizeof it->coherence);
   for (uint32_t k = 0; k < kMvdrMaxBins; k++) {
     it->sigma2[k] = it->startMin[k] = kStartSigma2;
-    it->startSmooth[k] = it->ny[k] = it->nu[k] = it->su[k] = it->suLess[k] = kMvdrPowerFloor;
+    it->startSmooth[k] = it->ny[k] = it->nu[k] = it->su[k] = kMvdrPowerFloor;
     it->coherence.p00[k] = it->coherence.p11[k] = kMvdrPowerFloor;
     it->smoothP[k] = it->prevSpeech[k] = it->talker[k] = 0.0f;
     it->gain[k] = 1.0f;

@@ -45,9 +45,8 @@ typedef struct {
   alignas(64) float ny[kMvdrMaxBins];           // beam-output power where noise
   alignas(64) float nu[kMvdrMaxBins];           // reference power where noise
   alignas(64) float su[kMvdrMaxBins];           // reference power, short term
-  alignas(64) float suLess[kMvdrMaxBins];       // and less the talker's leak
   alignas(64) float talker[kMvdrMaxBins];       // the talker's recent power in y, |G y|^2 smoothed
-  alignas(64) float learned[kMvdrMaxBins];      // min(Ny / Nu, 100) of this frame
+  alignas(64) float reference[kMvdrMaxBins];    // min(Ny / Nu, 100) Su, Su less the talker's leak
   TMvdrCov coherence;                           // noise covariance for the coherence
   alignas(64) float prevSpeech[kMvdrMaxBins];   // |G y|^2 of the last frame
   alignas(64) float noise[kMvdrMaxBins];        // lambda, the noise power in y
