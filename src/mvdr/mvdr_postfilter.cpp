@@ -387,18 +387,6 @@ MVDR_DISPATCH(Share,
                const float* __restrict d1Im),
               (it, x0, x1, d1Re, d1Im))
 
-// The mean of in over the bins within reach of each bin (a running sum).
-void Around(const float* in, float* out, uint32_t count, uint32_t within) {
-  const int bins = (int)count, reach = (int)within;
-  float sum = 0.0f;
-  for (int k = 0; k < reach && k < bins; k++) sum += in[k];
-  for (int k = 0; k < bins; k++) {
-    if (k + reach < bins) sum += in[k + reach];
-    if (k - reach - 1 >= 0) sum -= in[k - reach - 1];
-    const int lo = k - reach > 0 ? k - reach : 0, hi = k + reach < bins - 1 ? k + reach : bins - 1;
-    out[k] = sum / (float)(hi - lo + 1);
-  }
-}
 
 // The noise estimate by the share around each bin: the stationary and
 // reference terms cut where the talker leads (weight cut), lambda_1 so in
@@ -495,6 +483,7 @@ void MvdrPost_Init(TMvdrPost* it, uint32_t rate, uint32_t n, float floorDb) {
   it->shareReach = (uint32_t)(kShareReachHz * n / rate + 0.5f);
   it->envelopeReach = (uint32_t)(kEnvelopeReachHz * n / rate + 0.5f);
   it->gateLo = (uint32_t)(kGateFromHz * n / rate);
+  MvdrHarmonic_Init(&it->harmonic, rate, n);
   MvdrPost_SetFloor(it, floorDb);
   MvdrPost_Reset(it);
 }
@@ -514,6 +503,7 @@ void MvdrPost_SetSpacing(TMvdrPost* it, const float* omega, uint32_t rate, float
 
 void MvdrPost_Reset(TMvdrPost* it) {
   it->frames = 0;
+  MvdrHarmonic_Reset(&it->harmonic);
   it->mask[0] = it->mask[1] = 1.0f;
   memset(&it->coherence, 0, sizeof it->coherence);
   for (uint32_t k = 0; k < kMvdrMaxBins; k++) {
@@ -539,7 +529,8 @@ void MvdrPost_Apply(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum* x0, co
             1.0f - kRoomStationaryCut * room, leadWeight, kLeadFar + room * (kLeadFarRoom - kLeadFar),
             room * kGateBlend, room);
   Share(it, x0, x1, d1Re, d1Im);
-  Around(it->heldShare, it->localShare, it->bins, it->shareReach);
+  MvdrAround(it->heldShare, it->localShare, it->bins, it->shareReach);
+  if (room > 0.0f) MvdrHarmonic_Attribute(&it->harmonic, y, x0, x1, d1Re, d1Im, room, it->localShare);
   Shape(it, room, room > leadWeight ? room : leadWeight);
   float lower = 1.0f, upper = 1.0f;
   if (room > 0.0f) {
@@ -550,7 +541,7 @@ void MvdrPost_Apply(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum* x0, co
   Gain(it, y, decision);
   if (room > 0.0f) {
     LogGain(it);
-    Around(it->logGain, it->envelope, it->bins, it->envelopeReach);
+    MvdrAround(it->logGain, it->envelope, it->bins, it->envelopeReach);
     Smooth(it, room);
   }
   Apply(it, y, lower, upper);

@@ -1,0 +1,145 @@
+// Harmonic attribution: the frame's pitch and whose it is.
+#include "mvdr_harmonic.h"
+
+#include <math.h>
+#include <string.h>
+
+#include "mvdr_fastmath.h"
+
+namespace {
+
+// Pitch candidates from 70 Hz, each 2 % above the last (88 reach 400 Hz);
+// harmonics counted up to 1.5 kHz, where they are still resolved in a 32 ms
+// frame.
+const float kLowestPitchHz = 70.0f, kPitchStep = 0.02f, kHarmonicTopHz = 1500.0f;
+// The fine structure is the log power less its mean over 125 Hz either
+// side (the envelope); powers more than 120 dB below the frame's largest
+// count as that.
+const float kEnvelopeReachHz = 125.0f, kLevelRange = 1e-12f;
+// A frame is voiced from a harmonicity (mean log power on the harmonics less
+// mid-way between, in nepers) of 1.5, fully from 3.
+const float kVoicedFrom = 1.5f, kVoicedSpan = 1.5f;
+// The evidence is smoothed over frames by 0.8 and read through tanh(e / 0.5);
+// the share moves by at most 0.3, on bins from 250 Hz (below, the share is
+// not used) to 1 kHz (above, the direction tells more). Attributed so, a
+// pitch that matches one talker's (from the talker's and the interferer's own
+// images) is that talker's 76 % of the time; by the share on its harmonics,
+// 61 %. 235 tuning rooms +0.14 dB (0, 5 and 8 dB +0.15, +0.11 and +0.14),
+// STOI +0.002; 411 check rooms +0.14 (127 up by more than 0.2 dB, 4 down by
+// 0.2 to 0.32), 398 rather than 400 ahead of the WebRTC beamformer by 1 dB or
+// more; the tuning rooms at 1, 2, 3, 10 and 30 cm +0.04, +0.10, +0.13, +0.14
+// and +0.15, at 8 and 48 kHz +0.15 and +0.16, with the talker 40 degrees off
+// or 2.5 m away +0.17 and +0.10. On 91 of the rooms, with the true pitches of
+// both talkers and when each is voiced, combs of 0.2 each would gain 0.7 dB:
+// a better pitch tracker has more to give. There a shift of 0.2 gained 0.02
+// dB less; evidence from this frame alone 0.04 less; two pitches per frame
+// the same; voicing from 1 or 2, the shift up to 1.5 or 2 kHz, the tanh's
+// scale 0.25 or 1 within 0.03 dB.
+const float kEvidenceSmooth = 0.8f, kEvidenceScale = 0.5f, kShift = 0.3f;
+const float kShiftLoHz = 250.0f, kShiftHiHz = 1000.0f;
+
+// Adds w to candidate i's comb at fractional bin pos, split between its two
+// neighbours.
+void Spread(TMvdrHarmonic* it, uint32_t i, float pos, float w) {
+  const uint32_t lo = (uint32_t)pos;
+  const float frac = pos - (float)lo;
+  it->comb[lo][i] += (1.0f - frac) * w;
+  it->comb[lo + 1][i] += frac * w;
+}
+
+// Log power of bins 0..count-1 of y (which 0) and u = d1 X0 - X1 (1).
+MVDR_INLINE void Levels_Body(TMvdrHarmonic* __restrict it, const TMvdrSpectrum* __restrict y,
+                             const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1,
+                             const float* __restrict d1Re, const float* __restrict d1Im, uint32_t which,
+                             uint32_t count) {
+  float peak = kMvdrPowerFloor;
+  for (uint32_t k = 0; k < count; k++) {
+    float re = y->re[k], im = y->im[k];
+    if (which) MvdrReference(x0, x1, d1Re[k], d1Im[k], k, &re, &im);
+    const float power = re * re + im * im;
+    it->level[k] = power;
+    peak = power > peak ? power : peak;
+  }
+  const float least = kLevelRange * peak;
+  for (uint32_t k = 0; k < count; k++) it->level[k] = MvdrLn(it->level[k] + least);
+}
+MVDR_DISPATCH(Levels,
+              (TMvdrHarmonic* __restrict it, const TMvdrSpectrum* __restrict y, const TMvdrSpectrum* __restrict x0,
+               const TMvdrSpectrum* __restrict x1, const float* __restrict d1Re, const float* __restrict d1Im,
+               uint32_t which, uint32_t count),
+              (it, y, x0, x1, d1Re, d1Im, which, count))
+
+// Harmonicity of every candidate in the fine structure of y and of u (bin
+// by bin, so that the candidates fill the vector lanes).
+MVDR_INLINE void Harmonicity_Body(TMvdrHarmonic* __restrict it) {
+  float* __restrict hy = it->harmonicity[0];
+  float* __restrict hu = it->harmonicity[1];
+  for (uint32_t i = 0; i < kMvdrPitches; i++) hy[i] = hu[i] = 0.0f;
+  for (uint32_t k = 0; k < it->bins; k++) {
+    const float fy = it->fine[0][k], fu = it->fine[1][k];
+    const float* __restrict comb = it->comb[k];
+    for (uint32_t i = 0; i < kMvdrPitches; i++) hy[i] += comb[i] * fy, hu[i] += comb[i] * fu;
+  }
+}
+MVDR_DISPATCH(Harmonicity, (TMvdrHarmonic* __restrict it), (it))
+
+}  // namespace
+
+void MvdrHarmonic_Init(TMvdrHarmonic* it, uint32_t rate, uint32_t n) {
+  const float binHz = (float)rate / (float)n;
+  it->bins = (uint32_t)(kHarmonicTopHz / binHz) + 2;
+  it->reach = (uint32_t)(kEnvelopeReachHz / binHz + 0.5f);
+  it->cueLo = (uint32_t)ceilf(kShiftLoHz / binHz);
+  it->cueHi = (uint32_t)(kShiftHiHz / binHz) + 1;
+  memset(it->comb, 0, sizeof it->comb);
+  for (uint32_t i = 0; i < kMvdrPitches; i++) {
+    const float pitch = kLowestPitchHz * expf(kPitchStep * (float)i) / binHz;
+    const uint32_t harmonics = (uint32_t)(kHarmonicTopHz / binHz / pitch);
+    it->pitch[i] = pitch;
+    for (uint32_t h = 1; h <= harmonics; h++) {
+      Spread(it, i, (float)h * pitch, 1.0f / (float)harmonics);
+      Spread(it, i, ((float)h - 0.5f) * pitch, -1.0f / (float)harmonics);
+    }
+  }
+  MvdrHarmonic_Reset(it);
+}
+
+void MvdrHarmonic_Reset(TMvdrHarmonic* it) { memset(it->evidence, 0, sizeof it->evidence); }
+
+void MvdrHarmonic_Attribute(TMvdrHarmonic* it, const TMvdrSpectrum* y, const TMvdrSpectrum* x0,
+                            const TMvdrSpectrum* x1, const float* d1Re, const float* d1Im, float room, float* share) {
+  for (uint32_t which = 0; which < 2; which++) {
+    Levels(it, y, x0, x1, d1Re, d1Im, which, it->bins + it->reach);
+    MvdrAround(it->level, it->fine[which], it->bins + it->reach, it->reach);
+    for (uint32_t k = 0; k < it->bins; k++) it->fine[which][k] = it->level[k] - it->fine[which][k];
+  }
+  Harmonicity(it);
+  // Evidence: harmonicity in y less in u, averaged with the neighbouring
+  // candidates (the ends repeated), smoothed over frames.
+  const float* hy = it->harmonicity[0];
+  const float* hu = it->harmonicity[1];
+  float before = hy[0] - hu[0], here = before;
+  for (uint32_t i = 0; i < kMvdrPitches; i++) {
+    const float after = i + 1 < kMvdrPitches ? hy[i + 1] - hu[i + 1] : here;
+    it->evidence[i] = kEvidenceSmooth * it->evidence[i] + (1.0f - kEvidenceSmooth) * (before + here + after) / 3.0f;
+    before = here, here = after;
+  }
+  // The strongest pitch: the largest peak of the harmonicity in y.
+  uint32_t best = 0;
+  float strongest = kVoicedFrom;
+  for (uint32_t i = 1; i + 1 < kMvdrPitches; i++)
+    if (hy[i] > strongest && hy[i] >= hy[i - 1] && hy[i] >= hy[i + 1]) best = i, strongest = hy[i];
+  if (best == 0) return;
+  const float voiced = (strongest - kVoicedFrom) / kVoicedSpan;
+  const float shift = room * kShift * (voiced < 1.0f ? voiced : 1.0f) * tanhf(it->evidence[best] / kEvidenceScale);
+  // cos(2 pi k / pitch) from bin to bin by rotation.
+  const float step = 2.0f * (float)M_PI / it->pitch[best];
+  const float turnRe = cosf(step), turnIm = sinf(step);
+  float re = cosf(step * (float)it->cueLo), im = sinf(step * (float)it->cueLo);
+  for (uint32_t k = it->cueLo; k < it->cueHi; k++) {
+    const float moved = share[k] + shift * re;
+    share[k] = moved < 0.0f ? 0.0f : moved > 1.0f ? 1.0f : moved;
+    const float next = re * turnRe - im * turnIm;
+    im = re * turnIm + im * turnRe, re = next;
+  }
+}

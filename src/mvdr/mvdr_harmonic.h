@@ -1,0 +1,47 @@
+// Harmonic attribution for rooms: which talker a bin below 1 kHz belongs to,
+// from the voices' pitch rather than their direction.
+//
+// At centimetre spacings both talkers reach the microphones nearly alike
+// below 1 kHz, so the talker direction's share tells little there; but a
+// voiced talker's power sits on the harmonics of its pitch, and the two
+// talkers rarely share one. Per frame the beam output's strongest pitch is
+// found from the harmonicity of its log spectrum (the mean log power on the
+// harmonics less that mid-way between them, up to 1.5 kHz, over pitch
+// candidates 70-400 Hz). Whose pitch it is follows from the blocking
+// reference u, which holds the interferer but not the talker's direct
+// sound: a pitch more harmonic in y than in u is the talker's. That
+// evidence is smoothed over frames per candidate (pitch glides, so over the
+// neighbouring candidates too). The share of the bins from 250 Hz to 1 kHz
+// then moves up on the pitch's harmonics and down between them if the pitch
+// is the talker's, the other way if it is the interferer's.
+#ifndef MICARRAY_MVDR_HARMONIC_H
+#define MICARRAY_MVDR_HARMONIC_H
+
+#include <stdint.h>
+
+#include "mvdr_bins.h"
+
+enum {
+  kMvdrPitches = 88,        // pitch candidates, 2 % apart from 70 Hz
+  kMvdrHarmonicBins = 96    // bins the harmonicity reads, at most (up to 1.5 kHz and the local mean's reach)
+};
+
+typedef struct {
+  uint32_t bins;                                        // bins the harmonicity reads
+  uint32_t reach;                                       // reach of the local mean the fine structure takes off, in bins
+  uint32_t cueLo, cueHi;                                // bins whose share the pitch moves
+  alignas(64) float comb[kMvdrHarmonicBins][kMvdrPitches];  // per bin and candidate: +1/H on its H harmonics, -1/H mid-way
+  alignas(64) float pitch[kMvdrPitches];               // candidate pitch, in bins
+  alignas(64) float evidence[kMvdrPitches];            // harmonicity in y less that in u, smoothed
+  alignas(64) float level[kMvdrHarmonicBins];           // log power (scratch)
+  alignas(64) float fine[2][kMvdrHarmonicBins];         // log power less its local mean: y, u
+  alignas(64) float harmonicity[2][kMvdrPitches];      // per candidate: y, u
+} TMvdrHarmonic;
+
+void MvdrHarmonic_Init(TMvdrHarmonic* it, uint32_t rate, uint32_t n);
+void MvdrHarmonic_Reset(TMvdrHarmonic* it);
+// Moves share (per bin, 0..1) by the frame's pitch, weighted by room.
+void MvdrHarmonic_Attribute(TMvdrHarmonic* it, const TMvdrSpectrum* y, const TMvdrSpectrum* x0,
+                            const TMvdrSpectrum* x1, const float* d1Re, const float* d1Im, float room, float* share);
+
+#endif
