@@ -37,6 +37,7 @@ const float kVoicedFrom = 1.5f, kVoicedSpan = 1.5f;
 // scale 0.25 or 1 within 0.03 dB.
 const float kEvidenceSmooth = 0.8f, kEvidenceScale = 0.5f, kShift = 0.3f;
 const float kShiftLoHz = 250.0f, kShiftHiHz = 1000.0f;
+const float kTwoPi = 6.28318531f;
 
 // Adds w to candidate i's comb at fractional bin pos, split between its two
 // neighbours.
@@ -133,7 +134,7 @@ void MvdrHarmonic_Attribute(TMvdrHarmonic* it, const TMvdrSpectrum* y, const TMv
   const float voiced = (strongest - kVoicedFrom) / kVoicedSpan;
   const float shift = room * kShift * (voiced < 1.0f ? voiced : 1.0f) * tanhf(it->evidence[best] / kEvidenceScale);
   // cos(2 pi k / pitch) from bin to bin by rotation.
-  const float step = 2.0f * (float)M_PI / it->pitch[best];
+  const float step = kTwoPi / it->pitch[best];
   const float turnRe = cosf(step), turnIm = sinf(step);
   float re = cosf(step * (float)it->cueLo), im = sinf(step * (float)it->cueLo);
   for (uint32_t k = it->cueLo; k < it->cueHi; k++) {

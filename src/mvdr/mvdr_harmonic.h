@@ -23,7 +23,8 @@
 
 enum {
   kMvdrPitches = 88,        // pitch candidates, 2 % apart from 70 Hz
-  kMvdrHarmonicBins = 96    // bins the harmonicity reads, at most (up to 1.5 kHz and the local mean's reach)
+  kMvdrHarmonicBins = 96    // bins the harmonicity reads, at most: up to 1.5 kHz and the local mean's
+                            // reach, 77 with the finest bins (21.5 Hz at 44.1 kHz)
 };
 
 typedef struct {
