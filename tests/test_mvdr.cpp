@@ -290,6 +290,16 @@ TEST(Mvdr, PitchMovesTheShareTowardItsOwner) {
   moved(30.0, 0.0, 0.0f, &on, &off);
   EXPECT_EQ(on, 0.0) << "free field";
   EXPECT_EQ(off, 0.0);
+  // Every rate keeps the stage within its arrays: the finest bins come with
+  // rates just above a power of two times 250 Hz (8001 Hz: 15.6 Hz bins).
+  for (uint32_t r : {8000u, 8001u, 11025u, 16001u, 44100u, 48000u}) {
+    static TMvdrHarmonic h;
+    uint32_t frame = 1;
+    while (frame < 0.032 * r) frame *= 2;
+    MvdrHarmonic_Init(&h, r, frame);
+    EXPECT_LE(h.bins + h.reach, (uint32_t)kMvdrHarmonicBins) << r;
+    EXPECT_LT(h.cueHi, h.bins) << r;
+  }
 }
 
 // Whole engine, default floor: gains over microphone 0 on short scenes and

@@ -23,8 +23,8 @@
 
 enum {
   kMvdrPitches = 88,        // pitch candidates, 2 % apart from 70 Hz
-  kMvdrHarmonicBins = 96    // bins the harmonicity reads, at most: up to 1.5 kHz and the local mean's
-                            // reach, 77 with the finest bins (21.5 Hz at 44.1 kHz)
+  kMvdrHarmonicBins = 112   // bins the harmonicity reads, at most: up to 1.5 kHz and the local mean's
+                            // reach, 105 with the finest bins (15.6 Hz, a rate just above 8 kHz)
 };
 
 typedef struct {
