@@ -293,10 +293,10 @@ TEST(Mvdr, PitchMovesTheShareTowardItsOwner) {
   // Every rate keeps the stage within its arrays: the finest bins come with
   // rates just above a power of two times 250 Hz (8001 Hz: 15.6 Hz bins).
   for (uint32_t r : {8000u, 8001u, 11025u, 16001u, 44100u, 48000u}) {
-    static TMvdrHarmonic h;
-    uint32_t frame = 1;
-    while (frame < 0.032 * r) frame *= 2;
-    MvdrHarmonic_Init(&h, r, frame);
+    std::vector<unsigned char> memory(MvdrArray_Size(r));
+    const TMvdrArray* it = MvdrArray_Init(memory.data(), r, 0.05f, 0.0f, -12.0f);
+    ASSERT_NE(it, nullptr) << r;
+    const TMvdrHarmonic& h = it->post.harmonic;
     EXPECT_LE(h.bins + h.reach, (uint32_t)kMvdrHarmonicBins) << r;
     EXPECT_LT(h.cueHi, h.bins) << r;
   }

@@ -394,7 +394,6 @@ MVDR_DISPATCH(Share,
                const float* __restrict d1Im),
               (it, x0, x1, d1Re, d1Im))
 
-
 // The noise estimate by the share around each bin: the stationary and
 // reference terms cut where the talker leads (weight cut), lambda_1 so in
 // rooms only, and in rooms at least the unscaled reference term where the

@@ -14,8 +14,9 @@
 //   |E[y u*]|^2 / E|u|^2 (in rooms E|u|^2 less the talker's leak). Where
 //   one interferer leads a bin (two talkers rarely share one) it is that
 //   interferer's power left in y, frame by frame, which the long-term ratio
-//   Ny / Nu misses when the beam can null only one of several directions. It counts where the implied source is
-//   a far one clearly away from the talker's direction.
+//   Ny / Nu misses when the beam can null only one of several directions.
+//   It counts where the implied source is a far one clearly away from the
+//   talker's direction.
 // The share of a bin the talker's direction explains (smoothed over frames
 // and 250 Hz) reshapes the estimate: where it is large (the talker leads)
 // the terms count a tenth (lambda_1 in rooms only); in reverberant rooms,
