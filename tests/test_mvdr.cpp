@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "mvdr/mvdr_engine.h"
+#include "mvdr/mvdr_comod.h"
 #include "mvdr/mvdr_harmonic.h"
 
 namespace {
@@ -299,7 +300,39 @@ TEST(Mvdr, PitchMovesTheShareTowardItsOwner) {
     const TMvdrHarmonic& h = it->post.harmonic;
     EXPECT_LE(h.bins + h.reach, (uint32_t)kMvdrHarmonicBins) << r;
     EXPECT_LT(h.cueHi, h.bins) << r;
+    EXPECT_LE(it->post.comod.hi, (uint32_t)kMvdrComodBins) << r;
   }
+}
+
+// The co-modulation stage with two talkers of independent envelopes: a
+// reference whose low band rises and falls with the talker's envelope holds
+// the talker's reverberation and lifts the share there; one that follows
+// the interferer's lowers it; without a room nothing moves.
+TEST(Mvdr, ReferenceFollowingAnEnvelopeMovesTheShareTowardItsOwner) {
+  const uint32_t rate = 16000, n = 512, bins = n / 2 + 1;
+  auto moved = [&](bool followsTalker, float room) {
+    static TMvdrComod c;
+    static TMvdrSpectrum x0, x1;  // X1 = 0, so u = X0 (d1 = 1)
+    std::vector<float> d1Re(bins, 1.0f), d1Im(bins, 0.0f), share(bins);
+    MvdrComod_Init(&c, rate, n);
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> decibels(-30.0f, 0.0f);
+    double mean = 0.0;
+    for (int frame = 0; frame < 60; frame++) {
+      const float talker = std::pow(10.0f, decibels(rng) / 10.0f), interferer = std::pow(10.0f, decibels(rng) / 10.0f);
+      for (uint32_t k = 0; k < bins; k++) x0.re[k] = std::sqrt(0.01f * (followsTalker ? talker : interferer));
+      std::fill(share.begin(), share.end(), 0.5f);
+      MvdrComod_Attribute(&c, &x0, &x1, d1Re.data(), d1Im.data(), talker, interferer, room, share.data());
+      // Mean move over the band, over the last 40 frames.
+      for (uint32_t k = c.lo; frame >= 20 && k < c.hi; k++) mean += (share[k] - 0.5) / (40.0 * (c.hi - c.lo));
+      EXPECT_EQ(share[c.lo - 1], 0.5f) << "below the band";
+      EXPECT_EQ(share[c.hi], 0.5f) << "above the band";
+    }
+    return mean;
+  };
+  EXPECT_GT(moved(true, 1.0f), 0.12) << "the talker's reverberation";
+  EXPECT_LT(moved(false, 1.0f), -0.12) << "the interferer";
+  EXPECT_EQ(moved(true, 0.0f), 0.0) << "free field";
 }
 
 // Whole engine, default floor: gains over microphone 0 on short scenes and

@@ -461,15 +461,20 @@ MVDR_INLINE void Apply_Body(TMvdrPost* __restrict it, TMvdrSpectrum* __restrict 
 MVDR_DISPATCH(Apply, (TMvdrPost* __restrict it, TMvdrSpectrum* __restrict y, float lower, float upper),
               (it, y, lower, upper))
 
-// The spatial gain of bins from..to: their power-weighted share (partly
-// held), risen at once or released (mask holds it), to the power
-// kMaskPower, weighted by the room.
-float SpatialGain(TMvdrPost* it, uint32_t from, uint32_t to, float* mask, float room) {
-  float shared = 0.0f, power = 0.0f;
+// The power of bins from..to and the part of it the talker's direction
+// explains (each bin's share half its own, half held).
+void BandShare(const TMvdrPost* it, uint32_t from, uint32_t to, float* shared, float* power) {
+  *shared = *power = 0.0f;
   for (uint32_t k = from; k < to; k++) {
     const float blended = (1.0f - kMaskHeld) * it->share[k] + kMaskHeld * it->heldShare[k];
-    shared += it->sharePower[k] * blended, power += it->sharePower[k];
+    *shared += it->sharePower[k] * blended, *power += it->sharePower[k];
   }
+}
+
+// The spatial gain of a band from its shared and total power: the share,
+// risen at once or released (mask holds it), to the power kMaskPower,
+// weighted by the room.
+float SpatialGain(const TMvdrPost* it, float shared, float power, float* mask, float room) {
   const float share = power > 0.0f ? shared / power : 1.0f;
   *mask = share > *mask ? share : kMaskRelease * *mask + (1.0f - kMaskRelease) * share;
   const float g = MvdrExp(kMaskPower * MvdrLn(*mask));
@@ -490,6 +495,7 @@ void MvdrPost_Init(TMvdrPost* it, uint32_t rate, uint32_t n, float floorDb) {
   it->envelopeReach = (uint32_t)(kEnvelopeReachHz * n / rate + 0.5f);
   it->gateLo = (uint32_t)(kGateFromHz * n / rate);
   MvdrHarmonic_Init(&it->harmonic, rate, n);
+  MvdrComod_Init(&it->comod, rate, n);
   MvdrPost_SetFloor(it, floorDb);
   MvdrPost_Reset(it);
 }
@@ -510,6 +516,7 @@ void MvdrPost_SetSpacing(TMvdrPost* it, const float* omega, uint32_t rate, float
 void MvdrPost_Reset(TMvdrPost* it) {
   it->frames = 0;
   MvdrHarmonic_Reset(&it->harmonic);
+  MvdrComod_Reset(&it->comod);
   it->mask[0] = it->mask[1] = 1.0f;
   memset(&it->coherence, 0, sizeof it->coherence);
   for (uint32_t k = 0; k < kMvdrMaxBins; k++) {
@@ -537,11 +544,16 @@ void MvdrPost_Apply(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum* x0, co
   Share(it, x0, x1, d1Re, d1Im);
   MvdrAround(it->heldShare, it->localShare, it->bins, it->shareReach);
   if (room > 0.0f) MvdrHarmonic_Attribute(&it->harmonic, y, x0, x1, d1Re, d1Im, room, it->localShare);
+  float shared[2], power[2];
+  BandShare(it, it->maskLo, it->maskSplit, &shared[0], &power[0]);
+  BandShare(it, it->maskSplit, it->maskHi, &shared[1], &power[1]);
+  const float talker = shared[0] + shared[1], total = power[0] + power[1];
+  MvdrComod_Attribute(&it->comod, x0, x1, d1Re, d1Im, talker, total - talker, room, it->localShare);
   Shape(it, room, room > leadWeight ? room : leadWeight);
   float lower = 1.0f, upper = 1.0f;
   if (room > 0.0f) {
-    lower = SpatialGain(it, it->maskLo, it->maskSplit, &it->mask[0], room);
-    upper = SpatialGain(it, it->maskSplit, it->maskHi, &it->mask[1], room);
+    lower = SpatialGain(it, shared[0], power[0], &it->mask[0], room);
+    upper = SpatialGain(it, shared[1], power[1], &it->mask[1], room);
   }
   const float decision = kDecision + room * (kRoomDecision - kDecision) * (1.0f - it->mask[0]);
   Gain(it, y, decision);

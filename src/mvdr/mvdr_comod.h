@@ -1,0 +1,45 @@
+// Co-modulation attribution for rooms: whose sound fills the blocking
+// reference in a bin from 250 Hz to 1.5 kHz, from whose envelope its level
+// follows.
+//
+// One talker's level rises and falls across all its frequencies together
+// (syllables, onsets), and two talkers' do not. From 2 to 6 kHz the talker
+// direction's share sorts the frame's power well, so the power it gives the
+// talker and the power it leaves to the interferer are two envelopes. Below
+// 1.5 kHz at centimetre spacings the share tells little, and the blocking
+// reference u carries whichever talker is louder: the interferer's direct
+// sound, or the talker's reverberation. Per bin, the correlation over recent
+// frames of log |u|^2 with each envelope's log says which: a reference that
+// follows the talker's envelope is its reverberation (the share moves up,
+// so the rooms' interferer term does not take it for the interferer), one
+// that follows the interferer's is the interferer (the share moves down).
+#ifndef MICARRAY_MVDR_COMOD_H
+#define MICARRAY_MVDR_COMOD_H
+
+#include <stdint.h>
+
+#include "mvdr_bins.h"
+
+enum {
+  kMvdrComodBins = 100  // bins up to 1.5 kHz at the finest bins (15.6 Hz, a rate just above 8 kHz)
+};
+
+typedef struct {
+  uint32_t lo, hi;                                  // bins whose share the cue moves
+  float weight;                                     // the smoothing's weights summed (start-up bias)
+  float talker, talker2, interferer, interferer2;   // smoothed log envelopes and their squares
+  alignas(64) float level[kMvdrComodBins];           // smoothed log |u|^2
+  alignas(64) float level2[kMvdrComodBins];          // and its square
+  alignas(64) float withTalker[kMvdrComodBins];      // smoothed log |u|^2 times the talker's log envelope
+  alignas(64) float withInterferer[kMvdrComodBins];  // and times the interferer's
+} TMvdrComod;
+
+void MvdrComod_Init(TMvdrComod* it, uint32_t rate, uint32_t n);
+void MvdrComod_Reset(TMvdrComod* it);
+// Moves share (per bin, 0..1) by the cue, weighted by room; talker and
+// interferer are this frame's powers from 2 to 6 kHz that the talker
+// direction's share gives each. The statistics learn whatever room is.
+void MvdrComod_Attribute(TMvdrComod* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
+                         const float* d1Im, float talker, float interferer, float room, float* share);
+
+#endif
