@@ -13,8 +13,10 @@ namespace {
 const float kComodLoHz = 250.0f, kComodHiHz = 1500.0f;
 // The statistics forget by 0.8 a frame (about 80 ms at 16 ms hops: a
 // syllable's rise and fall); the cue, half the difference of the two
-// correlations (-1..1), moves the share by 0.4 times itself. 235 tuning
-// rooms +0.07 dB (0, 5 and 8 dB +0.10, +0.07 and +0.05); the 540 rooms of
+// correlations (-1..1), moves the share by 0.4 times itself. With the
+// envelopes then taken as the power the share gives each talker from 2 to
+// 6 kHz (the post-filter's envelopes since are sharper): 235 tuning rooms
+// +0.07 dB (0, 5 and 8 dB +0.10, +0.07 and +0.05); the 540 rooms of
 // seeds 7 to 51 +0.07 (64 up by more than 0.2 dB, 4 down by 0.2 to 0.29),
 // 530 rather than 529 ahead of the WebRTC beamformer by 1 dB or more; seeds
 // 58 to 85 +0.08, seeds 86 to 89 (drawn after) +0.08; the tuning rooms at

@@ -3,9 +3,10 @@
 // follows.
 //
 // One talker's level rises and falls across all its frequencies together
-// (syllables, onsets), and two talkers' do not. From 2 to 6 kHz the talker
-// direction's share sorts the frame's power well, so the power it gives the
-// talker and the power it leaves to the interferer are two envelopes. Below
+// (syllables, onsets), and two talkers' do not. Above 1 kHz the talker
+// direction's share sorts the frame's power well enough that the power of
+// the bins it gives clearly to the talker, and of those it gives clearly to
+// the interferer, are two envelopes (the post-filter forms them). Below
 // 1.5 kHz at centimetre spacings the share tells little, and the blocking
 // reference u carries whichever talker is louder: the interferer's direct
 // sound, or the talker's reverberation. Per bin, the correlation over recent
@@ -37,8 +38,8 @@ typedef struct {
 void MvdrComod_Init(TMvdrComod* it, uint32_t rate, uint32_t n);
 void MvdrComod_Reset(TMvdrComod* it);
 // Moves share (per bin, 0..1) by the cue, weighted by room; talker and
-// interferer are this frame's powers from 2 to 6 kHz that the talker
-// direction's share gives each. The statistics learn whatever room is.
+// interferer are this frame's envelopes, the power of the bins each
+// clearly leads. The statistics learn whatever room is.
 void MvdrComod_Attribute(TMvdrComod* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
                          const float* d1Im, float talker, float interferer, float room, float* share);
 

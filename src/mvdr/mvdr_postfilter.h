@@ -64,6 +64,7 @@ typedef struct {
   uint32_t envelopeReach;                       // reach of the envelope's average, in bins
   uint32_t maskLo, maskSplit, maskHi;           // bins of the spatial gain's two halves
   float mask[2];                                // their smoothed shares of the talker
+  uint32_t splitLo, splitHi;                    // bins whose power the talkers' envelopes split
   alignas(64) float share[kMvdrMaxBins];        // per bin, the talker direction's share
   alignas(64) float sharePower[kMvdrMaxBins];   // and the frame's power
   alignas(64) float heldShare[kMvdrMaxBins];    // the share smoothed over frames
