@@ -312,7 +312,7 @@ TEST(Mvdr, ReferenceFollowingAnEnvelopeMovesTheShareTowardItsOwner) {
   const uint32_t rate = 16000, n = 512, bins = n / 2 + 1;
   auto moved = [&](bool followsTalker, float room) {
     static TMvdrComod c;
-    static TMvdrSpectrum x0, x1;  // X1 = 0, so u = X0 (d1 = 1)
+    static TMvdrSpectrum x0, x1;  // X1 = 0, so u = X0 (d1 = 1); the output y is X0 too
     std::vector<float> d1Re(bins, 1.0f), d1Im(bins, 0.0f), share(bins);
     MvdrComod_Init(&c, rate, n);
     std::mt19937 rng(7);
@@ -322,7 +322,7 @@ TEST(Mvdr, ReferenceFollowingAnEnvelopeMovesTheShareTowardItsOwner) {
       const float talker = std::pow(10.0f, decibels(rng) / 10.0f), interferer = std::pow(10.0f, decibels(rng) / 10.0f);
       for (uint32_t k = 0; k < bins; k++) x0.re[k] = std::sqrt(0.01f * (followsTalker ? talker : interferer));
       std::fill(share.begin(), share.end(), 0.5f);
-      MvdrComod_Attribute(&c, &x0, &x1, d1Re.data(), d1Im.data(), talker, interferer, room, share.data());
+      MvdrComod_Attribute(&c, &x0, &x0, &x1, d1Re.data(), d1Im.data(), talker, interferer, room, share.data());
       // Mean move over the band, over the last 40 frames.
       for (uint32_t k = c.lo; frame >= 20 && k < c.hi; k++) mean += (share[k] - 0.5) / (40.0 * (c.hi - c.lo));
       EXPECT_EQ(share[c.lo - 1], 0.5f) << "below the band";

@@ -35,20 +35,22 @@ const float kComodQuiet = 1e-6f;
 
 MVDR_INLINE float Clip01(float v) { return v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v); }
 
-// Per bin: the reference's log level into the statistics, its correlation
-// with each envelope's (moments scaled by unbias, the inverse of the weights'
-// sum), and the share moved by shift times half their difference.
-MVDR_INLINE void Follow_Body(TMvdrComod* __restrict it, const TMvdrSpectrum* __restrict x0,
-                             const TMvdrSpectrum* __restrict x1, const float* __restrict d1Re,
-                             const float* __restrict d1Im, float lt, float li, float unbias, float talkerSpread,
-                             float interfererSpread, float shift, float* __restrict share) {
+// Per bin: the log level into the statistics, its correlation with each
+// envelope's (moments scaled by unbias, the inverse of the weights' sum),
+// half their difference (the cue), and the share moved by shift times it.
+MVDR_INLINE void Follow_Body(TMvdrComod* __restrict it, const TMvdrSpectrum* __restrict y,
+                             const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1,
+                             const float* __restrict d1Re, const float* __restrict d1Im, float lt, float li,
+                             float unbias, float talkerSpread, float interfererSpread, float shift,
+                             float* __restrict share) {
   const float a = kComodSmooth, b = 1.0f - a;
   const float mt = it->talker * unbias, mi = it->interferer * unbias;
   for (uint32_t k = it->lo; k < it->hi; k++) {
     const uint32_t j = k - it->lo;
     float ur, ui;
     MvdrReference(x0, x1, d1Re[k], d1Im[k], k, &ur, &ui);
-    const float l = MvdrLn(ur * ur + ui * ui + kMvdrPowerFloor);
+    const float u2 = ur * ur + ui * ui, y2 = y->re[k] * y->re[k] + y->im[k] * y->im[k];
+    const float l = 0.5f * MvdrLn((u2 + kMvdrPowerFloor) * (y2 + kMvdrPowerFloor));
     const float s = a * it->level[j] + b * l, s2 = a * it->level2[j] + b * l * l;
     const float st = a * it->withTalker[j] + b * l * lt;
     const float si = a * it->withInterferer[j] + b * l * li;
@@ -57,15 +59,17 @@ MVDR_INLINE void Follow_Body(TMvdrComod* __restrict it, const TMvdrSpectrum* __r
     const float vt = v * talkerSpread, vi = v * interfererSpread;
     const float ct = (st * unbias - m * mt) / sqrtf(vt > kComodQuiet ? vt : 1.0f);
     const float ci = (si * unbias - m * mi) / sqrtf(vi > kComodQuiet ? vi : 1.0f);
-    const float cue = (vt > kComodQuiet ? ct : 0.0f) - (vi > kComodQuiet ? ci : 0.0f);
-    share[k] = Clip01(share[k] + shift * 0.5f * cue);
+    const float cue = 0.5f * ((vt > kComodQuiet ? ct : 0.0f) - (vi > kComodQuiet ? ci : 0.0f));
+    it->follows[k] = cue;
+    share[k] = Clip01(share[k] + shift * cue);
   }
 }
 MVDR_DISPATCH(Follow,
-              (TMvdrComod* __restrict it, const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1,
-               const float* __restrict d1Re, const float* __restrict d1Im, float lt, float li, float unbias,
-               float talkerSpread, float interfererSpread, float shift, float* __restrict share),
-              (it, x0, x1, d1Re, d1Im, lt, li, unbias, talkerSpread, interfererSpread, shift, share))
+              (TMvdrComod* __restrict it, const TMvdrSpectrum* __restrict y, const TMvdrSpectrum* __restrict x0,
+               const TMvdrSpectrum* __restrict x1, const float* __restrict d1Re, const float* __restrict d1Im,
+               float lt, float li, float unbias, float talkerSpread, float interfererSpread, float shift,
+               float* __restrict share),
+              (it, y, x0, x1, d1Re, d1Im, lt, li, unbias, talkerSpread, interfererSpread, shift, share))
 
 }  // namespace
 
@@ -82,10 +86,12 @@ void MvdrComod_Reset(TMvdrComod* it) {
   memset(it->level2, 0, sizeof it->level2);
   memset(it->withTalker, 0, sizeof it->withTalker);
   memset(it->withInterferer, 0, sizeof it->withInterferer);
+  memset(it->follows, 0, sizeof it->follows);
 }
 
-void MvdrComod_Attribute(TMvdrComod* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
-                         const float* d1Im, float talker, float interferer, float room, float* share) {
+void MvdrComod_Attribute(TMvdrComod* it, const TMvdrSpectrum* y, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1,
+                         const float* d1Re, const float* d1Im, float talker, float interferer, float room,
+                         float* share) {
   const float a = kComodSmooth, b = 1.0f - a;
   const float lt = MvdrLn(talker + kMvdrPowerFloor), li = MvdrLn(interferer + kMvdrPowerFloor);
   it->weight = a * it->weight + b;
@@ -93,6 +99,6 @@ void MvdrComod_Attribute(TMvdrComod* it, const TMvdrSpectrum* x0, const TMvdrSpe
   it->interferer = a * it->interferer + b * li, it->interferer2 = a * it->interferer2 + b * li * li;
   const float unbias = 1.0f / it->weight;
   const float mt = it->talker * unbias, mi = it->interferer * unbias;
-  Follow(it, x0, x1, d1Re, d1Im, lt, li, unbias, it->talker2 * unbias - mt * mt, it->interferer2 * unbias - mi * mi,
+  Follow(it, y, x0, x1, d1Re, d1Im, lt, li, unbias, it->talker2 * unbias - mt * mt, it->interferer2 * unbias - mi * mi,
          room * kComodShift, share);
 }

@@ -10,10 +10,13 @@
 // 1.5 kHz at centimetre spacings the share tells little, and the blocking
 // reference u carries whichever talker is louder: the interferer's direct
 // sound, or the talker's reverberation. Per bin, the correlation over recent
-// frames of log |u|^2 with each envelope's log says which: a reference that
-// follows the talker's envelope is its reverberation (the share moves up,
-// so the rooms' interferer term does not take it for the interferer), one
-// that follows the interferer's is the interferer (the share moves down).
+// frames of the bin's level with each envelope's log says which: a bin that
+// follows the talker's envelope holds the talker, or in u its reverberation
+// (the share moves up, so the rooms' interferer term does not take it for
+// the interferer, and the post-filter spares it part of the frame's
+// spatial gain); one that follows the interferer's holds the interferer
+// (the share moves down). The level is the mean of log |u|^2 and log |y|^2,
+// which tells the two apart better than either alone.
 #ifndef MICARRAY_MVDR_COMOD_H
 #define MICARRAY_MVDR_COMOD_H
 
@@ -33,6 +36,7 @@ typedef struct {
   alignas(64) float level2[kMvdrComodBins];          // and its square
   alignas(64) float withTalker[kMvdrComodBins];      // smoothed log |u|^2 times the talker's log envelope
   alignas(64) float withInterferer[kMvdrComodBins];  // and times the interferer's
+  alignas(64) float follows[kMvdrMaxBins];            // per bin, the cue: -1 (the interferer) .. 1 (the talker); 0 outside lo..hi
 } TMvdrComod;
 
 void MvdrComod_Init(TMvdrComod* it, uint32_t rate, uint32_t n);
@@ -40,7 +44,8 @@ void MvdrComod_Reset(TMvdrComod* it);
 // Moves share (per bin, 0..1) by the cue, weighted by room; talker and
 // interferer are this frame's envelopes, the power of the bins each
 // clearly leads. The statistics learn whatever room is.
-void MvdrComod_Attribute(TMvdrComod* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
-                         const float* d1Im, float talker, float interferer, float room, float* share);
+void MvdrComod_Attribute(TMvdrComod* it, const TMvdrSpectrum* y, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1,
+                         const float* d1Re, const float* d1Im, float talker, float interferer, float room,
+                         float* share);
 
 #endif
