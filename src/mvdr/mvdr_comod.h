@@ -1,5 +1,5 @@
 // Co-modulation attribution for rooms: whose sound fills the blocking
-// reference in a bin from 250 Hz to 1.5 kHz, from whose envelope its level
+// reference in a bin from 250 Hz to 2.5 kHz, from whose envelope its level
 // follows.
 //
 // One talker's level rises and falls across all its frequencies together
@@ -7,7 +7,7 @@
 // direction's share sorts the frame's power well enough that the power of
 // the bins it gives clearly to the talker, and of those it gives clearly to
 // the interferer, are two envelopes (the post-filter forms them). Below
-// 1.5 kHz at centimetre spacings the share tells little, and the blocking
+// 2.5 kHz at centimetre spacings the share often errs, and the blocking
 // reference u carries whichever talker is louder: the interferer's direct
 // sound, or the talker's reverberation. Per bin, the correlation over recent
 // frames of the bin's level with each envelope's log says which: a bin that
@@ -25,7 +25,7 @@
 #include "mvdr_bins.h"
 
 enum {
-  kMvdrComodBins = 100  // bins up to 1.5 kHz at the finest bins (15.6 Hz, a rate just above 8 kHz)
+  kMvdrComodBins = 164  // bins up to 2.5 kHz at the finest bins (15.6 Hz, a rate just above 8 kHz)
 };
 
 typedef struct {

@@ -121,7 +121,7 @@ const float kMaskHeld = 0.5f;
 // rooms ahead by 1 dB or more); bands of 1.5-4, 1-3 and 1-5 kHz, or from
 // 0.7 rather than 1 kHz, about 0.01 lower.
 const float kSplitLoHz = 1000.0f, kSplitHiHz = 4000.0f;
-// A bin from 250 Hz to 1.5 kHz that follows the talker's envelope (cue c
+// A bin from 250 Hz to 2.5 kHz that follows the talker's envelope (cue c
 // > 0) keeps c / 2 of what the frame's spatial gain would take: that gain
 // comes from 2-6 kHz, and at low frequencies the talker often leads a bin
 // in a frame whose upper band the interferer leads. Together with the
