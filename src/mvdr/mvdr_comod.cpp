@@ -43,8 +43,10 @@ const float kComodQuiet = 1e-6f;
 MVDR_INLINE float Clip01(float v) { return v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v); }
 
 // Per bin: the log level into the statistics, its correlation with each
-// envelope's (moments scaled by unbias, the inverse of the weights' sum),
-// half their difference (the cue), and the share moved by shift times it.
+// envelope's (moments scaled by unbias, the inverse of the weights' sum;
+// talkerSpread and interfererSpread are the inverse standard deviations of
+// the envelopes' logs, 0 where they have not varied), half their
+// difference (the cue), and the share moved by shift times it.
 MVDR_INLINE void Follow_Body(TMvdrComod* __restrict it, const TMvdrSpectrum* __restrict y,
                              const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1,
                              const float* __restrict d1Re, const float* __restrict d1Im, float lt, float li,
@@ -63,10 +65,9 @@ MVDR_INLINE void Follow_Body(TMvdrComod* __restrict it, const TMvdrSpectrum* __r
     const float si = a * it->withInterferer[j] + b * l * li;
     it->level[j] = s, it->level2[j] = s2, it->withTalker[j] = st, it->withInterferer[j] = si;
     const float m = s * unbias, v = s2 * unbias - m * m;
-    const float vt = v * talkerSpread, vi = v * interfererSpread;
-    const float ct = (st * unbias - m * mt) / sqrtf(vt > kComodQuiet ? vt : 1.0f);
-    const float ci = (si * unbias - m * mi) / sqrtf(vi > kComodQuiet ? vi : 1.0f);
-    const float cue = 0.5f * ((vt > kComodQuiet ? ct : 0.0f) - (vi > kComodQuiet ? ci : 0.0f));
+    // (The root is of 1 where unused, so no vector lane takes a negative.)
+    const float spread = v > kComodQuiet ? 1.0f / sqrtf(v > kComodQuiet ? v : 1.0f) : 0.0f;
+    const float cue = 0.5f * spread * ((st * unbias - m * mt) * talkerSpread - (si * unbias - m * mi) * interfererSpread);
     it->follows[k] = cue;
     share[k] = Clip01(share[k] + shift * cue);
   }
@@ -106,6 +107,7 @@ void MvdrComod_Attribute(TMvdrComod* it, const TMvdrSpectrum* y, const TMvdrSpec
   it->interferer = a * it->interferer + b * li, it->interferer2 = a * it->interferer2 + b * li * li;
   const float unbias = 1.0f / it->weight;
   const float mt = it->talker * unbias, mi = it->interferer * unbias;
-  Follow(it, y, x0, x1, d1Re, d1Im, lt, li, unbias, it->talker2 * unbias - mt * mt, it->interferer2 * unbias - mi * mi,
-         room * kComodShift, share);
+  const float vt = it->talker2 * unbias - mt * mt, vi = it->interferer2 * unbias - mi * mi;
+  Follow(it, y, x0, x1, d1Re, d1Im, lt, li, unbias, vt > kComodQuiet ? 1.0f / sqrtf(vt) : 0.0f,
+         vi > kComodQuiet ? 1.0f / sqrtf(vi) : 0.0f, room * kComodShift, share);
 }

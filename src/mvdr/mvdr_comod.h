@@ -43,7 +43,8 @@ void MvdrComod_Init(TMvdrComod* it, uint32_t rate, uint32_t n);
 void MvdrComod_Reset(TMvdrComod* it);
 // Moves share (per bin, 0..1) by the cue, weighted by room; talker and
 // interferer are this frame's envelopes, the power of the bins each
-// clearly leads. The statistics learn whatever room is.
+// clearly leads. Called in rooms only: elsewhere the share is not moved
+// and the spatial gain the cue spares is 1.
 void MvdrComod_Attribute(TMvdrComod* it, const TMvdrSpectrum* y, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1,
                          const float* d1Re, const float* d1Im, float talker, float interferer, float room,
                          float* share);
