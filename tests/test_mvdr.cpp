@@ -304,10 +304,10 @@ TEST(Mvdr, PitchMovesTheShareTowardItsOwner) {
   }
 }
 
-// The co-modulation stage with two talkers of independent envelopes: a
-// reference whose low band rises and falls with the talker's envelope holds
-// the talker's reverberation and lifts the share there; one that follows
-// the interferer's lowers it; without a room nothing moves.
+// The co-modulation stage with two talkers of independent envelopes: a bin
+// whose level (reference and output alike) rises and falls with the
+// talker's envelope lifts the share there; one that follows the
+// interferer's lowers it; without a room nothing moves.
 TEST(Mvdr, ReferenceFollowingAnEnvelopeMovesTheShareTowardItsOwner) {
   const uint32_t rate = 16000, n = 512, bins = n / 2 + 1;
   auto moved = [&](bool followsTalker, float room) {

@@ -1,4 +1,4 @@
-// Co-modulation attribution: whose envelope the reference's low band follows.
+// Co-modulation attribution: whose envelope a low bin's level follows.
 #include "mvdr_comod.h"
 
 #include <math.h>
@@ -68,7 +68,9 @@ MVDR_INLINE void Follow_Body(TMvdrComod* __restrict it, const TMvdrSpectrum* __r
     const float m = s * unbias, v = s2 * unbias - m * m;
     // (The root is of 1 where unused, so no vector lane takes a negative.)
     const float spread = v > kComodQuiet ? 1.0f / sqrtf(v > kComodQuiet ? v : 1.0f) : 0.0f;
-    const float cue = 0.5f * spread * ((st * unbias - m * mt) * talkerSpread - (si * unbias - m * mi) * interfererSpread);
+    const float withTalker = (st * unbias - m * mt) * talkerSpread;
+    const float withInterferer = (si * unbias - m * mi) * interfererSpread;
+    const float cue = 0.5f * spread * (withTalker - withInterferer);
     it->follows[k] = cue;
     share[k] = Clip01(share[k] + shift * cue);
   }

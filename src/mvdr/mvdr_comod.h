@@ -32,9 +32,9 @@ typedef struct {
   uint32_t lo, hi;                                  // bins whose share the cue moves
   float weight;                                     // the smoothing's weights summed (start-up bias)
   float talker, talker2, interferer, interferer2;   // smoothed log envelopes and their squares
-  alignas(64) float level[kMvdrComodBins];           // smoothed log |u|^2
+  alignas(64) float level[kMvdrComodBins];           // smoothed log level, the mean of log |u|^2 and log |y|^2
   alignas(64) float level2[kMvdrComodBins];          // and its square
-  alignas(64) float withTalker[kMvdrComodBins];      // smoothed log |u|^2 times the talker's log envelope
+  alignas(64) float withTalker[kMvdrComodBins];      // smoothed log level times the talker's log envelope
   alignas(64) float withInterferer[kMvdrComodBins];  // and times the interferer's
   alignas(64) float follows[kMvdrMaxBins];            // per bin, the cue: -1 (the interferer) .. 1 (the talker); 0 outside lo..hi
 } TMvdrComod;
