@@ -498,14 +498,19 @@ MVDR_INLINE void Apply_Body(TMvdrPost* __restrict it, TMvdrSpectrum* __restrict 
 MVDR_DISPATCH(Apply, (TMvdrPost* __restrict it, TMvdrSpectrum* __restrict y, float lower, float upper),
               (it, y, lower, upper))
 
+// Bin k's share as the spatial gain and the envelopes read it: half as
+// heard this frame, half as held over frames.
+MVDR_INLINE float Blended(const TMvdrPost* it, uint32_t k) {
+  return (1.0f - kMaskHeld) * it->share[k] + kMaskHeld * it->heldShare[k];
+}
+
 // The spatial gain of bins from..to: their power-weighted share (partly
 // held), risen at once or released (mask holds it), to the power
 // kMaskPower, weighted by the room.
 float SpatialGain(TMvdrPost* it, uint32_t from, uint32_t to, float* mask, float room) {
   float shared = 0.0f, power = 0.0f;
   for (uint32_t k = from; k < to; k++) {
-    const float blended = (1.0f - kMaskHeld) * it->share[k] + kMaskHeld * it->heldShare[k];
-    shared += it->sharePower[k] * blended, power += it->sharePower[k];
+    shared += it->sharePower[k] * Blended(it, k), power += it->sharePower[k];
   }
   const float share = power > 0.0f ? shared / power : 1.0f;
   *mask = share > *mask ? share : kMaskRelease * *mask + (1.0f - kMaskRelease) * share;
@@ -520,7 +525,7 @@ float SpatialGain(TMvdrPost* it, uint32_t from, uint32_t to, float* mask, float 
 void Envelopes(const TMvdrPost* it, float* talker, float* interferer) {
   float t = 0.0f, i = 0.0f;
   for (uint32_t k = it->splitLo; k < it->splitHi; k++) {
-    const float s = (1.0f - kMaskHeld) * it->share[k] + kMaskHeld * it->heldShare[k], r = 1.0f - s;
+    const float s = Blended(it, k), r = 1.0f - s;
     const float s2 = s * s, s4 = s2 * s2, r2 = r * r, r4 = r2 * r2;
     t += s4 * s4 * it->sharePower[k], i += r4 * r4 * it->sharePower[k];
   }
