@@ -246,33 +246,40 @@ TEST(Mvdr, PresenceIsHighForTheTalkerAloneAndLowForTheInterfererAlone) {
   }
 }
 
-// The pitch stage on spectra of known harmonicity (150 Hz, 16 kHz): a pitch
-// heard in the output but not in the blocking reference is the talker's and
-// lifts the share on its harmonics below 1 kHz and lowers it between them;
-// one the reference holds more clearly is the interferer's, the other way
-// round; a flat spectrum or no room moves nothing.
+// The pitch stage on spectra of known harmonicity (16 kHz): a pitch heard in
+// the output but not in the blocking reference is the talker's and lifts
+// the share on its harmonics below 1 kHz and lowers it between them; one
+// the reference holds more clearly is the interferer's, the other way
+// round, also while a talker's pitch is the stronger in the output; a flat
+// spectrum or no room moves nothing.
 TEST(Mvdr, PitchMovesTheShareTowardItsOwner) {
   const uint32_t rate = 16000, n = 512, bins = n / 2 + 1;
-  const double pitch = 150.0 * n / rate;  // in bins
-  auto comb = [&](uint32_t k, double depth) {
-    double a = 1.0;
-    for (int h = 1; h * pitch < bins; h++) a += depth * std::exp(-0.5 * std::pow((k - h * pitch) / 0.5, 2));
-    return (float)a;
+  const double pitch = 150.0 * n / rate, otherPitch = 187.5 * n / rate;  // in bins
+  auto comb = [&](uint32_t k, double p, double depth) {
+    double a = 0.0;
+    for (int h = 1; h * p < bins; h++) a += depth * std::exp(-0.5 * std::pow((k - h * p) / 0.5, 2));
+    return a;
   };
-  // Mean share moved on the harmonics and mid-way between, 250 Hz to 1 kHz.
-  auto moved = [&](double yDepth, double uDepth, float room, double* onHarmonics, double* between) {
-    static TMvdrHarmonic h;
-    static TMvdrSpectrum y, x0, x1;
-    std::vector<float> d1Re(bins, 1.0f), d1Im(bins, 0.0f), share(bins);
+  static TMvdrHarmonic h;
+  static TMvdrSpectrum y, x0, x1;
+  std::vector<float> d1Re(bins, 1.0f), d1Im(bins, 0.0f), share(bins);
+  // The share after ten frames of y and u = X0 - X1, each 1 plus combs of
+  // both pitches at the depths given.
+  auto run = [&](double yDepth, double yOther, double uDepth, double uOther, float room) {
     MvdrHarmonic_Init(&h, rate, n);
     for (uint32_t k = 0; k < bins; k++) {
-      y.re[k] = x0.re[k] = comb(k, yDepth), y.im[k] = x0.im[k] = 0.0f;
-      x1.re[k] = x0.re[k] - comb(k, uDepth), x1.im[k] = 0.0f;  // u = X0 - X1
+      y.re[k] = x0.re[k] = (float)(1.0 + comb(k, pitch, yDepth) + comb(k, otherPitch, yOther));
+      x1.re[k] = x0.re[k] - (float)(1.0 + comb(k, pitch, uDepth) + comb(k, otherPitch, uOther));
+      y.im[k] = x0.im[k] = x1.im[k] = 0.0f;
     }
     for (int frame = 0; frame < 10; frame++) {
       std::fill(share.begin(), share.end(), 0.5f);
       MvdrHarmonic_Attribute(&h, &y, &x0, &x1, d1Re.data(), d1Im.data(), room, share.data());
     }
+  };
+  // Mean share moved on the first pitch's harmonics 2-6 and mid-way after them.
+  auto moved = [&](double yDepth, double uDepth, float room, double* onHarmonics, double* between) {
+    run(yDepth, 0.0, uDepth, 0.0, room);
     *onHarmonics = *between = 0.0;
     for (int m = 2; m <= 6; m++) {
       *onHarmonics += (share[(uint32_t)std::lround(m * pitch)] - 0.5) / 5.0;
@@ -291,6 +298,11 @@ TEST(Mvdr, PitchMovesTheShareTowardItsOwner) {
   moved(30.0, 0.0, 0.0f, &on, &off);
   EXPECT_EQ(on, 0.0) << "free field";
   EXPECT_EQ(off, 0.0);
+  // Both voiced, the talker's pitch the stronger in y, the interferer's
+  // (187.5 Hz) clear in the reference: the share falls on its 3rd and 5th
+  // harmonics too, where the talker's comb is at its zero.
+  run(30.0, 10.0, 0.0, 30.0, 1.0f);
+  for (int m : {3, 5}) EXPECT_LT(share[(uint32_t)std::lround(m * otherPitch)], 0.45f) << "harmonic " << m;
   // Every rate keeps the stage within its arrays: the finest bins come with
   // rates just above a power of two times 250 Hz (8001 Hz: 15.6 Hz bins).
   for (uint32_t r : {8000u, 8001u, 11025u, 16001u, 44100u, 48000u}) {

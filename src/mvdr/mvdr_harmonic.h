@@ -4,16 +4,17 @@
 // At centimetre spacings both talkers reach the microphones nearly alike
 // below 1 kHz, so the talker direction's share tells little there; but a
 // voiced talker's power sits on the harmonics of its pitch, and the two
-// talkers rarely share one. Per frame the beam output's strongest pitch is
-// found from the harmonicity of its log spectrum (the mean log power on the
-// harmonics less that mid-way between them, up to 1.5 kHz, over pitch
-// candidates 70-400 Hz). Whose pitch it is follows from the blocking
-// reference u, which holds the interferer but not the talker's direct
-// sound: a pitch more harmonic in y than in u is the talker's. That
-// evidence is smoothed over frames per candidate (pitch glides, so over the
-// neighbouring candidates too). The share of the bins from 250 Hz to 1 kHz
-// then moves up on the pitch's harmonics and down between them if the pitch
-// is the talker's, the other way if it is the interferer's.
+// talkers rarely share one. The harmonicity of the beam output's log
+// spectrum (the mean log power on the harmonics less that mid-way between
+// them, up to 1.5 kHz) is found for pitch candidates 70-400 Hz. Whose pitch
+// a candidate is follows from the blocking reference u, which holds the
+// interferer but not the talker's direct sound: a pitch more harmonic in y
+// than in u is the talker's. That evidence is smoothed over frames per
+// candidate (pitch glides, so over the neighbouring candidates too). Per
+// frame, the strongest pitch in y among the talker's candidates and the
+// strongest among the interferer's each move the share of the bins from
+// 250 Hz to 1 kHz: up on the talker's harmonics and down between them,
+// down on the interferer's and up between.
 #ifndef MICARRAY_MVDR_HARMONIC_H
 #define MICARRAY_MVDR_HARMONIC_H
 
