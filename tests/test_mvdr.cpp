@@ -250,8 +250,9 @@ TEST(Mvdr, PresenceIsHighForTheTalkerAloneAndLowForTheInterfererAlone) {
 // the output but not in the blocking reference is the talker's and lifts
 // the share on its harmonics below 1 kHz and lowers it between them; one
 // the reference holds more clearly is the interferer's, the other way
-// round, also while a talker's pitch is the stronger in the output; a flat
-// spectrum or no room moves nothing.
+// round, also while a talker's pitch is the stronger in the output; one
+// as clear in both goes to the talker whose envelope its harmonics follow;
+// a flat spectrum or no room moves nothing.
 TEST(Mvdr, PitchMovesTheShareTowardItsOwner) {
   const uint32_t rate = 16000, n = 512, bins = n / 2 + 1;
   const double pitch = 150.0 * n / rate, otherPitch = 187.5 * n / rate;  // in bins
@@ -262,7 +263,7 @@ TEST(Mvdr, PitchMovesTheShareTowardItsOwner) {
   };
   static TMvdrHarmonic h;
   static TMvdrSpectrum y, x0, x1;
-  std::vector<float> d1Re(bins, 1.0f), d1Im(bins, 0.0f), share(bins);
+  std::vector<float> d1Re(bins, 1.0f), d1Im(bins, 0.0f), share(bins), follows(bins, 0.0f);
   // The share after ten frames of y and u = X0 - X1, each 1 plus combs of
   // both pitches at the depths given.
   auto run = [&](double yDepth, double yOther, double uDepth, double uOther, float room) {
@@ -274,7 +275,7 @@ TEST(Mvdr, PitchMovesTheShareTowardItsOwner) {
     }
     for (int frame = 0; frame < 10; frame++) {
       std::fill(share.begin(), share.end(), 0.5f);
-      MvdrHarmonic_Attribute(&h, &y, &x0, &x1, d1Re.data(), d1Im.data(), room, share.data());
+      MvdrHarmonic_Attribute(&h, &y, &x0, &x1, d1Re.data(), d1Im.data(), follows.data(), room, share.data());
     }
   };
   // Mean share moved on the first pitch's harmonics 2-6 and mid-way after them.
@@ -295,6 +296,13 @@ TEST(Mvdr, PitchMovesTheShareTowardItsOwner) {
   EXPECT_GT(off, 0.05);
   moved(0.0, 0.0, 1.0f, &on, &off);
   EXPECT_EQ(on, 0.0) << "no pitch";
+  // A pitch as clear in the reference as in the output: its owner is
+  // whoever's envelope the levels on its harmonics follow.
+  for (uint32_t k = 0; k < bins; k++) follows[k] = (float)(0.5 * std::cos(2.0 * kPi * k / pitch));
+  moved(30.0, 30.0, 1.0f, &on, &off);
+  EXPECT_GT(on, 0.1) << "harmonics that follow the talker";
+  EXPECT_LT(off, -0.1);
+  std::fill(follows.begin(), follows.end(), 0.0f);
   moved(30.0, 0.0, 0.0f, &on, &off);
   EXPECT_EQ(on, 0.0) << "free field";
   EXPECT_EQ(off, 0.0);

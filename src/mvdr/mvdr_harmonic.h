@@ -14,7 +14,9 @@
 // frame, the strongest pitch in y among the talker's candidates and the
 // strongest among the interferer's each move the share of the bins from
 // 250 Hz to 1 kHz: up on the talker's harmonics and down between them,
-// down on the interferer's and up between.
+// down on the interferer's and up between. How far follows from the
+// evidence and from whether the levels on the pitch's harmonics follow the
+// talker's envelope more than those between them (mvdr_comod.h).
 #ifndef MICARRAY_MVDR_HARMONIC_H
 #define MICARRAY_MVDR_HARMONIC_H
 
@@ -42,8 +44,10 @@ typedef struct {
 
 void MvdrHarmonic_Init(TMvdrHarmonic* it, uint32_t rate, uint32_t n);
 void MvdrHarmonic_Reset(TMvdrHarmonic* it);
-// Moves share (per bin, 0..1) by the frame's pitch, weighted by room.
+// Moves share (per bin, 0..1) by the frame's pitches, weighted by room;
+// follows is the co-modulation cue per bin of the last frame (mvdr_comod.h).
 void MvdrHarmonic_Attribute(TMvdrHarmonic* it, const TMvdrSpectrum* y, const TMvdrSpectrum* x0,
-                            const TMvdrSpectrum* x1, const float* d1Re, const float* d1Im, float room, float* share);
+                            const TMvdrSpectrum* x1, const float* d1Re, const float* d1Im, const float* follows,
+                            float room, float* share);
 
 #endif

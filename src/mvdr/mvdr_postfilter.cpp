@@ -598,7 +598,7 @@ void MvdrPost_Apply(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum* x0, co
   Share(it, x0, x1, d1Re, d1Im);
   MvdrAround(it->heldShare, it->localShare, it->bins, it->shareReach);
   if (room > 0.0f) {
-    MvdrHarmonic_Attribute(&it->harmonic, y, x0, x1, d1Re, d1Im, room, it->localShare);
+    MvdrHarmonic_Attribute(&it->harmonic, y, x0, x1, d1Re, d1Im, it->comod.follows, room, it->localShare);
     float talker, interferer;
     Envelopes(it, &talker, &interferer);
     MvdrComod_Attribute(&it->comod, y, x0, x1, d1Re, d1Im, talker, interferer, room, it->localShare);
