@@ -47,23 +47,23 @@ const float kVoicedFrom = 1.5f, kVoicedSpan = 1.5f;
 // twice its depth or a shift of 0.22 or 0.4 within 0.013. A surer owner is what
 // a pitch lacks.
 const float kEvidenceSmooth = 0.8f, kEvidenceScale = 0.5f, kShift = 0.3f;
-// A picked pitch's evidence gains the co-modulation cue on its harmonics
-// less that between them (up to 1 kHz, the last frame's) once. Whether a
-// bin's level follows the talker's envelope or the interferer's errs
-// otherwise than the reference's harmonicity does; it moves each bin's share
-// itself too, but here it counts for a pitch's harmonics together. Against
-// each owner's pitch alone: the tuning set's 7 rooms and seeds 7 to 51 (547)
-// +0.013 dB (2 rooms up by more than 0.2 dB, none down by as much), seeds 58
-// to 97 +0.016 (475 rather than 474 rooms ahead of the WebRTC beamformer by
-// 1 dB or more, 3 rather than 4 with a STOI below microphone 0's), seeds 98
-// to 101 (drawn after it) +0.016; the 7 rooms and seeds 7 to 25 at 2 and 10
-// cm +0.011 (at 2 cm 169 rather than 167 of 235 ahead by 1 dB or more, one
-// room down by 0.21), at 8 and 48 kHz +0.015 and +0.014. Weights of 0.5 and
-// 2 scored +0.010 and +0.012 on the 547 (2: 6 rooms down by more than 0.2),
-// 4 nothing; the harmonics' cue alone, not less that between them, +0.008;
-// read up to 2 kHz, +0.010.
-const float kFollowWeight = 1.0f;
 const float kShiftLoHz = 250.0f, kShiftHiHz = 1000.0f;
+// A picked pitch's evidence gains, at a weight of 1, the co-modulation cue on
+// its harmonics less that between them (up to 1 kHz, the last frame's). Whether
+// a bin's level follows the talker's envelope or the interferer's errs
+// otherwise than the reference's harmonicity does; it moves each bin's share
+// itself too, but here it counts for a pitch's harmonics together. Against each
+// owner's pitch alone: the tuning set's 7 rooms and seeds 7 to 51 (547)
+// +0.013 dB (2 rooms up by more than 0.2 dB, none down by as much), seeds 58 to
+// 97 +0.016 (475 rather than 474 rooms ahead of the WebRTC beamformer by 1 dB
+// or more, 3 rather than 4 with a STOI below microphone 0's), seeds 98 to 101
+// (drawn after it) +0.016; the 7 rooms and seeds 7 to 25 at 2 and 10 cm +0.011
+// (at 2 cm 169 rather than 167 of 235 ahead by 1 dB or more, one room down by
+// 0.21), at 8 and 48 kHz +0.015 and +0.014. Weights of 0.5 and 2 scored +0.010
+// and +0.012 on the 547 (2: 6 rooms down by more than 0.2), 4 nothing; the
+// harmonics' cue alone, not less that between them, +0.008; read up to 2 kHz,
+// +0.010.
+const float kFollowWeight = 1.0f;
 const float kTwoPi = 6.28318531f;
 
 // v at fractional bin pos, linear between its two neighbours.
@@ -185,10 +185,13 @@ void MvdrHarmonic_Attribute(TMvdrHarmonic* it, const TMvdrSpectrum* y, const TMv
   // rotation; a pitch not found moves nothing.
   float shift[2], re[2], im[2], turnRe[2], turnIm[2];
   for (uint32_t w = 0; w < 2; w++) {
-    const float voiced = (strongest[w] - kVoicedFrom) / kVoicedSpan;
     const float pitch = it->pitch[best[w]];
-    const float evidence = it->evidence[best[w]] + kFollowWeight * Follows(it, follows, pitch);
-    shift[w] = best[w] ? room * kShift * (voiced < 1.0f ? voiced : 1.0f) * tanhf(evidence / kEvidenceScale) : 0.0f;
+    shift[w] = 0.0f;
+    if (best[w]) {
+      const float voiced = (strongest[w] - kVoicedFrom) / kVoicedSpan;
+      const float evidence = it->evidence[best[w]] + kFollowWeight * Follows(it, follows, pitch);
+      shift[w] = room * kShift * (voiced < 1.0f ? voiced : 1.0f) * tanhf(evidence / kEvidenceScale);
+    }
     const float step = kTwoPi / pitch;
     turnRe[w] = cosf(step), turnIm[w] = sinf(step);
     re[w] = cosf(step * (float)it->cueLo), im[w] = sinf(step * (float)it->cueLo);
