@@ -1,4 +1,4 @@
-// Harmonic attribution for rooms: which talker a bin below 1 kHz belongs to,
+// Harmonic attribution for rooms: which talker a bin below 2 kHz belongs to,
 // from the voices' pitch rather than their direction.
 //
 // At centimetre spacings both talkers reach the microphones nearly alike
@@ -13,7 +13,7 @@
 // candidate (pitch glides, so over the neighbouring candidates too). Per
 // frame, the strongest pitch in y among the talker's candidates and the
 // strongest among the interferer's each move the share of the bins from
-// 250 Hz to 1 kHz: up on the talker's harmonics and down between them,
+// 250 Hz to 2 kHz: up on the talker's harmonics and down between them,
 // down on the interferer's and up between. How far follows from the
 // evidence and from whether the levels on the pitch's harmonics follow the
 // talker's envelope more than those between them (mvdr_comod.h).

@@ -22,10 +22,9 @@
 // the terms count a tenth (lambda_1 in rooms only); in reverberant rooms,
 // where it is small (a talking interferer leads), the estimate is at least
 // the reference term unscaled, and Ny / Nu learns there as in the talker's
-// pauses. In rooms the share below 1 kHz, where the direction tells
-// little, is first moved by the frame's pitch and whose it is
-// (mvdr_harmonic.h), and up to 2.5 kHz by whose envelope the bin's level
-// follows (mvdr_comod.h).
+// pauses. In rooms the share below 2 kHz, where the direction tells
+// less, is first moved by both talkers' pitches (mvdr_harmonic.h), and up
+// to 2.5 kHz by whose envelope the bin's level follows (mvdr_comod.h).
 // The gain is the MMSE log-spectral-amplitude estimator (Ephraim and Malah,
 // IEEE TASSP 1985) with a decision-directed a-priori SNR, held in
 // [floor, 1]; a floor of 1 (0 dB) leaves the beam output untouched. In
@@ -79,7 +78,7 @@ typedef struct {
   alignas(64) float xuRe[kMvdrMaxBins];         // short-term E[X0 u*]
   alignas(64) float xuIm[kMvdrMaxBins];
   alignas(64) float leadCap[kMvdrMaxBins];      // largest |E[y u*]|^2 / E|u|^2^2 believed
-  TMvdrHarmonic harmonic;                       // in rooms, the share below 1 kHz moved by the pitch
+  TMvdrHarmonic harmonic;                       // in rooms, the share below 2 kHz moved by the pitches
   TMvdrComod comod;                             // and up to 2.5 kHz by whose envelope it follows
 } TMvdrPost;
 
