@@ -57,7 +57,7 @@ const float kShiftLoHz = 250.0f, kShiftHiHz = 2000.0f;
 // +0.013 dB (2 rooms up by more than 0.2 dB, none down by as much), seeds 58 to
 // 97 +0.016 (475 rather than 474 rooms ahead of the WebRTC beamformer by 1 dB
 // or more, 3 rather than 4 with a STOI below microphone 0's), seeds 98 to 101
-// (drawn after it) +0.016; the 7 rooms and seeds 7 to 25 at 2 and 10 cm +0.011
+// (only checked) +0.016; the 7 rooms and seeds 7 to 25 at 2 and 10 cm +0.011
 // (at 2 cm 169 rather than 167 of 235 ahead by 1 dB or more, one room down by
 // 0.21), at 8 and 48 kHz +0.015 and +0.014. Weights of 0.5 and 2 scored +0.010
 // and +0.012 on the 547 (2: 6 rooms down by more than 0.2), 4 nothing; the
@@ -67,7 +67,7 @@ const float kFollowWeight = 1.0f;
 // With both pitches and their owners so, the shift reaches 2 kHz rather
 // than 1: the 547 rooms +0.016 dB (13 up by more than 0.2 dB, none down by
 // as much), seeds 58 to 97 +0.013 (one room down by 0.22), seeds 98 to 101
-// (drawn after it) +0.006; the 7 rooms and seeds 7 to 25 at 2 and 10 cm
+// (only checked) +0.006; the 7 rooms and seeds 7 to 25 at 2 and 10 cm
 // +0.009 and +0.020 (at 2 cm 171 rather than 169 of 235 ahead by 1 dB or
 // more), at 8 and 48 kHz +0.012 and +0.020. A top of 1.25, 1.5 or 2.5 kHz
 // scored +0.006, +0.014 and +0.014 on the 547. Above the 1.5 kHz the
