@@ -21,31 +21,31 @@ const float kEnvelopeReachHz = 125.0f, kLevelRange = 1e-12f;
 const float kVoicedFrom = 1.5f, kVoicedSpan = 1.5f;
 // The evidence is smoothed over frames by 0.8 and read through tanh(e / 0.5);
 // each pitch moves the share by at most 0.3, on bins from 250 Hz (below, the
-// share is not used) to a top first of 1 kHz (above, the direction tells more),
-// now 2 kHz (below). Attributed so, a pitch that matches one talker's (from the
-// talker's and the interferer's own images) is that talker's 76 % of the time;
-// by the share on its harmonics, 61 %. 235 tuning rooms +0.14 dB (0, 5 and 8 dB
-// +0.15, +0.11 and +0.14), STOI +0.002; 411 check rooms +0.14 (127 up by more
-// than 0.2 dB, 4 down by 0.2 to 0.32), 398 rather than 400 ahead of the WebRTC
-// beamformer by 1 dB or more; the tuning rooms at 1, 2, 3, 10 and 30 cm +0.04,
-// +0.10, +0.13, +0.14 and +0.15, at 8 and 48 kHz +0.15 and +0.16, with the
-// talker 40 degrees off or 2.5 m away +0.17 and +0.10. On 91 of the rooms, with
-// the true pitches of both talkers and when each is voiced, combs of 0.2 each
-// would gain 0.7 dB: a better pitch tracker has more to give. There a shift of
-// 0.2 gained 0.02 dB less; evidence from this frame alone 0.04 less; voicing
-// from 1 or 2, the shift up to 1.5 or 2 kHz, the tanh's scale 0.25 or 1 within
-// 0.03 dB. That first form moved the share by the stronger pitch only. Each
-// owner's strongest pitch, both combs at once, adds 0.008 dB on the tuning
-// set's 7 rooms with the 540 of seeds 7 to 51 and on the 480 of seeds 58 to 97
-// alike (3 rooms up by more than 0.2 dB, none down by as much; seed 42's lost
-// 8 dB room from -1.15 to -0.94 dB), 0.004 to 0.010 at 2 and 10 cm and 8 and
-// 48 kHz. Tracking on top gave nothing: on the tuning set's rooms and seeds 7
-// to 13, preferring a peak near the last frame's pitch 0, the owner's evidence
-// summed along the track -0.02 and the share's own harmonicity from 1 to
-// 2.5 kHz added to the evidence -0.03; on those 547, the pitch refined between
-// candidates +0.001, the interferer's pitch from u's harmonicity -0.004, the
-// weaker comb at half or twice its depth or a shift of 0.22 or 0.4 within
-// 0.013. A surer owner is what a pitch lacks.
+// share is not used) to 2 kHz (at first 1 kHz, above which the direction tells
+// more; the move to 2 kHz is measured below). Attributed so, a pitch that
+// matches one talker's (from the talker's and the interferer's own images) is
+// that talker's 76 % of the time; by the share on its harmonics, 61 %. 235
+// tuning rooms +0.14 dB (0, 5 and 8 dB +0.15, +0.11 and +0.14), STOI +0.002;
+// 411 check rooms +0.14 (127 up by more than 0.2 dB, 4 down by 0.2 to 0.32),
+// 398 rather than 400 ahead of the WebRTC beamformer by 1 dB or more; the
+// tuning rooms at 1, 2, 3, 10 and 30 cm +0.04, +0.10, +0.13, +0.14 and +0.15,
+// at 8 and 48 kHz +0.15 and +0.16, with the talker 40 degrees off or 2.5 m away
+// +0.17 and +0.10. On 91 of the rooms, with the true pitches of both talkers
+// and when each is voiced, combs of 0.2 each would gain 0.7 dB: a better pitch
+// tracker has more to give. There a shift of 0.2 gained 0.02 dB less; evidence
+// from this frame alone 0.04 less; voicing from 1 or 2, the shift up to 1.5 or
+// 2 kHz, the tanh's scale 0.25 or 1 within 0.03 dB. That first form moved the
+// share by the stronger pitch only. Each owner's strongest pitch, both combs at
+// once, adds 0.008 dB on the tuning set's 7 rooms with the 540 of seeds 7 to 51
+// and on the 480 of seeds 58 to 97 alike (3 rooms up by more than 0.2 dB, none
+// down by as much; seed 42's lost 8 dB room from -1.15 to -0.94 dB), 0.004 to
+// 0.010 at 2 and 10 cm and 8 and 48 kHz. Tracking on top gave nothing: on the
+// tuning set's rooms and seeds 7 to 13, preferring a peak near the last frame's
+// pitch 0, the owner's evidence summed along the track -0.02 and the share's
+// own harmonicity from 1 to 2.5 kHz added to the evidence -0.03; on those 547,
+// the pitch refined between candidates +0.001, the interferer's pitch from u's
+// harmonicity -0.004, the weaker comb at half or twice its depth or a shift of
+// 0.22 or 0.4 within 0.013. A surer owner is what a pitch lacks.
 const float kEvidenceSmooth = 0.8f, kEvidenceScale = 0.5f, kShift = 0.3f;
 const float kShiftLoHz = 250.0f, kShiftHiHz = 2000.0f;
 // A picked pitch's evidence gains, at a weight of 1, the co-modulation cue on
