@@ -13,6 +13,7 @@
 #include "mvdr/mvdr_engine.h"
 #include "mvdr/mvdr_comod.h"
 #include "mvdr/mvdr_harmonic.h"
+#include "mvdr/mvdr_stft.h"
 
 namespace {
 
@@ -193,6 +194,36 @@ TScore Score(const TScene& s, TMvdrArray* it, int reference = 0) {
           10.0 * std::log10(Energy(out, from, to) / Energy(s.target, from, to)),
           10.0 * std::log10(Energy(out, from, to) / Energy(mic, from, to)),
           10.0 * std::log10(Energy(out, 0, from) / Energy(mic, 0, from))};
+}
+
+// Every frame size: the analysis gives the DFT of the windowed frame, and
+// analysis then synthesis gives back the input one hop late.
+TEST(Mvdr, TransformIsTheDftAndSynthesisUndoesIt) {
+  static TMvdrStft stft;
+  static TMvdrSpectrum x;
+  for (uint32_t n = 256; n <= kMvdrMaxFrame; n *= 2) {
+    const uint32_t M = n / 2;
+    MvdrStft_Init(&stft, n);
+    std::mt19937 rng(n);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    std::vector<float> in(4 * M), out(4 * M);
+    for (float& v : in) v = unit(rng);
+    for (uint32_t hop = 0; hop < 4; hop++) {
+      MvdrStft_Analyse(&stft, 0, &in[hop * M], &x);
+      MvdrStft_Synthesise(&stft, &x, &out[hop * M]);
+    }
+    double worst = 0.0;  // the last frame, samples M to 4M-1, against a direct DFT
+    for (uint32_t k = 0; k <= M; k++) {
+      double re = 0.0, im = 0.0;
+      for (uint32_t i = 0; i < n; i++) {
+        const double v = in[2 * M + i] * std::sin(kPi * i / n), a = 2.0 * kPi * k * i / n;
+        re += v * std::cos(a), im -= v * std::sin(a);
+      }
+      worst = std::max(worst, std::hypot(x.re[k] - re, x.im[k] - im));
+    }
+    EXPECT_LT(worst, 1e-5 * n) << n;
+    for (uint32_t i = M; i < 4 * M; i++) ASSERT_NEAR(out[i], in[i - M], 1e-5) << n << " " << i;
+  }
 }
 
 // The spatial stage alone (floor 0 dB) at every rate: a lone talker at the look

@@ -4,9 +4,9 @@
 // overlap, so analysis then synthesis returns the input N/2 samples late).
 //
 // The real transform of N points runs as a complex one of M = N/2 points on
-// the even and odd samples (radix-2, decimation in time, split real and
-// imaginary arrays so that the butterflies of a stage vectorise), followed
-// by the split into bins 0..M. The forward transform is unscaled, the
+// the even and odd samples (decimation in time: an 8-point first pass, then
+// radix-4 passes; split real and imaginary arrays so that every pass but
+// the reordering vectorises), followed by the split into bins 0..M. The forward transform is unscaled, the
 // inverse carries 1/N.
 #ifndef MICARRAY_MVDR_STFT_H
 #define MICARRAY_MVDR_STFT_H
@@ -24,12 +24,13 @@ typedef struct {
   // e^(-2 pi i k / N), k = 0..M, for the split into real-input bins.
   alignas(64) float rotRe[kMvdrMaxBins];
   alignas(64) float rotIm[kMvdrMaxBins];
-  uint16_t bitrev[kMvdrMaxHalf];
+  uint16_t bitrev[kMvdrMaxHalf / 8];  // bit reversal of the M/8 first-pass blocks
   alignas(64) float history[2][kMvdrMaxFrame];  // the last N input samples per channel
   alignas(64) float overlap[kMvdrMaxFrame];     // synthesis sum still to be output
-  alignas(64) float frame[kMvdrMaxFrame];
-  alignas(64) float zRe[kMvdrMaxHalf];
+  alignas(64) float zRe[kMvdrMaxHalf];  // the complex transform's points
   alignas(64) float zIm[kMvdrMaxHalf];
+  alignas(64) float tRe[kMvdrMaxHalf];  // its first pass's outputs, eight rows of M/8
+  alignas(64) float tIm[kMvdrMaxHalf];
 } TMvdrStft;
 
 void MvdrStft_Init(TMvdrStft* it, uint32_t n);
