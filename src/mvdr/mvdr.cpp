@@ -2,11 +2,13 @@
 // calibration, noise learning, post-filter, synthesis, once per hop.
 #include "mvdr.h"
 
+#include <float.h>
 #include <math.h>
 #include <stdint.h>
 #include <string.h>
 
 #include "mvdr_engine.h"
+#include "mvdr_fastmath.h"
 
 namespace {
 
@@ -145,9 +147,9 @@ void MvdrArray_ProcessFloat(TMvdrArray* it, const float* stereo, float* mono) {
   // Inputs are finite and bounded, so a non-finite sample can only come
   // from a statistic gone wrong: output silence for this hop and start the
   // statistics afresh rather than keep them stuck.
-  float sum = 0.0f;
-  for (uint32_t i = 0; i < it->hop; i++) sum += mono[i] * 0.0f;  // NaN for a NaN or infinite sample
-  if (sum != 0.0f) {
+  bool bad = false;
+  for (uint32_t i = 0; i < it->hop; i++) bad |= !(fabsf(mono[i]) <= FLT_MAX);  // NaN or infinite
+  if (bad) {
     memset(mono, 0, it->hop * sizeof *mono);
     ResetStatistics(it);
   }
@@ -158,7 +160,7 @@ void MvdrArray_Process(TMvdrArray* it, const int16_t* stereo, int16_t* mono) {
   for (uint32_t i = 0; i < 2 * it->hop; i++) in[i] = (float)stereo[i] / kInt16Scale;
   MvdrArray_ProcessFloat(it, in, out);
   for (uint32_t i = 0; i < it->hop; i++) {
-    const float v = out[i] * kInt16Scale;  // rounded to nearest, saturated
-    mono[i] = (int16_t)lrintf(v > 32767.0f ? 32767.0f : v < -32768.0f ? -32768.0f : v);
+    const float v = out[i] * kInt16Scale;  // saturated, rounded to nearest (ties to even)
+    mono[i] = (int16_t)MvdrRound(v > 32767.0f ? 32767.0f : v < -32768.0f ? -32768.0f : v);
   }
 }

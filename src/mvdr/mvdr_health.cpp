@@ -105,22 +105,28 @@ void MvdrHealth_Condition(TMvdrHealth* it, const float* stereo, float* mic0, flo
   float* out[2] = {mic0, mic1};
   const float gain[2] = {1.0f, it->mic1Gain};
   for (int c = 0; c < 2; c++) {
-    float in = it->dcIn[c], prev = it->dcOut[c];
     uint32_t clips = 0;
     for (uint32_t i = 0; i < it->half; i++) {
       float x = stereo[2 * i + c];
       x = isfinite(x) ? (x < -kInputLimit ? -kInputLimit : (x > kInputLimit ? kInputLimit : x)) : 0.0f;
       clips += fabsf(x) >= kClipLevel;
-      x *= gain[c];
-      prev = x - in + it->dcPole * prev;  // y[n] = x[n] - x[n-1] + a y[n-1]
-      in = x;
-      out[c][i] = prev;
+      out[c][i] = x * gain[c];
     }
-    // A denormal tail of the recursion after long silence would only cost time.
-    it->dcIn[c] = in, it->dcOut[c] = fabsf(prev) < 1e-30f ? 0.0f : prev;
     it->clippedNow[c] = (float)clips / (float)it->half;
     it->clipped[c] = kHealthSmooth * it->clipped[c] + (1.0f - kHealthSmooth) * it->clippedNow[c];
   }
+  // y[n] = x[n] - x[n-1] + a y[n-1], the two channels' recursions side by
+  // side (each step waits on the last; two at once take the time of one).
+  float in[2] = {it->dcIn[0], it->dcIn[1]}, prev[2] = {it->dcOut[0], it->dcOut[1]};
+  for (uint32_t i = 0; i < it->half; i++)
+    for (int c = 0; c < 2; c++) {
+      const float x = out[c][i];
+      prev[c] = x - in[c] + it->dcPole * prev[c];
+      in[c] = x;
+      out[c][i] = prev[c];
+    }
+  // A denormal tail of the recursion after long silence would only cost time.
+  for (int c = 0; c < 2; c++) it->dcIn[c] = in[c], it->dcOut[c] = fabsf(prev[c]) < 1e-30f ? 0.0f : prev[c];
 }
 
 namespace {
