@@ -1,6 +1,7 @@
 // Input conditioning, the dead-channel fallback and the wiring correction.
 #include "mvdr_health.h"
 
+#include <float.h>
 #include <math.h>
 
 #include "mvdr_bins.h"
@@ -101,27 +102,39 @@ void MvdrHealth_Reset(TMvdrHealth* it) {
   it->rewired = false;
 }
 
+namespace {
+
+// Channel c of the interleaved hop, bounded (NaN and infinities to 0) and
+// scaled by gain, into out; gives the count of clipped samples.
+uint32_t Bound(const float* __restrict stereo, int c, float gain, float* __restrict out, uint32_t count) {
+  uint32_t clips = 0;
+  for (uint32_t i = 0; i < count; i++) {
+    const float v = stereo[2 * i + c];
+    const float bounded = v < -kInputLimit ? -kInputLimit : (v > kInputLimit ? kInputLimit : v);
+    const float x = fabsf(v) <= FLT_MAX ? bounded : 0.0f;
+    clips += fabsf(x) >= kClipLevel;
+    out[i] = x * gain;
+  }
+  return clips;
+}
+
+}  // namespace
+
 void MvdrHealth_Condition(TMvdrHealth* it, const float* stereo, float* mic0, float* mic1) {
   float* out[2] = {mic0, mic1};
   const float gain[2] = {1.0f, it->mic1Gain};
   for (int c = 0; c < 2; c++) {
-    uint32_t clips = 0;
-    for (uint32_t i = 0; i < it->half; i++) {
-      float x = stereo[2 * i + c];
-      x = isfinite(x) ? (x < -kInputLimit ? -kInputLimit : (x > kInputLimit ? kInputLimit : x)) : 0.0f;
-      clips += fabsf(x) >= kClipLevel;
-      out[c][i] = x * gain[c];
-    }
-    it->clippedNow[c] = (float)clips / (float)it->half;
+    it->clippedNow[c] = (float)Bound(stereo, c, gain[c], out[c], it->half) / (float)it->half;
     it->clipped[c] = kHealthSmooth * it->clipped[c] + (1.0f - kHealthSmooth) * it->clippedNow[c];
   }
   // y[n] = x[n] - x[n-1] + a y[n-1], the two channels' recursions side by
   // side (each step waits on the last; two at once take the time of one).
+  const float pole = it->dcPole;
   float in[2] = {it->dcIn[0], it->dcIn[1]}, prev[2] = {it->dcOut[0], it->dcOut[1]};
   for (uint32_t i = 0; i < it->half; i++)
     for (int c = 0; c < 2; c++) {
       const float x = out[c][i];
-      prev[c] = x - in[c] + it->dcPole * prev[c];
+      prev[c] = x - in[c] + pole * prev[c];
       in[c] = x;
       out[c][i] = prev[c];
     }
