@@ -47,17 +47,8 @@ MVDR_INLINE void MvdrReference(const TMvdrSpectrum* x0, const TMvdrSpectrum* x1,
   *ui = dr * x0->im[k] + di * x0->re[k] - x1->im[k];
 }
 
-// The mean of in over the bins within reach of each bin (a running sum).
-static inline void MvdrAround(const float* in, float* out, uint32_t count, uint32_t within) {
-  const int bins = (int)count, reach = (int)within;
-  float sum = 0.0f;
-  for (int k = 0; k < reach && k < bins; k++) sum += in[k];
-  for (int k = 0; k < bins; k++) {
-    if (k + reach < bins) sum += in[k + reach];
-    if (k - reach - 1 >= 0) sum -= in[k - reach - 1];
-    const int lo = k - reach > 0 ? k - reach : 0, hi = k + reach < bins - 1 ? k + reach : bins - 1;
-    out[k] = sum / (float)(hi - lo + 1);
-  }
-}
+// The mean of in over the bins within reach of each bin (fewer at the ends);
+// count at most kMvdrMaxBins + 32, within at most 32.
+void MvdrAround(const float* in, float* out, uint32_t count, uint32_t within);
 
 #endif
