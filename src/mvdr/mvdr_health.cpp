@@ -105,8 +105,9 @@ void MvdrHealth_Reset(TMvdrHealth* it) {
 namespace {
 
 // Channel c of the interleaved hop, bounded (NaN and infinities to 0) and
-// scaled by gain, into out; gives the count of clipped samples.
-uint32_t Bound(const float* __restrict stereo, int c, float gain, float* __restrict out, uint32_t count) {
+// scaled by gain, into out; the count of clipped samples into clipped.
+MVDR_INLINE void Bound_Body(const float* __restrict stereo, int c, float gain, float* __restrict out,
+                            uint32_t count, uint32_t* __restrict clipped) {
   uint32_t clips = 0;
   for (uint32_t i = 0; i < count; i++) {
     const float v = stereo[2 * i + c];
@@ -115,8 +116,12 @@ uint32_t Bound(const float* __restrict stereo, int c, float gain, float* __restr
     clips += fabsf(x) >= kClipLevel;
     out[i] = x * gain;
   }
-  return clips;
+  *clipped = clips;
 }
+MVDR_DISPATCH(Bound,
+              (const float* __restrict stereo, int c, float gain, float* __restrict out, uint32_t count,
+               uint32_t* __restrict clipped),
+              (stereo, c, gain, out, count, clipped))
 
 }  // namespace
 
@@ -124,19 +129,24 @@ void MvdrHealth_Condition(TMvdrHealth* it, const float* stereo, float* mic0, flo
   float* out[2] = {mic0, mic1};
   const float gain[2] = {1.0f, it->mic1Gain};
   for (int c = 0; c < 2; c++) {
-    it->clippedNow[c] = (float)Bound(stereo, c, gain[c], out[c], it->half) / (float)it->half;
+    uint32_t clips;
+    Bound(stereo, c, gain[c], out[c], it->half, &clips);
+    it->clippedNow[c] = (float)clips / (float)it->half;
     it->clipped[c] = kHealthSmooth * it->clipped[c] + (1.0f - kHealthSmooth) * it->clippedNow[c];
   }
-  // y[n] = x[n] - x[n-1] + a y[n-1], the two channels' recursions side by
-  // side (each step waits on the last; two at once take the time of one).
-  const float pole = it->dcPole;
+  // y[n] = e[n] + a y[n-1], e[n] = x[n] - x[n-1], two samples a step: with
+  // y[n+1] = (e[n+1] + a e[n]) + a^2 y[n-1] each step waits on one multiply
+  // and add for both, y[n] branching off. The channels' chains run side by
+  // side. (Hops are even.)
+  const float pole = it->dcPole, pole2 = pole * pole;
   float in[2] = {it->dcIn[0], it->dcIn[1]}, prev[2] = {it->dcOut[0], it->dcOut[1]};
-  for (uint32_t i = 0; i < it->half; i++)
+  for (uint32_t i = 0; i < it->half; i += 2)
     for (int c = 0; c < 2; c++) {
-      const float x = out[c][i];
-      prev[c] = x - in[c] + pole * prev[c];
-      in[c] = x;
-      out[c][i] = prev[c];
+      const float e0 = out[c][i] - in[c], e1 = out[c][i + 1] - out[c][i];
+      in[c] = out[c][i + 1];
+      out[c][i] = e0 + pole * prev[c];
+      prev[c] = (e1 + pole * e0) + pole2 * prev[c];
+      out[c][i + 1] = prev[c];
     }
   // A denormal tail of the recursion after long silence would only cost time.
   for (int c = 0; c < 2; c++) it->dcIn[c] = in[c], it->dcOut[c] = fabsf(prev[c]) < 1e-30f ? 0.0f : prev[c];
