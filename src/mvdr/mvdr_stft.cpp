@@ -34,8 +34,10 @@ MVDR_INLINE void Transform(TMvdrStft* __restrict it) {
   for (uint32_t i = 0; i < L; i++) {
     // Inputs in bit-reversed order of t, so that the butterflies below are
     // the three stages of a decimation in time.
-    float r[8] = {re[i], re[i + 4 * L], re[i + 2 * L], re[i + 6 * L], re[i + L], re[i + 5 * L], re[i + 3 * L], re[i + 7 * L]};
-    float q[8] = {im[i], im[i + 4 * L], im[i + 2 * L], im[i + 6 * L], im[i + L], im[i + 5 * L], im[i + 3 * L], im[i + 7 * L]};
+    float r[8] = {re[i],     re[i + 4 * L], re[i + 2 * L], re[i + 6 * L],
+                  re[i + L], re[i + 5 * L], re[i + 3 * L], re[i + 7 * L]};
+    float q[8] = {im[i],     im[i + 4 * L], im[i + 2 * L], im[i + 6 * L],
+                  im[i + L], im[i + 5 * L], im[i + 3 * L], im[i + 7 * L]};
     for (int j = 0; j < 8; j += 2) {  // half span 1
       const float ar = r[j], ai = q[j];
       r[j] = ar + r[j + 1], q[j] = ai + q[j + 1];
