@@ -105,7 +105,8 @@ bool Emit(TPipeline* p, const std::vector<int16_t>& mono) {
 bool Enhance(TPipeline* p, const double* stereo, size_t frames) {
   p->pcm.resize(kMicrophones * frames);
   for (size_t k = 0; k < p->pcm.size(); k++) {
-    if (std::fabs(std::round(stereo[k] * micarray::kFullScale)) > kFullScale16) p->result->inputClipped++;
+    // A sample that rounds beyond 32767 in magnitude.
+    if (std::fabs(stereo[k] * micarray::kFullScale) >= kFullScale16 + 0.5) p->result->inputClipped++;
     p->pcm[k] = micarray::ToInt16(stereo[k]);
   }
   p->mono.clear();

@@ -106,7 +106,11 @@ inline int16_t ToInt16(F x) {
   if (v != v) return 0;
   if (v >= (F)32767) return 32767;
   if (v <= (F)-32768) return -32768;
-  return (int16_t)std::round(v);
+  // Rounded half away from zero, as std::round, without a library call per
+  // sample: the part below the integer is exact at these magnitudes.
+  const int32_t whole = (int32_t)v;
+  const F rest = v - (F)whole;
+  return (int16_t)(whole + (rest >= (F)0.5) - (rest <= (F)-0.5));
 }
 
 template <class F>
