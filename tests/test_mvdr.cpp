@@ -350,6 +350,8 @@ TEST(Mvdr, PitchMovesTheShareTowardItsOwner) {
     ASSERT_NE(it, nullptr) << r;
     const TMvdrHarmonic& h = it->post.harmonic;
     EXPECT_LE(h.bins + h.reach, (uint32_t)kMvdrHarmonicBins) << r;
+    for (uint32_t reach : {h.reach, it->post.shareReach, it->post.envelopeReach})
+      EXPECT_LE(reach, (uint32_t)kMvdrMaxReach) << r;  // what the local means hold
     EXPECT_LT(h.cueHi, it->post.bins) << r;  // the pitch stage reads and moves bins up to cueHi
     EXPECT_LE(it->post.comod.hi, (uint32_t)kMvdrComodBins) << r;
   }

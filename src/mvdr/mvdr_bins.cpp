@@ -5,10 +5,9 @@
 
 namespace {
 
-// Longest reach the callers use: 500 Hz at the finest bins (15.6 Hz), on
-// at most kMvdrMaxBins + kMaxReach values; groups of at most 64 bins.
-const uint32_t kMaxReach = 32, kMaxGroup = 64;
-const uint32_t kPadded = kMvdrMaxBins + 3 * kMaxReach + kMaxGroup;
+// Groups of at most 64 bins; count + 2 within + a group padded values.
+const uint32_t kMaxGroup = 64;
+const uint32_t kPadded = kMvdrMaxBins + 3 * kMvdrMaxReach + kMaxGroup;
 
 // Each bin adds its neighbours from the lowest up (zeros past the ends, so
 // every bin runs the same loop), a register of bins at a time: a running sum
@@ -19,7 +18,7 @@ VEC_INLINE void Around(const float* __restrict in, float* __restrict out, uint32
   typedef typename TVecLanes<Vec_Floats(kLevel)>::F V;
   const uint32_t lanes = Vec_Floats(kLevel), group = 4 * lanes;
   float padded[kPadded], sums[kPadded];
-  within = within < kMaxReach ? within : kMaxReach;  // what the buffers hold
+  within = within < (uint32_t)kMvdrMaxReach ? within : (uint32_t)kMvdrMaxReach;  // what the buffers hold
   const uint32_t span = 2 * within + 1, groups = (count + group - 1) / group;
   memset(padded, 0, (groups * group + 2 * within) * sizeof *padded);
   memcpy(padded + within, in, count * sizeof *in);

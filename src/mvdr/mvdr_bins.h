@@ -47,8 +47,11 @@ MVDR_INLINE void MvdrReference(const TMvdrSpectrum* x0, const TMvdrSpectrum* x1,
   *ui = dr * x0->im[k] + di * x0->re[k] - x1->im[k];
 }
 
+// Longest reach of a local mean over bins: 500 Hz at the finest bins (15.6 Hz).
+enum { kMvdrMaxReach = 32 };
+
 // The mean of in over the bins within reach of each bin (fewer at the ends);
-// count at most kMvdrMaxBins + 32, within at most 32.
+// count at most kMvdrMaxBins + kMvdrMaxReach, within at most kMvdrMaxReach.
 void MvdrAround(const float* in, float* out, uint32_t count, uint32_t within);
 
 #endif
