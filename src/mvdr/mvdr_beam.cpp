@@ -421,21 +421,35 @@ MVDR_INLINE float SquaredCoherence(float c00, float c11, float re01, float im01)
   return (re01 * re01 + im01 * im01) / (c00 * c11 + kMvdrPowerFloor * kMvdrPowerFloor);
 }
 
-// The talker's coherence over bins lo..hi: its covariance is Phi_x - Phi_n
-// against a noise covariance as it stood before this frame, weighted by its
-// power where it leads and smoothed over frames (power and coherent hold
-// the sums); before any talker is heard, 1 (free field).
-float BandCoherence(const TMvdrBeam* it, const TMvdrCov* noise, const float* presence, uint32_t lo, uint32_t hi,
-                    float* power, float* coherent) {
-  float p = 0.0f, c = 0.0f;
+// Per bin of lo..hi: the talker's power where it leads (its covariance is
+// Phi_x - Phi_n against a noise covariance as it stood before this frame,
+// weighted by presence) and that power times its squared coherence.
+MVDR_INLINE void Talker_Body(const TMvdrBeam* __restrict it, const TMvdrCov* __restrict noise,
+                             const float* __restrict presence, uint32_t lo, uint32_t hi, float* __restrict power,
+                             float* __restrict coherent) {
   for (uint32_t k = lo; k < hi; k++) {
     const float s00 = it->x.p00[k] - noise->p00[k], s11 = it->x.p11[k] - noise->p11[k];
     const float sr = it->x.re01[k] - noise->re01[k], si = it->x.im01[k] - noise->im01[k];
     const bool leads = (s00 > 0.0f) & (s11 > 0.0f) & (presence[k] > kRoomPresence);
     const float coherence = SquaredCoherence(s00, s11, sr, si);
     const float talker = leads ? presence[k] * (s00 + s11) : 0.0f;
-    p += talker, c += talker * (coherence < 1.0f ? coherence : 1.0f);
+    power[k] = talker, coherent[k] = talker * (coherence < 1.0f ? coherence : 1.0f);
   }
+}
+MVDR_DISPATCH(Talker,
+              (const TMvdrBeam* __restrict it, const TMvdrCov* __restrict noise, const float* __restrict presence,
+               uint32_t lo, uint32_t hi, float* __restrict power, float* __restrict coherent),
+              (it, noise, presence, lo, hi, power, coherent))
+
+// The talker's coherence over bins lo..hi, its power-weighted mean smoothed
+// over frames (power and coherent hold the sums); before any talker is
+// heard, 1 (free field).
+float BandCoherence(const TMvdrBeam* it, const TMvdrCov* noise, const float* presence, uint32_t lo, uint32_t hi,
+                    float* power, float* coherent) {
+  alignas(64) float talker[kMvdrMaxBins], held[kMvdrMaxBins];
+  Talker(it, noise, presence, lo, hi, talker, held);
+  float p = 0.0f, c = 0.0f;
+  for (uint32_t k = lo; k < hi; k++) p += talker[k], c += held[k];
   *power = kRoomSmooth * *power + p;
   *coherent = kRoomSmooth * *coherent + c;
   return *power > 0.0f ? *coherent / *power : 1.0f;
@@ -488,15 +502,27 @@ float EnvelopeCorrelation(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpe
   return it->roomHi > it->roomLo ? sum / (float)(it->roomHi - it->roomLo) : 1.0f;
 }
 
-// The noise's squared coherence over bins lo..hi, power-weighted.
-float NoiseCoherence(const TMvdrCov* n, uint32_t lo, uint32_t hi) {
-  float power = 0.0f, coherent = 0.0f;
+// Per bin of lo..hi, a covariance's power and that power times its squared
+// coherence.
+MVDR_INLINE void Coherent_Body(const TMvdrCov* __restrict n, uint32_t lo, uint32_t hi, float* __restrict power,
+                               float* __restrict coherent) {
   for (uint32_t k = lo; k < hi; k++) {
     const float p = n->p00[k] + n->p11[k];
-    power += p;
-    coherent += p * SquaredCoherence(n->p00[k], n->p11[k], n->re01[k], n->im01[k]);
+    power[k] = p, coherent[k] = p * SquaredCoherence(n->p00[k], n->p11[k], n->re01[k], n->im01[k]);
   }
-  return power > 0.0f ? coherent / power : 1.0f;
+}
+MVDR_DISPATCH(Coherent,
+              (const TMvdrCov* __restrict n, uint32_t lo, uint32_t hi, float* __restrict power,
+               float* __restrict coherent),
+              (n, lo, hi, power, coherent))
+
+// The noise's squared coherence over bins lo..hi, power-weighted.
+float NoiseCoherence(const TMvdrCov* n, uint32_t lo, uint32_t hi) {
+  alignas(64) float held[kMvdrMaxBins], coherent[kMvdrMaxBins];
+  Coherent(n, lo, hi, held, coherent);
+  float power = 0.0f, sum = 0.0f;
+  for (uint32_t k = lo; k < hi; k++) power += held[k], sum += coherent[k];
+  return power > 0.0f ? sum / power : 1.0f;
 }
 
 // The room weight for the next frame from the two bands' coherences (a
@@ -547,8 +573,9 @@ void NextFrameOfBlock(uint32_t* at, uint32_t frames, float* kept, float* running
 
 // The room detector's noise covariance over its diffuse-zero band: learned
 // as the tracking one, without the plain start-up.
-void LearnRoomNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, const float* d1Re,
-                    const float* d1Im, const float* presence) {
+MVDR_INLINE void LearnRoomNoise_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* __restrict x0,
+                                     const TMvdrSpectrum* __restrict x1, const float* __restrict d1Re,
+                                     const float* __restrict d1Im, const float* __restrict presence) {
   for (uint32_t k = it->roomHighLo; k < it->roomHighHi; k++) {
     const float now = ReferencePower(&it->x, k, d1Re[k], d1Im[k]);
     const bool stale = (now > it->staleShare * InputPower(&it->x, k, d1Re[k], d1Im[k])) &
@@ -557,6 +584,10 @@ void LearnRoomNoise(TMvdrBeam* it, const TMvdrSpectrum* x0, const TMvdrSpectrum*
     Cap(&it->roomNoise, k, it->peakNow[k] > it->peakLast[k] ? it->peakNow[k] : it->peakLast[k]);
   }
 }
+MVDR_DISPATCH(LearnRoomNoise,
+              (TMvdrBeam* __restrict it, const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1,
+               const float* __restrict d1Re, const float* __restrict d1Im, const float* __restrict presence),
+              (it, x0, x1, d1Re, d1Im, presence))
 
 // The mean of 1 - sinc^2(w D / c), a diffuse field's squared incoherence,
 // over bins lo..hi at spacing D.

@@ -300,10 +300,14 @@ MVDR_INLINE float Flush(float v) { return __builtin_fabsf(v) < 1e-30f ? 0.0f : v
 MVDR_INLINE void Track_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* __restrict y,
                             const float* __restrict d1Re, const float* __restrict d1Im,
                             const float* __restrict diffuse, float startWeight) {
+  alignas(64) float presence[kMvdrMaxBins];  // in a loop of its own, where more bins overlap
   for (uint32_t k = 0; k < it->bins; k++) {
     const float y2 = y->re[k] * y->re[k] + y->im[k] * y->im[k];
-    const float s2 = it->sigma2[k];
-    const float p1 = 1.0f / (1.0f + kTrackOnePlusXi * MvdrExp(-kTrackRatio * y2 / s2));
+    presence[k] = 1.0f / (1.0f + kTrackOnePlusXi * MvdrExp(-kTrackRatio * y2 / it->sigma2[k]));
+  }
+  for (uint32_t k = 0; k < it->bins; k++) {
+    const float y2 = y->re[k] * y->re[k] + y->im[k] * y->im[k];
+    const float s2 = it->sigma2[k], p1 = presence[k];
     const float sp = kTrackPSmooth * it->smoothP[k] + (1.0f - kTrackPSmooth) * p1;
     const float capped = p1 < kTrackPCap ? p1 : kTrackPCap;
     const float p1c = sp > kTrackPCap ? capped : p1;
@@ -327,20 +331,21 @@ MVDR_DISPATCH(Track,
               (it, y, d1Re, d1Im, diffuse, startWeight))
 
 // The reference term, weighted by how directional the noise is; the noise
-// estimate is the larger of it and the (weighted) stationary track.
+// estimate is the larger of it and the (weighted) stationary track. Three
+// loops rather than one: each bin's chain of divisions and roots is long,
+// and in shorter loops the processor overlaps more bins.
 MVDR_INLINE void Reference_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* __restrict y,
                                 const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1,
                                 const float* __restrict d1Re, const float* __restrict d1Im,
                                 const float* __restrict presence, const float* __restrict diffuse,
                                 float refWeight, float stationaryWeight, float leadWeight, float farTolerance,
                                 float gate, float leadLeak) {
-  TMvdrCov* __restrict c = &it->coherence;
+  alignas(64) float leak[kMvdrMaxBins];
   for (uint32_t k = 0; k < it->bins; k++) {
     const float y2 = y->re[k] * y->re[k] + y->im[k] * y->im[k];
     float ur, ui;
     MvdrReference(x0, x1, d1Re[k], d1Im[k], k, &ur, &ui);
     const float u2 = ur * ur + ui * ui;
-    const float a = kRefForget + (1.0f - kRefForget) * presence[k], b = 1.0f - a;
     // The ratio's presence, gated by the share's verdict (above gateLo).
     const float above = presence[k] - (1.0f - Apart(it->localShare[k]));
     const float gated = presence[k] - (k >= it->gateLo ? gate : 0.0f) * (above > 0.0f ? above : 0.0f);
@@ -348,13 +353,17 @@ MVDR_INLINE void Reference_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* _
     const float ny = Floor(ar * it->ny[k] + br * y2), nu = Floor(ar * it->nu[k] + br * u2);
     const float su = Floor(kRefShort * it->su[k] + (1.0f - kRefShort) * u2);
     const float talker = kLeakSmooth * it->talker[k] + (1.0f - kLeakSmooth) * it->prevSpeech[k];
-    const float leak = kLeakShare * DiffuseGain(d1Re[k], d1Im[k], diffuse[k]) * talker;
-    const float less = su - leak, suLess = less > kLeakKeep * su ? less : kLeakKeep * su;
+    leak[k] = kLeakShare * DiffuseGain(d1Re[k], d1Im[k], diffuse[k]) * talker;
+    const float less = su - leak[k], suLess = less > kLeakKeep * su ? less : kLeakKeep * su;
     it->talker[k] = talker;
     it->ny[k] = ny, it->nu[k] = nu, it->su[k] = su;
     const float ratio = ny / nu, learned = ratio < kRefMaxRatio ? ratio : kRefMaxRatio;
     it->reference[k] = learned * suLess;
-    // Coherence of the noise.
+  }
+  // Coherence of the noise.
+  TMvdrCov* __restrict c = &it->coherence;
+  for (uint32_t k = 0; k < it->bins; k++) {
+    const float a = kRefForget + (1.0f - kRefForget) * presence[k], b = 1.0f - a;
     const float p0 = x0->re[k] * x0->re[k] + x0->im[k] * x0->im[k];
     const float p1 = x1->re[k] * x1->re[k] + x1->im[k] * x1->im[k];
     const float c00 = Floor(a * c->p00[k] + b * p0), c11 = Floor(a * c->p11[k] + b * p1);
@@ -367,10 +376,17 @@ MVDR_INLINE void Reference_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* _
     const float directional = diffuse[k] > kDirAlike ? 1.0f : Clip((spread - kDirLo) / kDirSpan, 0.0f, 1.0f);
     const float refNoise = refWeight * directional * it->reference[k];
     const float stationary = stationaryWeight * it->sigma2[k];
+    it->noise[k] = stationary > refNoise ? stationary : refNoise;
+  }
+  for (uint32_t k = 0; k < it->bins; k++) {
+    const float y2 = y->re[k] * y->re[k] + y->im[k] * y->im[k];
+    float ur, ui;
+    MvdrReference(x0, x1, d1Re[k], d1Im[k], k, &ur, &ui);
+    const float u2 = ur * ur + ui * ui;
     const float yr = y->re[k], yi = y->im[k];
     const float yuRe = Flush(kLeadShort * it->yuRe[k] + (1.0f - kLeadShort) * (yr * ur + yi * ui));
     const float yuIm = Flush(kLeadShort * it->yuIm[k] + (1.0f - kLeadShort) * (yi * ur - yr * ui));
-    const float uLess = u2 - leadLeak * leak, u2Lead = uLess > kLeakKeep * u2 ? uLess : kLeakKeep * u2;
+    const float uLess = u2 - leadLeak * leak[k], u2Lead = uLess > kLeakKeep * u2 ? uLess : kLeakKeep * u2;
     const float uu = Floor(kLeadShort * it->uu[k] + (1.0f - kLeadShort) * u2Lead);
     const float yy = kLeadShort * it->yy[k] + (1.0f - kLeadShort) * y2;
     const float x0r = x0->re[k], x0i = x0->im[k];
@@ -384,10 +400,7 @@ MVDR_INLINE void Reference_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* _
     const float m0 = (d1Re[k] * d1Re[k] + d1Im[k] * d1Im[k]) * (xuRe * xuRe + xuIm * xuIm);
     const bool far = (m1 < farTolerance * m0) & (m0 < farTolerance * m1);
     const float explained = (yuRe * yuRe + yuIm * yuIm) / uu - kLeadBias * yy;
-    const float lead = far & (explained < it->leadCap[k] * uu) ? leadWeight * explained : 0.0f;
-    const float larger = stationary > refNoise ? stationary : refNoise;
-    it->noise[k] = larger;
-    it->lead[k] = lead;
+    it->lead[k] = far & (explained < it->leadCap[k] * uu) ? leadWeight * explained : 0.0f;
   }
 }
 MVDR_DISPATCH(Reference,
@@ -448,6 +461,7 @@ MVDR_DISPATCH(Shape, (TMvdrPost* __restrict it, float room, float cut), (it, roo
 
 // Log-spectral-amplitude gain from the noise estimate.
 MVDR_INLINE void Gain_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* __restrict y, float decision) {
+  alignas(64) float v[kMvdrMaxBins];
   for (uint32_t k = 0; k < it->bins; k++) {
     const float y2 = y->re[k] * y->re[k] + y->im[k] * y->im[k];
     const float lambda = it->noise[k];
@@ -456,9 +470,11 @@ MVDR_INLINE void Gain_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* __rest
         decision * it->prevSpeech[k] / lambda + (1.0f - decision) * (gamma > 1.0f ? gamma - 1.0f : 0.0f);
     const float xi = Clip(dd, kMinXi, kMaxXi);
     const float wiener = xi / (1.0f + xi);
-    const float v = Clip(wiener * gamma, kMinV, kMaxV);
-    it->gain[k] = Clip(wiener * MvdrExp(0.5f * MvdrE1(v)), it->floorGain, 1.0f);
+    it->gain[k] = wiener;
+    v[k] = Clip(wiener * gamma, kMinV, kMaxV);
   }
+  for (uint32_t k = 0; k < it->bins; k++) v[k] = 0.5f * MvdrE1(v[k]);
+  for (uint32_t k = 0; k < it->bins; k++) it->gain[k] = Clip(it->gain[k] * MvdrExp(v[k]), it->floorGain, 1.0f);
 }
 MVDR_DISPATCH(Gain, (TMvdrPost* __restrict it, const TMvdrSpectrum* __restrict y, float decision),
               (it, y, decision))

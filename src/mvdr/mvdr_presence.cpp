@@ -16,6 +16,7 @@ const float kMinXi = 31.6f;
 
 MVDR_INLINE void Update_Body(TMvdrPresence* __restrict it, const TMvdrBeam* __restrict beam) {
   const TMvdrCov* x = &beam->x;
+  alignas(64) float ratio[kMvdrMaxBins], exponent[kMvdrMaxBins];
   for (uint32_t k = 0; k < it->bins; k++) {
     const float w0r = beam->w0Re[k], w0i = beam->w0Im[k], w1r = beam->w1Re[k], w1i = beam->w1Im[k];
     // conj(w0) w1
@@ -27,8 +28,9 @@ MVDR_INLINE void Update_Body(TMvdrPresence* __restrict it, const TMvdrBeam* __re
     const float xi = excess < kMinXi ? kMinXi : (excess > kMaxXi ? kMaxXi : excess);
     const float gamma = (beam->y.re[k] * beam->y.re[k] + beam->y.im[k] * beam->y.im[k]) / residual;
     const float e = gamma * xi / (1.0f + xi);
-    it->p[k] = 1.0f / (1.0f + (1.0f + xi) * MvdrExp(-(e < kMaxExponent ? e : kMaxExponent)));
+    ratio[k] = xi, exponent[k] = e < kMaxExponent ? e : kMaxExponent;
   }
+  for (uint32_t k = 0; k < it->bins; k++) it->p[k] = 1.0f / (1.0f + (1.0f + ratio[k]) * MvdrExp(-exponent[k]));
 }
 MVDR_DISPATCH(Update, (TMvdrPresence* __restrict it, const TMvdrBeam* __restrict beam), (it, beam))
 

@@ -99,11 +99,13 @@ MVDR_INLINE void Update_Body(TMvdrSteer* __restrict it) {
 MVDR_DISPATCH(Update, (TMvdrSteer* __restrict it), (it))
 
 // Per-bin evidence r' = h1 / d1 (the transfer against the calibrated
-// steering): weight p where every test passes, else 0.
+// steering): weight p where every test passes, else 0. The eigenvalue
+// problem and the logarithms run in separate loops: each is a long chain of
+// divisions per bin, and shorter loops let the processor overlap more bins.
 MVDR_INLINE void Evidence_Body(TMvdrSteer* __restrict it, const TMvdrCov* __restrict x,
                                const TMvdrCov* __restrict noise, const float* __restrict inputFloor,
                                const float* __restrict presence) {
-  const float G = it->gain, delta = it->delay;
+  alignas(64) float numRe[kMvdrMaxBins], numIm[kMvdrMaxBins], den[kMvdrMaxBins];  // conj(s01 d1), s00 |d1|^2
   for (uint32_t k = it->calLo; k < it->calHi; k++) {
     const float load = kMvdrLoading * 0.5f * (noise->p00[k] + noise->p11[k]) + kMvdrPowerFloor;
     // Both matrices scaled by one factor (the eigenvalues do not change) to
@@ -124,18 +126,23 @@ MVDR_INLINE void Evidence_Body(TMvdrSteer* __restrict it, const TMvdrCov* __rest
     // Rank-one target part: h1 = conj(s01) / s00; r' = h1 / d1.
     const float s00 = x00 - l2 * n00, sr = xr - l2 * nr, si = xi - l2 * ni;
     const float dr = it->d1Re[k], di = it->d1Im[k];
-    const float numRe = sr * dr - si * di, numIm = -(sr * di + si * dr);  // conj(s01 d1)
-    const float den = s00 * (dr * dr + di * di);
-    const float lnR = 0.5f * MvdrLn(numRe * numRe + numIm * numIm) - MvdrLn(den);
-    const float argR = MvdrAtan2(numIm, numRe);
-    const float w = it->omega[k];
-    const float lnFree = lnR + G, argFree = argR - w * delta;  // against the free field
+    numRe[k] = sr * dr - si * di, numIm[k] = -(sr * di + si * dr);
+    den[k] = s00 * (dr * dr + di * di);
     // & rather than &&: every test is evaluated, so the loop has no branch.
     const bool ok = (presence[k] > kCalPresence) & (l1 > kCalEigenRatio * l2) & (s00 > 0.0f) &
-                    (x->p00[k] + x->p11[k] >= kCalOverFloor * inputFloor[k]) &
-                    (fabsf(lnFree) < kCalMaxLnGain) & (fabsf(argFree) < it->maxDelay * w) &
+                    (x->p00[k] + x->p11[k] >= kCalOverFloor * inputFloor[k]);
+    it->cw[k] = ok ? presence[k] : 0.0f;
+  }
+  const float G = it->gain, delta = it->delay;
+  for (uint32_t k = it->calLo; k < it->calHi; k++) {
+    const float re = numRe[k], im = numIm[k];
+    const float lnR = 0.5f * MvdrLn(re * re + im * im) - MvdrLn(den[k]);
+    const float argR = MvdrAtan2(im, re);
+    const float w = it->omega[k];
+    const float lnFree = lnR + G, argFree = argR - w * delta;  // against the free field
+    const bool ok = (fabsf(lnFree) < kCalMaxLnGain) & (fabsf(argFree) < it->maxDelay * w) &
                     (fabsf(lnR) < kCalNearLnGain) & (fabsf(argR) < it->nearDelay * w);
-    const float weight = ok ? presence[k] : 0.0f;
+    const float weight = ok ? it->cw[k] : 0.0f;
     it->cw[k] = weight;
     it->cg[k] = weight * lnFree;
     it->cd[k] = -weight * w * argFree;
