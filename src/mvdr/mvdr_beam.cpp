@@ -462,11 +462,16 @@ MVDR_INLINE void Envelope_Body(TMvdrBeam* __restrict it, const TMvdrSpectrum* __
                                const TMvdrSpectrum* __restrict x1, const float* __restrict d1Re,
                                const float* __restrict d1Im, float unbias) {
   const float a = kRoomSmooth, b = 1.0f - a;
+  // The logarithms in a loop of their own, where more bins overlap.
+  alignas(64) float levelY[kMvdrMaxBins], levelU[kMvdrMaxBins];
   for (uint32_t k = it->roomLo; k < it->roomHi; k++) {
     float ur, ui;
     MvdrReference(x0, x1, d1Re[k], d1Im[k], k, &ur, &ui);
-    const float ly = MvdrLn(it->y.re[k] * it->y.re[k] + it->y.im[k] * it->y.im[k]);
-    const float lu = MvdrLn(ur * ur + ui * ui);
+    levelY[k] = MvdrLn(it->y.re[k] * it->y.re[k] + it->y.im[k] * it->y.im[k]);
+    levelU[k] = MvdrLn(ur * ur + ui * ui);
+  }
+  for (uint32_t k = it->roomLo; k < it->roomHi; k++) {
+    const float ly = levelY[k], lu = levelU[k];
     const float sy = a * it->levels.y[k] + b * ly, su = a * it->levels.u[k] + b * lu;
     const float syy = a * it->levels.yy[k] + b * ly * ly, suu = a * it->levels.uu[k] + b * lu * lu;
     const float syu = a * it->levels.yu[k] + b * ly * lu;

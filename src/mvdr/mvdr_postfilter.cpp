@@ -331,7 +331,7 @@ MVDR_DISPATCH(Track,
               (it, y, d1Re, d1Im, diffuse, startWeight))
 
 // The reference term, weighted by how directional the noise is; the noise
-// estimate is the larger of it and the (weighted) stationary track. Three
+// estimate is the larger of it and the (weighted) stationary track. Four
 // loops rather than one: each bin's chain of divisions and roots is long,
 // and in shorter loops the processor overlaps more bins.
 MVDR_INLINE void Reference_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* __restrict y,
@@ -340,7 +340,7 @@ MVDR_INLINE void Reference_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* _
                                 const float* __restrict presence, const float* __restrict diffuse,
                                 float refWeight, float stationaryWeight, float leadWeight, float farTolerance,
                                 float gate, float leadLeak) {
-  alignas(64) float leak[kMvdrMaxBins];
+  alignas(64) float leak[kMvdrMaxBins], norm[kMvdrMaxBins];
   for (uint32_t k = 0; k < it->bins; k++) {
     const float y2 = y->re[k] * y->re[k] + y->im[k] * y->im[k];
     float ur, ui;
@@ -370,8 +370,10 @@ MVDR_INLINE void Reference_Body(TMvdrPost* __restrict it, const TMvdrSpectrum* _
     const float cr = Flush(a * c->re01[k] + b * (x0->re[k] * x1->re[k] + x0->im[k] * x1->im[k]));
     const float ci = Flush(a * c->im01[k] + b * (x0->im[k] * x1->re[k] - x0->re[k] * x1->im[k]));
     c->p00[k] = c00, c->p11[k] = c11, c->re01[k] = cr, c->im01[k] = ci;
-    const float norm = 1.0f / sqrtf(c00 * c11);
-    const float gr = cr * norm - diffuse[k], gi = ci * norm;
+    norm[k] = 1.0f / sqrtf(c00 * c11);
+  }
+  for (uint32_t k = 0; k < it->bins; k++) {
+    const float gr = c->re01[k] * norm[k] - diffuse[k], gi = c->im01[k] * norm[k];
     const float spread = sqrtf(gr * gr + gi * gi) / (1.0f - diffuse[k] + 1e-6f);
     const float directional = diffuse[k] > kDirAlike ? 1.0f : Clip((spread - kDirLo) / kDirSpan, 0.0f, 1.0f);
     const float refNoise = refWeight * directional * it->reference[k];
