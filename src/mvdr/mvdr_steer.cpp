@@ -100,8 +100,9 @@ MVDR_DISPATCH(Update, (TMvdrSteer* __restrict it), (it))
 
 // Per-bin evidence r' = h1 / d1 (the transfer against the calibrated
 // steering): weight p where every test passes, else 0. The eigenvalue
-// problem and the logarithms run in separate loops: each is a long chain of
-// divisions per bin, and shorter loops let the processor overlap more bins.
+// problem, the phase and the logarithms run in separate loops: each is a
+// long chain of divisions per bin, and shorter loops let the processor
+// overlap more bins.
 MVDR_INLINE void Evidence_Body(TMvdrSteer* __restrict it, const TMvdrCov* __restrict x,
                                const TMvdrCov* __restrict noise, const float* __restrict inputFloor,
                                const float* __restrict presence) {
@@ -133,11 +134,13 @@ MVDR_INLINE void Evidence_Body(TMvdrSteer* __restrict it, const TMvdrCov* __rest
                     (x->p00[k] + x->p11[k] >= kCalOverFloor * inputFloor[k]);
     it->cw[k] = ok ? presence[k] : 0.0f;
   }
+  alignas(64) float arg[kMvdrMaxBins];
+  for (uint32_t k = it->calLo; k < it->calHi; k++) arg[k] = MvdrAtan2(numIm[k], numRe[k]);
   const float G = it->gain, delta = it->delay;
   for (uint32_t k = it->calLo; k < it->calHi; k++) {
     const float re = numRe[k], im = numIm[k];
     const float lnR = 0.5f * MvdrLn(re * re + im * im) - MvdrLn(den[k]);
-    const float argR = MvdrAtan2(im, re);
+    const float argR = arg[k];
     const float w = it->omega[k];
     const float lnFree = lnR + G, argFree = argR - w * delta;  // against the free field
     const bool ok = (fabsf(lnFree) < kCalMaxLnGain) & (fabsf(argFree) < it->maxDelay * w) &
