@@ -55,12 +55,17 @@ MVDR_INLINE void Follow_Body(TMvdrComod* __restrict it, const TMvdrSpectrum* __r
                              float* __restrict share) {
   const float a = kComodSmooth, b = 1.0f - a;
   const float mt = it->talker * unbias, mi = it->interferer * unbias;
+  // The levels in a loop of their own, where more bins overlap.
+  alignas(64) float level[kMvdrMaxBins];
   for (uint32_t k = it->lo; k < it->hi; k++) {
-    const uint32_t j = k - it->lo;
     float ur, ui;
     MvdrReference(x0, x1, d1Re[k], d1Im[k], k, &ur, &ui);
     const float u2 = ur * ur + ui * ui, y2 = y->re[k] * y->re[k] + y->im[k] * y->im[k];
-    const float l = 0.5f * MvdrLn((u2 + kMvdrPowerFloor) * (y2 + kMvdrPowerFloor));
+    level[k] = 0.5f * MvdrLn((u2 + kMvdrPowerFloor) * (y2 + kMvdrPowerFloor));
+  }
+  for (uint32_t k = it->lo; k < it->hi; k++) {
+    const uint32_t j = k - it->lo;
+    const float l = level[k];
     const float s = a * it->level[j] + b * l, s2 = a * it->level2[j] + b * l * l;
     const float st = a * it->withTalker[j] + b * l * lt;
     const float si = a * it->withInterferer[j] + b * l * li;

@@ -95,14 +95,22 @@ MVDR_INLINE void Levels_Body(TMvdrHarmonic* __restrict it, const TMvdrSpectrum* 
                              const TMvdrSpectrum* __restrict x0, const TMvdrSpectrum* __restrict x1,
                              const float* __restrict d1Re, const float* __restrict d1Im, uint32_t which,
                              uint32_t count) {
-  float peak = kMvdrPowerFloor;
   for (uint32_t k = 0; k < count; k++) {
     float re = y->re[k], im = y->im[k];
     if (which) MvdrReference(x0, x1, d1Re[k], d1Im[k], k, &re, &im);
-    const float power = re * re + im * im;
-    it->level[k] = power;
-    peak = power > peak ? power : peak;
+    it->level[k] = re * re + im * im;
   }
+  // The peak in eight lanes (bin k in lane k mod 8), so that the loop
+  // vectorises; a maximum is the same in any order.
+  float lane[8] = {kMvdrPowerFloor, kMvdrPowerFloor, kMvdrPowerFloor, kMvdrPowerFloor,
+                   kMvdrPowerFloor, kMvdrPowerFloor, kMvdrPowerFloor, kMvdrPowerFloor};
+  for (uint32_t k = 0; k < count; k += 8)
+    for (uint32_t j = 0; j < 8; j++) {
+      const float power = k + j < count ? it->level[k + j] : 0.0f;
+      lane[j] = power > lane[j] ? power : lane[j];
+    }
+  float peak = lane[0];
+  for (uint32_t j = 1; j < 8; j++) peak = lane[j] > peak ? lane[j] : peak;
   const float least = kLevelRange * peak;
   for (uint32_t k = 0; k < count; k++) it->level[k] = MvdrLn(it->level[k] + least);
 }
