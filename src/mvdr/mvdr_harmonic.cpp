@@ -102,8 +102,8 @@ MVDR_INLINE void Levels_Body(TMvdrHarmonic* __restrict it, const TMvdrSpectrum* 
   }
   // The peak in eight lanes (bin k in lane k mod 8), so that the loop
   // vectorises; a maximum is the same in any order.
-  float lane[8] = {kMvdrPowerFloor, kMvdrPowerFloor, kMvdrPowerFloor, kMvdrPowerFloor,
-                   kMvdrPowerFloor, kMvdrPowerFloor, kMvdrPowerFloor, kMvdrPowerFloor};
+  float lane[8];
+  for (uint32_t j = 0; j < 8; j++) lane[j] = kMvdrPowerFloor;
   for (uint32_t k = 0; k < count; k += 8)
     for (uint32_t j = 0; j < 8; j++) {
       const float power = k + j < count ? it->level[k + j] : 0.0f;

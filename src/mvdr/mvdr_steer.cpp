@@ -132,7 +132,7 @@ MVDR_INLINE void Evidence_Body(TMvdrSteer* __restrict it, const TMvdrCov* __rest
     // & rather than &&: every test is evaluated, so the loop has no branch.
     const bool ok = (presence[k] > kCalPresence) & (l1 > kCalEigenRatio * l2) & (s00 > 0.0f) &
                     (x->p00[k] + x->p11[k] >= kCalOverFloor * inputFloor[k]);
-    it->cw[k] = ok ? presence[k] : 0.0f;
+    it->cw[k] = ok ? presence[k] : 0.0f;  // the weight so far; the second loop's tests follow
   }
   alignas(64) float arg[kMvdrMaxBins];
   for (uint32_t k = it->calLo; k < it->calHi; k++) arg[k] = MvdrAtan2(numIm[k], numRe[k]);

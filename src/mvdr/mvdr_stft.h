@@ -6,8 +6,8 @@
 // The real transform of N points runs as a complex one of M = N/2 points on
 // the even and odd samples (decimation in time: an 8-point first pass, then
 // radix-4 passes; split real and imaginary arrays so that every pass but
-// the reordering vectorises), followed by the split into bins 0..M. The forward transform is unscaled, the
-// inverse carries 1/N.
+// the reordering vectorises), followed by the split into bins 0..M. The
+// forward transform is unscaled, the inverse carries 1/N.
 #ifndef MICARRAY_MVDR_STFT_H
 #define MICARRAY_MVDR_STFT_H
 
