@@ -16,6 +16,7 @@ import numpy as np
 from . import ROOT, audio, engine
 
 BUILD = os.path.join(ROOT, "build")
+NODE_PEERS = os.path.join(ROOT, "eval", "peers")  # peers that run in Node, with their npm modules
 CLASSIC_RATES = (8000, 16000, 32000)  # the classic engine's native rates
 PEER_RATES = (8000, 16000, 32000, 48000)  # the WebRTC library's native rates
 
@@ -30,6 +31,7 @@ class System:
     rates: Tuple[int, ...] = PEER_RATES
     steerable: bool = True  # can be told the target's angle
     how: str = ""  # one line saying what it is
+    needs: str = ""  # a path besides the program that must exist (an installed module)
 
 
 def _angle(scene):
@@ -53,7 +55,7 @@ def _webrtc(mode):
     return arguments
 
 
-def _speex(program, scene, inp, out):
+def _mono(program, scene, inp, out):
     return [program, str(scene.rate), inp, out]
 
 
@@ -70,16 +72,22 @@ def standard(build=BUILD, pcmbeam=None, micbeam=None):
                how="WebRTC audio processing 0.3, beamforming steered to the target"),
         System("webrtc_ns", "WebRTC beamformer + NS", os.path.join(peers, "webrtc_beam"), _webrtc("ns"),
                how="the same followed by its noise suppression"),
-        System("speex", "SpeexDSP denoise (mic 0)", os.path.join(peers, "speex_denoise"), _speex,
+        System("speex", "SpeexDSP denoise (mic 0)", os.path.join(peers, "speex_denoise"), _mono,
                how="SpeexDSP preprocessor noise suppression on microphone 0"),
+        System("rnnoise", "RNNoise (mic 0)", os.path.join(NODE_PEERS, "rnnoise_denoise.mjs"), _mono,
+               needs=os.path.join(NODE_PEERS, "node_modules", "@jitsi", "rnnoise-wasm"),
+               how="RNNoise 0.2 (npm's @jitsi/rnnoise-wasm) on microphone 0, resampled to 48 kHz and back"),
     )
 
 
 def missing(system):
     """Why the system cannot run on this machine, or None."""
-    if os.access(system.program, os.X_OK):
-        return None
-    return f"{system.name}: {os.path.relpath(system.program, ROOT)} is not built, so it is left out"
+    if not os.access(system.program, os.X_OK):
+        return f"{system.name}: {os.path.relpath(system.program, ROOT)} is not built, so it is left out"
+    if system.needs and not os.path.exists(system.needs):
+        return (f"{system.name}: {os.path.relpath(system.needs, ROOT)} is not installed "
+                "(scripts/setup.sh installs it), so it is left out")
+    return None
 
 
 def refusal(system, scene) -> Optional[str]:

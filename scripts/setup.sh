@@ -18,7 +18,7 @@ packages=(cmake g++ make python3 googletest libgtest-dev libbenchmark-dev libfft
           ladspa-sdk lv2-dev lilv-utils sox gstreamer1.0-tools gstreamer1.0-plugins-base
           gstreamer1.0-plugins-good gstreamer1.0-plugins-bad pipewire pipewire-bin
           # the evaluation's peers, its recorded voices and the browser that checks its page
-          libwebrtc-audio-processing-dev libspeexdsp-dev alsa-utils chromium)
+          libwebrtc-audio-processing-dev libspeexdsp-dev nodejs alsa-utils chromium)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -28,4 +28,11 @@ if ((${#missing[@]})); then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+# The RNNoise peer runs in Node from the npm registry, pinned by
+# eval/peers/package-lock.json; without it the evaluation leaves that peer out.
+peers="$(dirname "$0")/../eval/peers"
+if [[ ! -d "$peers/node_modules/@jitsi/rnnoise-wasm" ]]; then
+  npm ci --prefix "$peers" --no-audit --no-fund --silent ||
+    echo "RNNoise peer not installed (npm ci in eval/peers failed): left out of the evaluation"
 fi
