@@ -147,7 +147,7 @@ def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     drawn = {name.split("_")[1]: function for name, function in sets.DRAWN.items()}
     parser.add_argument("--set", choices=sorted(sets.SETS) + sorted(drawn), default="tuning",
-                        help="rooms, steering: random off-axis rooms or steering checks drawn from --seed")
+                        help="rooms, steering, diffuse: random off-axis rooms, steering checks or diffuse noise drawn from --seed")
     parser.add_argument("--seed", type=int, default=7, help="of the random scenes")
     parser.add_argument("--systems", default="", help="comma-separated keys (default: all)")
     parser.add_argument("--seconds", type=float, default=sets.SECONDS, help="length of every scene")

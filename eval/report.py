@@ -52,8 +52,25 @@ def summary_markdown(rows, chosen):
     return "\n".join(lines) + "\n"
 
 
-def verdict(rows, system):
-    """One plain sentence on an engine: does it help, against the WebRTC beamformer, where it loses."""
+def _beaten_by(rows, system, chosen):
+    """Scene families where a peer other than the WebRTC beamformer has a higher median ΔSI-SDR,
+    each with the best such peer: 'family (peer +x.x dB against +y.y)'."""
+    ours = _family_medians(rows, system.key)
+    peers = [s for s in chosen if s.key not in ENGINES and s.key != compare.REFERENCE_PEER]
+    theirs = [(s.name, _family_medians(rows, s.key)) for s in peers]
+    out = []
+    for family, m in ours.items():
+        better = [(medians[family]["si_sdr"], name) for name, medians in theirs
+                  if family in medians and medians[family]["si_sdr"] > m["si_sdr"]]
+        if better:
+            level, name = max(better)
+            out.append(f"{family} ({name} {level:+.1f} dB against {m['si_sdr']:+.1f})")
+    return out
+
+
+def verdict(rows, system, chosen=()):
+    """One plain sentence on an engine: does it help, against the WebRTC beamformer, where it
+    loses, and where another peer does better."""
     overall = compare.median_of(rows, system.key)
     if overall is None:
         return f"**{system.name}**: not measured in this run (its program was not built)."
@@ -70,7 +87,9 @@ def verdict(rows, system):
     sentence += f" and beats the WebRTC beamformer on {wins} of {count} scenes (median {median:+.1f} dB)"
     sentence += f"; it loses to that beamformer on {', '.join(losing) or 'no scene family'}"
     worse = [f for f in ours if ours[f]["si_sdr"] < -LEVEL_DB]
-    return sentence + (f" and does worse than microphone 0 on {', '.join(worse)}." if worse else ".")
+    sentence += f" and does worse than microphone 0 on {', '.join(worse)}" if worse else ""
+    beaten = _beaten_by(rows, system, chosen)
+    return sentence + (f"; other peers do better on {'; '.join(beaten)}." if beaten else ".")
 
 
 def summary_lines(rows, chosen):
@@ -151,7 +170,7 @@ def write_html(path, rows, chosen, absent, patterns, factors, set_name, timing):
         for s in chosen)
     notes = "".join(f'<p class=note>{html.escape(n)}</p>' for n in absent)
     lines = "".join(f"<li>{html.escape(line)}</li>" for line in summary_lines(rows, chosen))
-    verdicts = "".join(f"<p>{html.escape(verdict(rows, s)).replace('**', '')}</p>"
+    verdicts = "".join(f"<p>{html.escape(verdict(rows, s, chosen)).replace('**', '')}</p>"
                        for s in chosen if s.key in ENGINES)
     table = summary_markdown(rows, chosen).splitlines()
     head = "".join(f"<th>{html.escape(c.strip())}</th>" for c in table[0].strip("|").split("|"))
@@ -228,7 +247,7 @@ def main(argv=None):
         plots.beam_patterns(os.path.join(args.out, "beam_patterns.png"), patterns)
     bar_chart(os.path.join(args.out, BARS), rows, chosen)
     summary = summary_markdown(rows, chosen)
-    verdicts = "\n\n".join(verdict(rows, s) for s in chosen if s.key in ENGINES)
+    verdicts = "\n\n".join(verdict(rows, s, chosen) for s in chosen if s.key in ENGINES)
     block = f"{summary}\n{verdicts}\n"
     with open(os.path.join(args.out, "summary.md"), "w", encoding="utf-8") as f:
         f.write(block)

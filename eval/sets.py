@@ -177,6 +177,23 @@ def random_steering(seed, count=16, seconds=SECONDS):
     return out
 
 
+@_drawn
+def random_diffuse(seed, count=12, seconds=SECONDS):
+    """Diffuse noise drawn at random: white or pink from all directions, -5 to 10 dB, a talker
+    straight ahead, 8 to 48 kHz, spacings of 2 to 10 cm. Here the array's directivity adds
+    little, and the single-microphone suppressors are the peers to beat. Scene seeds
+    seed * 1000 + 700 + i, apart from the other drawn sets'."""
+    rng, out = random.Random(seed), []
+    for i in range(count):
+        rate, spacing = rng.choice((8000, 16000, 16000, 32000, 48000)), rng.choice((0.02, 0.05, 0.05, 0.1))
+        colour, snr = rng.choice(("white", "pink")), rng.choice((-5.0, 0.0, 5.0, 10.0))
+        out.append(("diffuse noise", f"diffuse {colour} noise, {snr:g} dB, {rate // 1000} kHz, {spacing * 100:g} cm",
+                    scene.Scene(rate=rate, seconds=seconds, spacing=spacing, seed=seed * 1000 + 700 + i,
+                                voices=tuple(rng.sample(sources.VOICES, 2)),
+                                interferers=(scene.Source(colour, None),), snr=snr)))
+    return out
+
+
 def quick(seconds=2.0):
     """Two short scenes for the test suite (seconds, not minutes): systems help on one, fail on the other."""
     everything = scenes(TUNING, seconds)

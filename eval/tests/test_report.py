@@ -163,6 +163,19 @@ class ToolsTest(unittest.TestCase):
                              if line.strip().startswith("enhanced - mic0")).split()
             self.assertEqual([float(v) for v in over_mic0[3:]], [0.0] * 4)
 
+    def test_verdict_counts_wins_over_the_beamformer_and_names_each_peer_that_does_better(self):
+        chosen = {s.key: s for s in systems.standard(BUILD)}
+
+        def row(family, **si_sdr):
+            return {"family": family, "results": dict.fromkeys(si_sdr),
+                    "over_mic0": {k: {"si_sdr": v, "stoi": 0.0} for k, v in si_sdr.items()}}
+        rows = [row("free field", mvdr=12.0, webrtc=2.0, speex=0.5, rnnoise=-0.5),
+                row("diffuse noise", mvdr=4.0, webrtc=2.0, speex=3.0, rnnoise=6.0)]
+        line = report.verdict(rows, chosen["mvdr"], tuple(chosen.values()))
+        self.assertIn("beats the WebRTC beamformer on 2 of 2 scenes", line)
+        self.assertTrue(line.endswith("; other peers do better on diffuse noise (RNNoise (mic 0) +6.0 dB "
+                                      "against +4.0)."), line)
+
     def test_readme_changes_only_in_the_marked_block(self):
         with tempfile.TemporaryDirectory() as tmp:
             readme, image, source = (pathlib.Path(tmp, p) for p in ("README.md", "docs/x.png", "source.png"))
