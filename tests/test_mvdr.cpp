@@ -449,6 +449,24 @@ TEST(Mvdr, EnhancesEveryKindOfScene) {
   const TScore s = Score(Render(clean), TEngine(16000, 0.05, 0.0, -12.0f).it);
   EXPECT_GT(s.output, 30.0);
   EXPECT_NEAR(s.levelDb, 0.0, 0.5);
+  // Rumble below the voices' band that both microphones hear alike (the
+  // beam passes it and the blocking reference hears none of it), about as
+  // loud as the talker, at rates with the coarsest and the finest bins.
+  for (uint32_t rate : {8000u, 16000u, 44100u, 48000u}) {
+    clean.rate = rate;
+    TScene rumbled = Render(clean);
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<std::pair<double, double>> partials;
+    for (int i = 0; i < 8; i++) partials.push_back({20.0 + 45.0 * unit(rng), 2.0 * kPi * unit(rng)});
+    for (size_t k = 0; k < rumbled.target.size(); k++) {
+      double v = 0.0;
+      for (const auto& p : partials) v += std::sin(2.0 * kPi * p.first * k / rate + p.second);
+      for (int c = 0; c < 2; c++) rumbled.stereo[2 * k + c] += (float)(0.03 * v);
+    }
+    const TScore r = Score(rumbled, TEngine(rate, 0.05, 0.0, -12.0f).it);
+    EXPECT_GT(r.output - r.input, 9.0) << rate;  // +10.5 to +11.4 dB; +3.9 to +7.8 tracked like other bins
+  }
 }
 
 // A dead channel (silent, resting at a constant, or clipped hard) hands the

@@ -25,6 +25,8 @@
 // pauses. In rooms the share below 2 kHz, where the direction tells
 // less, is first moved by both talkers' pitches (mvdr_harmonic.h), and up
 // to 2.5 kHz by whose envelope the bin's level follows (mvdr_comod.h).
+// Below the voices' band (70 Hz) the stationary estimate is at least a
+// multiple of the least power of the last second or two.
 // The gain is the MMSE log-spectral-amplitude estimator (Ephraim and Malah,
 // IEEE TASSP 1985) with a decision-directed a-priori SNR, held in
 // [floor, 1]; a floor of 1 (0 dB) leaves the beam output untouched. In
@@ -38,6 +40,10 @@
 #include "mvdr_comod.h"
 #include "mvdr_harmonic.h"
 
+enum {
+  kMvdrSubVoiceBins = 4  // bins below 70 Hz at the finest bins (21.5 Hz, 2048 points at 44.1 kHz)
+};
+
 typedef struct {
   uint32_t bins;
   uint32_t frames;                              // frames tracked, up to the start-up count
@@ -47,6 +53,11 @@ typedef struct {
   alignas(64) float startSmooth[kMvdrMaxBins];  // smoothed |y|^2 during the start-up
   alignas(64) float startMin[kMvdrMaxBins];     // its smallest value times the bias
   alignas(64) float smoothP[kMvdrMaxBins];      // smoothed tracker presence
+  uint32_t subBins;                             // bins below the voices' band
+  uint32_t subBlockFrames, subAt;               // frames of a block of the minimum search, into the current one
+  float subSmooth[kMvdrSubVoiceBins];           // their smoothed |y|^2
+  float subNow[kMvdrSubVoiceBins];              // its least value in the current block
+  float subLast[kMvdrSubVoiceBins];             // and in the last whole block
   alignas(64) float ny[kMvdrMaxBins];           // beam-output power where noise
   alignas(64) float nu[kMvdrMaxBins];           // reference power where noise
   alignas(64) float su[kMvdrMaxBins];           // reference power, short term
