@@ -53,11 +53,6 @@ typedef struct {
   alignas(64) float startSmooth[kMvdrMaxBins];  // smoothed |y|^2 during the start-up
   alignas(64) float startMin[kMvdrMaxBins];     // its smallest value times the bias
   alignas(64) float smoothP[kMvdrMaxBins];      // smoothed tracker presence
-  uint32_t subBins;                             // bins below the voices' band
-  uint32_t subBlockFrames, subAt;               // frames of a block of the minimum search, into the current one
-  float subSmooth[kMvdrSubVoiceBins];           // their smoothed |y|^2
-  float subNow[kMvdrSubVoiceBins];              // its least value in the current block
-  float subLast[kMvdrSubVoiceBins];             // and in the last whole block
   alignas(64) float ny[kMvdrMaxBins];           // beam-output power where noise
   alignas(64) float nu[kMvdrMaxBins];           // reference power where noise
   alignas(64) float su[kMvdrMaxBins];           // reference power, short term
@@ -89,6 +84,11 @@ typedef struct {
   alignas(64) float xuRe[kMvdrMaxBins];         // short-term E[X0 u*]
   alignas(64) float xuIm[kMvdrMaxBins];
   alignas(64) float leadCap[kMvdrMaxBins];      // largest |E[y u*]|^2 / E|u|^2^2 believed
+  uint32_t subBins;                             // bins below the voices' band
+  uint32_t subBlockFrames, subAt;               // frames of a block of the minimum search, into the current one
+  float subSmooth[kMvdrSubVoiceBins];           // their smoothed |y|^2
+  float subNow[kMvdrSubVoiceBins];              // its least value in the current block
+  float subLast[kMvdrSubVoiceBins];             // and in the last whole block
   TMvdrHarmonic harmonic;                       // in rooms, the share below 2 kHz moved by the pitches
   TMvdrComod comod;                             // and up to 2.5 kHz by whose envelope it follows
 } TMvdrPost;
