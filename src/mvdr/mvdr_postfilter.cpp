@@ -35,12 +35,13 @@ const float kStartSeconds = 0.25f, kStartSmooth = 0.7f, kStartBias = 2.0f;
 // power, smoothed as in the start-up, of the last one to two seconds (the
 // minimum's bias, after Martin's minimum statistics, IEEE TSAP 2001). 72
 // drawn diffuse-noise scenes (white or pink, -5 to 10 dB, 8 to 48 kHz, 2 to
-// 10 cm) +0.40 dB (-5 dB +0.82, 10 dB +0.18), the tuning and held-out
-// scenes +0.24 (pink noise +0.4 to +4.2, the rest within 0.02; a recorded
-// voice, whose own low end counts in its score, +0.05); floors of 2 and 8
-// times the minimum +0.20 and +0.43, a fixed floor under 70 Hz +0.57 but
-// -2.1 dB on a recorded voice, a floor for every bin +0.3 at -5 dB and -1.3
-// at 10 dB (it catches steady vowels), a cut-off of 100 or 150 Hz less.
+// 10 cm) +0.40 dB (-5 dB +0.82, 10 dB +0.17), 72 drawn after +0.38, the
+// tuning and held-out scenes +0.24 (those with pink noise +0.3 to +4.2,
+// with white noise +0.1 and +0.3, the rest within 0.02; a recorded voice,
+// whose own low end counts in its score, +0.05); floors of 2 and 8 times
+// the minimum +0.20 and +0.43, a fixed floor under 70 Hz +0.57 but -2.1 dB
+// on a recorded voice, a floor for every bin +0.3 at -5 dB and -1.3 at 10
+// dB (it catches steady vowels), a cut-off of 100 Hz 0.06 dB less.
 const float kSubVoiceHz = 70.0f, kSubBlockSeconds = 1.0f, kSubBias = 4.0f;
 // Reference term: noise-only smoothing 0.95 (0.05 more toward 1 with
 // presence), short-term 0.5, the learned ratio at most 100.
