@@ -20,6 +20,7 @@ typedef struct {
   float dcPole;             // high-pass pole
   float fallStep;           // fallback change per hop
   float dcIn[2], dcOut[2];  // high-pass state per channel
+  bool dcStarted;           // the state has seen a hop since the reset
   float power[2];           // smoothed band power per channel
   float clipped[2];         // smoothed fraction of clipped samples
   float clippedNow[2];      // fraction of this hop's samples clipped
