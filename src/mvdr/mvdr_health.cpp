@@ -138,6 +138,15 @@ MVDR_DISPATCH(Bound,
                uint32_t* __restrict clipped),
               (stereo, c, gain, out, count, clipped))
 
+// The high-pass of channel c starts from the level its first hop x rests
+// at, if it rests (kRestingRatio); otherwise from zero.
+void StartAtRest(TMvdrHealth* it, int c, const float* x) {
+  float sum = 0.0f, squares = 0.0f;
+  for (uint32_t i = 0; i < it->half; i++) sum += x[i], squares += x[i] * x[i];
+  const float mean = sum / (float)it->half, spread = squares / (float)it->half - mean * mean;
+  if (mean * mean > kRestingRatio * kRestingRatio * spread) it->dcIn[c] = mean;
+}
+
 }  // namespace
 
 void MvdrHealth_Condition(TMvdrHealth* it, const float* stereo, float* mic0, float* mic1) {
@@ -149,18 +158,13 @@ void MvdrHealth_Condition(TMvdrHealth* it, const float* stereo, float* mic0, flo
     it->clippedNow[c] = (float)clips / (float)it->half;
     it->clipped[c] = kHealthSmooth * it->clipped[c] + (1.0f - kHealthSmooth) * it->clippedNow[c];
   }
+  if (!it->dcStarted)
+    for (int c = 0; c < 2; c++) StartAtRest(it, c, out[c]);
+  it->dcStarted = true;
   // y[n] = e[n] + a y[n-1], e[n] = x[n] - x[n-1], two samples a step: with
   // y[n+1] = (e[n+1] + a e[n]) + a^2 y[n-1] each step waits on one multiply
   // and add for both, y[n] branching off. The channels' chains run side by
   // side. (Hops are even.)
-  if (!it->dcStarted)
-    for (int c = 0; c < 2; c++) {
-      float sum = 0.0f, squares = 0.0f;
-      for (uint32_t i = 0; i < it->half; i++) sum += out[c][i], squares += out[c][i] * out[c][i];
-      const float mean = sum / (float)it->half, spread = squares / (float)it->half - mean * mean;
-      if (mean * mean > kRestingRatio * kRestingRatio * spread) it->dcIn[c] = mean;
-    }
-  it->dcStarted = true;
   const float pole = it->dcPole, pole2 = pole * pole;
   float in[2] = {it->dcIn[0], it->dcIn[1]}, prev[2] = {it->dcOut[0], it->dcOut[1]};
   for (uint32_t i = 0; i < it->half; i += 2)
