@@ -28,9 +28,10 @@
 // Below the voices' band (70 Hz) the stationary estimate is at least a
 // multiple of the least power of the last second or two.
 // The gain is the MMSE log-spectral-amplitude estimator (Ephraim and Malah,
-// IEEE TASSP 1985) with a decision-directed a-priori SNR, held in
-// [floor, 1]; a floor of 1 (0 dB) leaves the beam output untouched. In
-// rooms its fine structure across frequency is smoothed over frames.
+// IEEE TASSP 1985) with a decision-directed a-priori SNR (in the free field
+// refined by a second step), held in [floor, 1]; a floor of 1 (0 dB) leaves
+// the beam output untouched. In rooms its fine structure across frequency
+// is smoothed over frames.
 #ifndef MICARRAY_MVDR_POSTFILTER_H
 #define MICARRAY_MVDR_POSTFILTER_H
 
@@ -46,8 +47,9 @@ enum {
 
 typedef struct {
   uint32_t bins;
-  uint32_t frames;                              // frames tracked, up to the start-up count
+  uint32_t frames;                              // frames tracked, up to the two-step count
   uint32_t startFrames;                         // frames of the start-up
+  uint32_t twoStepFrames;                       // frames before the a-priori SNR's second step
   float floorGain;                              // deepest gain, linear amplitude
   alignas(64) float sigma2[kMvdrMaxBins];       // stationary noise power of y
   alignas(64) float startSmooth[kMvdrMaxBins];  // smoothed |y|^2 during the start-up
