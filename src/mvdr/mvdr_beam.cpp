@@ -610,8 +610,8 @@ double DiffuseIncoherence(uint32_t rate, uint32_t n, double distance, uint32_t l
 
 void MvdrBeam_Init(TMvdrBeam* it, uint32_t rate, uint32_t n) {
   it->bins = n / 2 + 1;
-  it->blockFrames = (uint32_t)(kBlockSeconds * (float)rate / (float)(n / 2));
-  it->floorFrames = (uint32_t)(kFloorSeconds * (float)rate / (float)(n / 2));
+  it->blockFrames = MvdrHops(kBlockSeconds, rate, n);
+  it->floorFrames = MvdrHops(kFloorSeconds, rate, n);
   const uint32_t lo = (uint32_t)(kRoomLoHz * n / rate), hi = (uint32_t)(kRoomHiHz * n / rate);
   it->roomLo = lo < n / 2 ? lo : n / 2;
   it->roomHi = hi < n / 2 ? hi : n / 2;

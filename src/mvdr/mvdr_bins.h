@@ -25,6 +25,11 @@ static const float kMvdrLoading = 1e-3f;
 
 static const float kMvdrSoundSpeed = 343.0f;  // m/s
 
+// Whole hops (of n / 2 samples, frame n) in a span of seconds at a rate.
+MVDR_INLINE uint32_t MvdrHops(float seconds, uint32_t rate, uint32_t n) {
+  return (uint32_t)(seconds * (float)rate / (float)(n / 2));
+}
+
 // One channel's spectrum (or the beam's), bins 0..N/2.
 typedef struct {
   alignas(64) float re[kMvdrMaxBins];

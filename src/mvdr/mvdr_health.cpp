@@ -98,9 +98,9 @@ void MvdrHealth_Init(TMvdrHealth* it, uint32_t rate, uint32_t n, float distance)
   it->bandHi = (uint32_t)fminf(kBandHiHz * n / rate, (float)(n / 2));
   it->dcPole = 1.0f - 2.0f * 3.14159265f * kDcCornerHz / (float)rate;
   it->fallStep = (float)it->half / (kFallSeconds * (float)rate);
-  it->clipHoldHops = (uint32_t)(kClipHoldSeconds * (float)rate / (float)it->half);
-  it->wireJudged = (uint32_t)(kWireSeconds * (float)rate / (float)it->half);
-  it->wireQuick = (uint32_t)(kWireQuickSeconds * (float)rate / (float)it->half);
+  it->clipHoldHops = MvdrHops(kClipHoldSeconds, rate, n);
+  it->wireJudged = MvdrHops(kWireSeconds, rate, n);
+  it->wireQuick = MvdrHops(kWireQuickSeconds, rate, n);
   MvdrHealth_Reset(it);
 }
 

@@ -623,8 +623,8 @@ void Envelopes(const TMvdrPost* it, float* talker, float* interferer) {
 
 void MvdrPost_Init(TMvdrPost* it, uint32_t rate, uint32_t n, float floorDb) {
   it->bins = n / 2 + 1;
-  it->startFrames = (uint32_t)(kStartSeconds * (float)rate / (float)(n / 2));
-  it->twoStepFrames = (uint32_t)(kTwoStepFromSeconds * (float)rate / (float)(n / 2));
+  it->startFrames = MvdrHops(kStartSeconds, rate, n);
+  it->twoStepFrames = MvdrHops(kTwoStepFromSeconds, rate, n);
   const uint32_t lo = (uint32_t)(kMaskLoHz * n / rate), hi = (uint32_t)(kMaskHiHz * n / rate);
   it->maskLo = lo < n / 2 ? lo : n / 2;
   it->maskHi = hi < n / 2 ? hi : n / 2;
@@ -638,7 +638,7 @@ void MvdrPost_Init(TMvdrPost* it, uint32_t rate, uint32_t n, float floorDb) {
   it->gateLo = (uint32_t)(kGateFromHz * n / rate);
   const uint32_t sub = (uint32_t)ceilf(kSubVoiceHz * n / rate);
   it->subBins = sub < (uint32_t)kMvdrSubVoiceBins ? sub : (uint32_t)kMvdrSubVoiceBins;
-  it->subBlockFrames = (uint32_t)(kSubBlockSeconds * (float)rate / (float)(n / 2));
+  it->subBlockFrames = MvdrHops(kSubBlockSeconds, rate, n);
   MvdrHarmonic_Init(&it->harmonic, rate, n);
   MvdrComod_Init(&it->comod, rate, n);
   MvdrPost_SetFloor(it, floorDb);
