@@ -57,7 +57,7 @@ void BM_MvdrPostFilter(benchmark::State& state) {
     fresh.re[k] = 0.5f * (x0.re[k] + x1.re[k]), fresh.im[k] = 0.5f * (x0.im[k] + x1.im[k]);
   }
   MvdrPost_Init(&post, rate, n, -12.0f);
-  MvdrPost_SetSpacing(&post, steer.omega, rate, distance);
+  MvdrPost_SetGeometry(&post, steer.omega, rate, distance, steer.tau);
   for (auto _ : state) {
     y = fresh;
     MvdrPost_Apply(&post, &y, &x0, &x1, steer.d1Re, steer.d1Im, presence.data(), steer.diffuse, 1.0f, room, 1.0f);

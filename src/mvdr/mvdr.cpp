@@ -58,7 +58,7 @@ void ResetStatistics(TMvdrArray* it) {
 // delay), after the steering is set.
 void SetGeometry(TMvdrArray* it) {
   MvdrBeam_SetGeometry(&it->beam, it->rate, it->frame, it->steer.tau, it->distance);
-  MvdrPost_SetSpacing(&it->post, it->steer.omega, it->rate, it->distance);
+  MvdrPost_SetGeometry(&it->post, it->steer.omega, it->rate, it->distance, it->steer.tau);
 }
 
 }  // namespace

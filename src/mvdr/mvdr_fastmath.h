@@ -75,6 +75,19 @@ MVDR_INLINE float MvdrAtan2(float y, float x) {
   return y < 0.0f ? -r : r;
 }
 
+// |atan2(y, x)| in [0, pi] to within 0.004: atan of the smaller over the
+// larger magnitude a as a (pi/4 + 0.273 (1 - a)) (Rajan, Wang, Inkol and
+// Joyal, IEEE Signal Processing Magazine 2006), quadrants from the signs;
+// for cues that need the angle only roughly.
+MVDR_INLINE float MvdrAbsAtan2Coarse(float y, float x) {
+  const float ax = __builtin_fabsf(x), ay = __builtin_fabsf(y);
+  const float hi = ax > ay ? ax : ay, lo = ax > ay ? ay : ax;
+  const float a = hi > 0.0f ? lo / hi : 0.0f;
+  float r = a * (0.25f * kMvdrPi + 0.273f * (1.0f - a));
+  r = ay > ax ? 0.5f * kMvdrPi - r : r;
+  return x < 0.0f ? kMvdrPi - r : r;
+}
+
 // cos and sin of x (|x| below about 1e4): x less the nearest multiple q of
 // pi/2 (pi/2 in two parts, so the reduction stays exact), the series to the
 // eighth power on [-pi/4, pi/4], and the quadrant q mod 4.

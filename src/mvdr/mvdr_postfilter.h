@@ -24,7 +24,9 @@
 // the reference term unscaled, and Ny / Nu learns there as in the talker's
 // pauses. In rooms the share below 2 kHz, where the direction tells
 // less, is first moved by both talkers' pitches (mvdr_harmonic.h), and up
-// to 2.5 kHz by whose envelope the bin's level follows (mvdr_comod.h).
+// to 2.5 kHz by whose envelope the bin's level follows (mvdr_comod.h);
+// then it is blended with how near the bin's arrival direction, read from
+// the phase between the microphones, lies to the talker's.
 // Below the voices' band (70 Hz) the stationary estimate is at least a
 // multiple of the least power of the last second or two.
 // The gain is the MMSE log-spectral-amplitude estimator (Ephraim and Malah,
@@ -76,6 +78,10 @@ typedef struct {
   alignas(64) float sharePower[kMvdrMaxBins];   // and the frame's power
   alignas(64) float heldShare[kMvdrMaxBins];    // the share smoothed over frames
   alignas(64) float localShare[kMvdrMaxBins];   // and over the bins around (the last frame's until Shape)
+  alignas(64) float perSine[kMvdrMaxBins];      // 1 / (w s): a phase between the microphones as a sine's difference
+  alignas(64) float heldGap[kMvdrMaxBins];      // in rooms, the arrival direction's gap from the talker's, held
+  alignas(64) float localGap[kMvdrMaxBins];     // and averaged over the bins around
+  float gapWeight;                              // how far the arrival direction's cue counts
   uint32_t shapeLo, shareReach;                 // first bin the share reshapes, its smoothing's reach
   uint32_t gateLo;                              // first bin whose reference ratio the share gates
   float leadsLo;                                // smoothed share where the talker-led cut starts
@@ -100,8 +106,10 @@ void MvdrPost_SetFloor(TMvdrPost* it, float floorDb);
 // The microphone spacing in metres, with omega the bins' frequencies in
 // radians per sample: it bounds how close to the talker an interferer
 // that lambda_1 follows may lie, and where the talker's share counts as
-// leading.
-void MvdrPost_SetSpacing(TMvdrPost* it, const float* omega, uint32_t rate, float distance);
+// leading; with tau, the talker's delay at microphone 1 in samples, how
+// far the arrival direction's cue counts in rooms (a talker near
+// broadside, spacings up to 10 cm).
+void MvdrPost_SetGeometry(TMvdrPost* it, const float* omega, uint32_t rate, float distance, float tau);
 void MvdrPost_Reset(TMvdrPost* it);
 // Gains for this frame, applied to y in place. refWeight scales the
 // reference term (0 while a channel is dead: the reference is meaningless);
