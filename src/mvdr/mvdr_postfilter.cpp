@@ -172,7 +172,7 @@ const float kComodSpare = 0.5f;
 // 0.53-0.83 for the two summed. 540 rooms +0.09 dB (0, 5 and 8 dB -0.01,
 // +0.08 and +0.21), 8 rather than 11 below microphone 0 (the worst -2.2
 // rather than -2.9 dB), all ahead of the WebRTC beamformer (one behind
-// before, by 0.94 dB, now ahead by 1.1), 7 rather than 10 short of a 1 dB
+// before, by 0.94 dB, now ahead by 1.0), 7 rather than 10 short of a 1 dB
 // lead or with a STOI below microphone 0's (6 and 1 rather than 7 and 4);
 // 480 drawn after +0.07 (4 rather than 11 below microphone 0; 7 short
 // rather than 8: 6 and 1 rather than 5 and 3), 240 drawn after this change
