@@ -58,34 +58,37 @@ MVDR_INLINE float MvdrLn(float x) {
   return 2.0f * s * series + (float)e * kMvdrLn2;
 }
 
-// atan2(y, x) in (-pi, pi]: the smaller over the larger magnitude, folded
-// at tan(pi/8) = 0.414 into |t| <= 0.414, where the odd series to t^11 errs
-// by less than 1e-6; quadrants from the signs. atan2(0, 0) = 0.
-MVDR_INLINE float MvdrAtan2(float y, float x) {
-  const float ax = __builtin_fabsf(x), ay = __builtin_fabsf(y);
+// The arctangents below share their reduction: the smaller of |x| and |y|
+// over the larger (0 when both are 0), and from atan of that ratio, r in
+// [0, pi/4], |atan2(y, x)| in [0, pi] by the quadrant.
+MVDR_INLINE float MvdrAtanRatio(float ax, float ay) {
   const float hi = ax > ay ? ax : ay, lo = ax > ay ? ay : ax;
-  const float a = hi > 0.0f ? lo / hi : 0.0f;
+  return hi > 0.0f ? lo / hi : 0.0f;
+}
+MVDR_INLINE float MvdrAtanUnfold(float r, float ax, float ay, float x) {
+  r = ay > ax ? 0.5f * kMvdrPi - r : r;
+  return x < 0.0f ? kMvdrPi - r : r;
+}
+
+// atan2(y, x) in (-pi, pi]: the ratio folded at tan(pi/8) = 0.414 into
+// |t| <= 0.414, where the odd series to t^11 errs by less than 1e-6; the
+// sign from y's. atan2(0, 0) = 0.
+MVDR_INLINE float MvdrAtan2(float y, float x) {
+  const float ax = __builtin_fabsf(x), ay = __builtin_fabsf(y), a = MvdrAtanRatio(ax, ay);
   const bool fold = a > 0.414213562f;
   const float t = fold ? (a - 1.0f) / (a + 1.0f) : a, t2 = t * t;
   const float series =
       t * (1.0f - t2 * (1.0f / 3 - t2 * (1.0f / 5 - t2 * (1.0f / 7 - t2 * (1.0f / 9 - t2 * (1.0f / 11))))));
-  float r = fold ? series + 0.25f * kMvdrPi : series;
-  r = ay > ax ? 0.5f * kMvdrPi - r : r;
-  r = x < 0.0f ? kMvdrPi - r : r;
+  const float r = MvdrAtanUnfold(fold ? series + 0.25f * kMvdrPi : series, ax, ay, x);
   return y < 0.0f ? -r : r;
 }
 
-// |atan2(y, x)| in [0, pi] to within 0.004: atan of the smaller over the
-// larger magnitude a as a (pi/4 + 0.273 (1 - a)) (Rajan, Wang, Inkol and
-// Joyal, IEEE Signal Processing Magazine 2006), quadrants from the signs;
-// for cues that need the angle only roughly.
+// |atan2(y, x)| in [0, pi] to within 0.004: atan of the ratio a as
+// a (pi/4 + 0.273 (1 - a)) (Rajan, Wang, Inkol and Joyal, IEEE Signal
+// Processing Magazine 2006); for cues that need the angle only roughly.
 MVDR_INLINE float MvdrAbsAtan2Coarse(float y, float x) {
-  const float ax = __builtin_fabsf(x), ay = __builtin_fabsf(y);
-  const float hi = ax > ay ? ax : ay, lo = ax > ay ? ay : ax;
-  const float a = hi > 0.0f ? lo / hi : 0.0f;
-  float r = a * (0.25f * kMvdrPi + 0.273f * (1.0f - a));
-  r = ay > ax ? 0.5f * kMvdrPi - r : r;
-  return x < 0.0f ? kMvdrPi - r : r;
+  const float ax = __builtin_fabsf(x), ay = __builtin_fabsf(y), a = MvdrAtanRatio(ax, ay);
+  return MvdrAtanUnfold(a * (0.25f * kMvdrPi + 0.273f * (1.0f - a)), ax, ay, x);
 }
 
 // cos and sin of x (|x| below about 1e4): x less the nearest multiple q of
