@@ -86,26 +86,35 @@ double Lag(const TGeometry& g, double angle) {
   return g.spacing * std::sin(angle * kPi / 180.0) / kSoundSpeed;
 }
 
-// A room's diffuse tail on one arrival: sparse reflections, random in time,
-// sign and microphone (so the tails are incoherent between the
-// microphones), decaying by 60 dB over rt60 and holding twice the direct
-// sound's energy (a talker beyond the critical distance).
-void Reverberate(std::vector<float>& x, double rt60, uint32_t rate, unsigned seed) {
+// A room's diffuse tail on one arrival, added to both microphones' signals
+// from microphone 0's dry one: sparse reflections, random in time and sign,
+// each from a direction uniform on the sphere (so the tails' coherence
+// between the microphones is the diffuse field's sinc, to the sample),
+// decaying by 60 dB over rt60 and holding twice the direct sound's energy
+// (a talker beyond the critical distance).
+void Reverberate(std::vector<float>& x0, std::vector<float>& x1, const TGeometry& g, unsigned seed) {
   const int kReflections = 400;
   const double kTailEnergy = 2.0, kFirst = 0.003;  // energy over the direct sound's; first reflection (s)
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> unit(0.0, 1.0);
-  std::vector<std::pair<size_t, double>> taps;
+  struct TTap {
+    size_t at0, at1;
+    double a;
+  };
+  std::vector<TTap> taps;
   double energy = 0.0;
   for (int j = 0; j < kReflections; j++) {
-    const double t = kFirst + (rt60 - kFirst) * unit(rng);
-    const double a = std::pow(10.0, -3.0 * t / rt60) * (unit(rng) < 0.5 ? -1.0 : 1.0);
-    taps.push_back({(size_t)(t * rate), a}), energy += a * a;
+    const double t = kFirst + (g.rt60 - kFirst) * unit(rng);
+    const double a = std::pow(10.0, -3.0 * t / g.rt60) * (unit(rng) < 0.5 ? -1.0 : 1.0);
+    const double lag = g.spacing * (2.0 * unit(rng) - 1.0) / kSoundSpeed;  // the axis' cosine is uniform
+    taps.push_back({(size_t)(t * g.rate), (size_t)std::lround((t + lag) * g.rate), a}), energy += a * a;
   }
-  const std::vector<float> dry = x;
-  for (const auto& tap : taps)
-    for (size_t k = tap.first; k < x.size(); k++)
-      x[k] += (float)(tap.second * std::sqrt(kTailEnergy / energy) * dry[k - tap.first]);
+  const std::vector<float> dry = x0;
+  for (const TTap& tap : taps) {
+    const float a = (float)(tap.a * std::sqrt(kTailEnergy / energy));
+    for (size_t k = tap.at0; k < x0.size(); k++) x0[k] += a * dry[k - tap.at0];
+    for (size_t k = tap.at1; k < x1.size(); k++) x1[k] += a * dry[k - tap.at1];
+  }
 }
 
 TScene Render(const TGeometry& g) {
@@ -122,9 +131,7 @@ TScene Render(const TGeometry& g) {
     i0[k] = (float)(other.At(t) + (two ? second.At(t) : 0.0));
     i1[k] = (float)(other.At(t - li) + (two ? second.At(t - l2) : 0.0));
   }
-  unsigned seed = 10;
-  if (g.rt60 > 0.0)
-    for (std::vector<float>* x : {&t0, &t1, &i0, &i1}) Reverberate(*x, g.rt60, g.rate, seed++);
+  if (g.rt60 > 0.0) Reverberate(t0, t1, g, 10), Reverberate(i0, i1, g, 11);
   double pt = 0.0, pi = 0.0;
   for (size_t k = 0; k < n; k++) pt += (double)t0[k] * t0[k], pi += (double)i0[k] * i0[k];
   const double scale =
@@ -415,18 +422,13 @@ TEST(Mvdr, EnhancesEveryKindOfScene) {
       {{8000, 0.05, 0, -20, -5, kNoise}, 18},
       {{16000, 0.01, 90, 0, 0, kNoise}, 12},  // a headset: endfire, 1 cm
       {{32000, 0.3, -40, 25, 0, kTalker}, 15},
-      // A reverberant room, talker and interferer beyond the critical distance
-      // (+1.3 dB; the engine without its room detector lost 2.6 dB here).
-      {{16000, 0.05, 0, 50, 0, kTalker, 0, 0, 8, NAN, 0.5}, 1},
-      // At 8 dB the talker's own reverberation outweighs what the beam could
-      // remove, so the room must be found at once (-2.5 dB; -4.3 when it
-      // was found two seconds late, before the cue below). These tails are
-      // incoherent between the microphones, which the rooms' interferer
-      // term and the share's gate on the reference ratio partly take for
-      // the interferer, and so does the arrival direction's cue (-0.8 dB
-      // without it): a real room's tail is coherent at low frequencies at
-      // this spacing and reads as broadside.
-      {{16000, 0.05, 0, 50, 8, kTalker, 0, 0, 6, NAN, 0.5}, -2.9}};
+      // A reverberant room, talker and interferer beyond the critical
+      // distance: +5.0 dB, and +1.5 with the room handling off.
+      {{16000, 0.05, 0, 50, 0, kTalker, 0, 0, 8, NAN, 0.5}, 3.5},
+      // At 8 dB the talker's own reverberation outweighs what the beam
+      // could remove, so the room must be found at once: +2.2 dB, and -5.0
+      // with the room handling off.
+      {{16000, 0.05, 0, 50, 8, kTalker, 0, 0, 6, NAN, 0.5}, 0.5}};
   for (const auto& row : rows) {
     const TGeometry& g = row.first;
     const TScore s = Score(Render(g), TEngine(g.rate, g.spacing, g.targetAngle, -12.0f).it);
