@@ -423,10 +423,10 @@ TEST(Mvdr, EnhancesEveryKindOfScene) {
       {{16000, 0.01, 90, 0, 0, kNoise}, 12},  // a headset: endfire, 1 cm
       {{32000, 0.3, -40, 25, 0, kTalker}, 15},
       // A reverberant room, talker and interferer beyond the critical
-      // distance: +5.0 dB, and +1.5 with the room handling off.
+      // distance: +5.1 dB, and +1.5 with the room handling off.
       {{16000, 0.05, 0, 50, 0, kTalker, 0, 0, 8, NAN, 0.5}, 3.5},
       // At 8 dB the talker's own reverberation outweighs what the beam
-      // could remove, so the room must be found at once: +2.2 dB, and -5.0
+      // could remove, so the room must be found at once: +2.1 dB, and -5.0
       // with the room handling off.
       {{16000, 0.05, 0, 50, 8, kTalker, 0, 0, 6, NAN, 0.5}, 0.5}};
   for (const auto& row : rows) {

@@ -233,6 +233,31 @@ const float kShareMargin = 1e-3f;
 // rooms and cost 8 dB rooms, the power the other way.)
 const float kShareSmooth = 0.5f, kShareReachHz = 250.0f, kShapeFromHz = 250.0f;
 const float kApartWeight = 0.7f, kApartShareLo = 0.2f, kApartShareHi = 0.55f;
+// That weight trades 0 dB rooms against 8 dB rooms: at 1 rather than 0.7
+// the 0 dB rooms gained 0.16 dB and the 8 dB rooms lost 0.08, and five
+// more rooms fell below microphone 0's STOI. How much a talking
+// interferer leads tells them apart: the term's own weight per bin
+// (Apart, on the share after all its cues), its power-weighted mean over
+// the bins from 250 Hz, averaged over a file, lies at 0.35-0.51 in 0 dB
+// rooms and 0.24-0.38 in 8 dB rooms (5th to 95th percentiles, 540 rooms).
+// So the weight rises from 0.7 to 1 as that load, held over about 1.6 s,
+// rises from 0.32 to 0.44. It starts at 0.32: the first frames, before the
+// coherence's statistics settle, read loads up to 0.8 (started there, as
+// many rooms gained but three times as many lost 0.2 dB or more). 540
+// rooms +0.03 dB, 7 short of the rooms goal as before; 480, 240 and 240
+// drawn after +0.03, +0.03 and +0.02 (5 rather than 7, 3 rather than 4, 2
+// as before); with a fixed 1 instead, +0.03 on the first three but 7
+// rooms rather than 2 below microphone 0's STOI. Loads of 0.28-0.40 and
+// 0.36-0.48, or holding over 0.5 or 3 s (started at the first frame's
+// load), scored within 0.01 dB; a weight of 1.3 when loaded 0.01 lower,
+// with two more rooms short. The load is read from the share as the
+// arrival direction's cue moves it; where that cue is off it misleads (96
+// rooms at 10 and 30 cm lost 0.06 and 0.12 dB, with the talker 15 and -20
+// degrees off 0.12 and 0.10), so the rise is weighted as that cue is: 15
+// and -20 degrees off then lose 0.04 and 0.01, 10 and 30 cm are
+// unchanged; 2 cm +0.09, 8 and 48 kHz +0.04 and +0.02; 51 tuning and
+// held-out scenes +0.02 (their rooms alone).
+const float kApartWeightLoaded = 1.0f, kApartLoadLo = 0.32f, kApartLoadHi = 0.44f, kApartLoadSeconds = 1.6f;
 // The same share tells where the talker leads: there the stationary track
 // and the reference term run high (in rooms the talker's reverberation
 // fills both) and count a tenth, the cut rising from a smoothed share of
@@ -581,19 +606,20 @@ MVDR_DISPATCH(Near, (TMvdrPost* __restrict it, float blend), (it, blend))
 // reference terms cut where the talker leads (weight cut), lambda_1 so in
 // rooms only, and in rooms at least the unscaled reference term where the
 // talker's direction explains little. Below shapeLo the larger term.
-MVDR_INLINE void Shape_Body(TMvdrPost* __restrict it, float room, float cut) {
+MVDR_INLINE void Shape_Body(TMvdrPost* __restrict it, float room, float cut, float apartWeight) {
   const float* __restrict local = it->localShare;
   for (uint32_t k = 0; k < it->shapeLo; k++) it->noise[k] = it->noise[k] > it->lead[k] ? it->noise[k] : it->lead[k];
   for (uint32_t k = it->shapeLo; k < it->bins; k++) {
     const float leads = Clip((local[k] - it->leadsLo) / (kLeadsShareHi - kLeadsShareLo), 0.0f, 1.0f);
     const float kept = Floor(it->noise[k] * (1.0f - cut * kLeadsCut * leads));
     const float lead = it->lead[k] * (1.0f - room * kLeadsCut * leads);
-    const float apart = room * kApartWeight * Apart(local[k]) * it->reference[k];
+    const float apart = apartWeight * Apart(local[k]) * it->reference[k];
     const float larger = kept > lead ? kept : lead;
     it->noise[k] = apart > larger ? apart : larger;
   }
 }
-MVDR_DISPATCH(Shape, (TMvdrPost* __restrict it, float room, float cut), (it, room, cut))
+MVDR_DISPATCH(Shape, (TMvdrPost* __restrict it, float room, float cut, float apartWeight),
+              (it, room, cut, apartWeight))
 
 // The gain from the noise estimate: the log-spectral-amplitude gain of the
 // decision-directed a-priori SNR; with twoStep (0..1), moved that far
@@ -680,6 +706,19 @@ float SpatialGain(TMvdrPost* it, uint32_t from, uint32_t to, float* mask, float 
   return 1.0f - room * (1.0f - (g > it->floorGain ? g : it->floorGain));
 }
 
+// In rooms: the interferer term's weight from the room's interferer load,
+// the power-weighted mean of Apart over the bins the share reshapes, held
+// over frames.
+float ApartWeight(TMvdrPost* it) {
+  float apart = 0.0f, power = 0.0f;
+  for (uint32_t k = it->shapeLo; k < it->bins; k++) {
+    apart += it->sharePower[k] * Apart(it->localShare[k]), power += it->sharePower[k];
+  }
+  if (power > 0.0f) it->apartLoad += (1.0f - it->loadKeep) * (apart / power - it->apartLoad);
+  const float loaded = Clip((it->apartLoad - kApartLoadLo) / (kApartLoadHi - kApartLoadLo), 0.0f, 1.0f);
+  return kApartWeight + it->gapWeight * loaded * (kApartWeightLoaded - kApartWeight);
+}
+
 // The two talkers' envelopes for the co-modulation cue: the frame's power
 // from 1 to 4 kHz weighted by each bin's share (partly held) to the eighth
 // power, and by one less it to the eighth, so that only bins one talker
@@ -700,6 +739,7 @@ void MvdrPost_Init(TMvdrPost* it, uint32_t rate, uint32_t n, float floorDb) {
   it->bins = n / 2 + 1;
   it->startFrames = MvdrHops(kStartSeconds, rate, n);
   it->twoStepFrames = MvdrHops(kTwoStepFromSeconds, rate, n);
+  it->loadKeep = 1.0f - 1.0f / (float)MvdrHops(kApartLoadSeconds, rate, n);
   const uint32_t lo = (uint32_t)(kMaskLoHz * n / rate), hi = (uint32_t)(kMaskHiHz * n / rate);
   it->maskLo = lo < n / 2 ? lo : n / 2;
   it->maskHi = hi < n / 2 ? hi : n / 2;
@@ -741,6 +781,7 @@ void MvdrPost_Reset(TMvdrPost* it) {
   MvdrHarmonic_Reset(&it->harmonic);
   MvdrComod_Reset(&it->comod);
   it->mask[0] = it->mask[1] = 1.0f;
+  it->apartLoad = kApartLoadLo;
   memset(&it->coherence, 0, sizeof it->coherence);
   for (uint32_t k = 0; k < kMvdrMaxBins; k++) {
     it->sigma2[k] = it->startMin[k] = kStartSigma2;
@@ -779,7 +820,7 @@ void MvdrPost_Apply(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum* x0, co
       Near(it, kGapBlend * it->gapWeight * room);
     }
   }
-  Shape(it, room, room > leadWeight ? room : leadWeight);
+  Shape(it, room, room > leadWeight ? room : leadWeight, room > 0.0f ? room * ApartWeight(it) : 0.0f);
   float lower = 1.0f, upper = 1.0f;
   if (room > 0.0f) {
     lower = SpatialGain(it, it->maskLo, it->maskSplit, &it->mask[0], room);

@@ -21,9 +21,10 @@
 // and 250 Hz) reshapes the estimate: where it is large (the talker leads)
 // the terms count a tenth (lambda_1 in rooms only); in reverberant rooms,
 // where it is small (a talking interferer leads), the estimate is at least
-// the reference term unscaled, and Ny / Nu learns there as in the talker's
-// pauses. In rooms the share below 2 kHz, where the direction tells
-// less, is first moved by both talkers' pitches (mvdr_harmonic.h), and up
+// the reference term unscaled (weighted the more, the more of the room the
+// interferer leads), and Ny / Nu learns there as in the talker's pauses.
+// In rooms the share below 2 kHz, where the direction tells less, is first
+// moved by both talkers' pitches (mvdr_harmonic.h), and up
 // to 2.5 kHz by whose envelope the bin's level follows (mvdr_comod.h);
 // then it is blended with how near the bin's arrival direction, read from
 // the phase between the microphones, lies to the talker's.
@@ -82,6 +83,8 @@ typedef struct {
   alignas(64) float heldGap[kMvdrMaxBins];      // in rooms, the arrival direction's gap from the talker's, held
   alignas(64) float localGap[kMvdrMaxBins];     // and averaged over the bins around
   float gapWeight;                              // how far the arrival direction's cue counts
+  float apartLoad;                              // in rooms, how much a talking interferer leads, held
+  float loadKeep;                               // and the memory of its hold, per frame
   uint32_t shapeLo, shareReach;                 // first bin the share reshapes, its smoothing's reach
   uint32_t gateLo;                              // first bin whose reference ratio the share gates
   float leadsLo;                                // smoothed share where the talker-led cut starts
