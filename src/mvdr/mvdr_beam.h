@@ -45,6 +45,7 @@ typedef struct {
   float inputLevel;               // smoothed log input power over the wide band, same weights
   float room;                     // the room weight used: the strongest of the detector's routes
   float wideScale, highScale;     // a diffuse field's incoherence over each band against 5 cm's, at most 1
+  float evidentWideFrom, evidentHighFrom;  // each band's coherence below which a room may be evident
   float staleShare;               // reference share of the input above which a stale covariance relearns
   float leakLoading;              // more loading where the talker's delay leaks it into the reference
   alignas(64) float apartShare[kMvdrMaxBins];  // reference share a source apart from the talker exceeds
