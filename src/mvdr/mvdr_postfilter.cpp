@@ -706,9 +706,9 @@ float SpatialGain(TMvdrPost* it, uint32_t from, uint32_t to, float* mask, float 
   return 1.0f - room * (1.0f - (g > it->floorGain ? g : it->floorGain));
 }
 
-// In rooms: the interferer term's weight from the room's interferer load,
-// the power-weighted mean of Apart over the bins the share reshapes, held
-// over frames.
+// In rooms: the room's interferer load, the power-weighted mean of Apart
+// over the bins the share reshapes, held over frames, updated with this
+// frame's; and the interferer term's weight it sets.
 float ApartWeight(TMvdrPost* it) {
   float apart = 0.0f, power = 0.0f;
   for (uint32_t k = it->shapeLo; k < it->bins; k++) {
@@ -809,6 +809,7 @@ void MvdrPost_Apply(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum* x0, co
             room * kGateBlend, room);
   Share(it, x0, x1, d1Re, d1Im);
   MvdrAround(it->heldShare, it->localShare, it->bins, it->shareReach);
+  float apartWeight = 0.0f;
   if (room > 0.0f) {
     MvdrHarmonic_Attribute(&it->harmonic, y, x0, x1, d1Re, d1Im, it->comod.follows, room, it->localShare);
     float talker, interferer;
@@ -819,8 +820,9 @@ void MvdrPost_Apply(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum* x0, co
       MvdrAround(it->heldGap, it->localGap, it->bins, it->shareReach);
       Near(it, kGapBlend * it->gapWeight * room);
     }
+    apartWeight = room * ApartWeight(it);  // from the share as all the cues leave it
   }
-  Shape(it, room, room > leadWeight ? room : leadWeight, room > 0.0f ? room * ApartWeight(it) : 0.0f);
+  Shape(it, room, room > leadWeight ? room : leadWeight, apartWeight);
   float lower = 1.0f, upper = 1.0f;
   if (room > 0.0f) {
     lower = SpatialGain(it, it->maskLo, it->maskSplit, &it->mask[0], room);
