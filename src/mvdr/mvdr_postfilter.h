@@ -27,7 +27,8 @@
 // moved by both talkers' pitches (mvdr_harmonic.h), and up
 // to 2.5 kHz by whose envelope the bin's level follows (mvdr_comod.h);
 // then it is blended with how near the bin's arrival direction, read from
-// the phase between the microphones, lies to the talker's.
+// the phase between the microphones and held through the bin's decay from
+// its last onset, lies to the talker's.
 // Below the voices' band (70 Hz) the stationary estimate is at least a
 // multiple of the least power of the last second or two.
 // The gain is the MMSE log-spectral-amplitude estimator (Ephraim and Malah,
@@ -82,6 +83,7 @@ typedef struct {
   alignas(64) float perSine[kMvdrMaxBins];      // 1 / (w s): a phase between the microphones as a sine's difference
   alignas(64) float heldGap[kMvdrMaxBins];      // in rooms, the arrival direction's gap from the talker's, held
   alignas(64) float localGap[kMvdrMaxBins];     // and averaged over the bins around
+  alignas(64) float gapPower[kMvdrMaxBins];     // the bin's power when the gap was last held
   float gapWeight;                              // how far the arrival direction's cue counts
   float apartLoad;                              // in rooms, how much a talking interferer leads, held
   float loadKeep;                               // and the memory of its hold, per frame
