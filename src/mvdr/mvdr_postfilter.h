@@ -28,7 +28,8 @@
 // to 2.5 kHz by whose envelope the bin's level follows (mvdr_comod.h);
 // then it is blended with how near the bin's arrival direction, read from
 // the phase between the microphones and held through the bin's decay from
-// its last onset, lies to the talker's.
+// its last onset, lies to the talker's. A frame gain for each half of 2-6
+// kHz, from the share held so, turns down the frames the interferer leads.
 // Below the voices' band (70 Hz) the stationary estimate is at least a
 // multiple of the least power of the last second or two.
 // The gain is the MMSE log-spectral-amplitude estimator (Ephraim and Malah,
@@ -80,10 +81,12 @@ typedef struct {
   alignas(64) float sharePower[kMvdrMaxBins];   // and the frame's power
   alignas(64) float heldShare[kMvdrMaxBins];    // the share smoothed over frames
   alignas(64) float localShare[kMvdrMaxBins];   // and over the bins around (the last frame's until Shape)
+  alignas(64) float onset[kMvdrMaxBins];        // in rooms, the share of the bin's power new this frame (at least a fifth)
+  alignas(64) float lastPower[kMvdrMaxBins];    // the bin's power when it was last read so
+  alignas(64) float onsetShare[kMvdrMaxBins];   // the share held by it through the bin's decay
   alignas(64) float perSine[kMvdrMaxBins];      // 1 / (w s): a phase between the microphones as a sine's difference
   alignas(64) float heldGap[kMvdrMaxBins];      // in rooms, the arrival direction's gap from the talker's, held
   alignas(64) float localGap[kMvdrMaxBins];     // and averaged over the bins around
-  alignas(64) float gapPower[kMvdrMaxBins];     // the bin's power when the gap was last held
   float gapWeight;                              // how far the arrival direction's cue counts
   float apartLoad;                              // in rooms, how much a talking interferer leads, held
   float loadKeep;                               // and the memory of its hold, per frame
