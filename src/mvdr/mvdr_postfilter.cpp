@@ -766,6 +766,13 @@ float SpatialGain(TMvdrPost* it, uint32_t from, uint32_t to, float* mask, float 
   return 1.0f - room * (1.0f - (g > it->floorGain ? g : it->floorGain));
 }
 
+// How far the room's interferer load has risen from lo to hi (0..1),
+// weighted as the arrival direction's cue is: where that cue is off, the
+// share the load is read from misleads.
+float Loaded(const TMvdrPost* it, float lo, float hi) {
+  return it->gapWeight * Clip((it->apartLoad - lo) / (hi - lo), 0.0f, 1.0f);
+}
+
 // In rooms: the room's interferer load, the power-weighted mean of Apart
 // over the bins the share reshapes, held over frames, updated with this
 // frame's; and the interferer term's weight it sets.
@@ -775,8 +782,7 @@ float ApartWeight(TMvdrPost* it) {
     apart += it->sharePower[k] * Apart(it->localShare[k]), power += it->sharePower[k];
   }
   if (power > 0.0f) it->apartLoad += (1.0f - it->loadKeep) * (apart / power - it->apartLoad);
-  const float loaded = Clip((it->apartLoad - kApartLoadLo) / (kApartLoadHi - kApartLoadLo), 0.0f, 1.0f);
-  return kApartWeight + it->gapWeight * loaded * (kApartWeightLoaded - kApartWeight);
+  return kApartWeight + Loaded(it, kApartLoadLo, kApartLoadHi) * (kApartWeightLoaded - kApartWeight);
 }
 
 // The two talkers' envelopes for the co-modulation cue: the frame's power
@@ -896,8 +902,7 @@ void MvdrPost_Apply(TMvdrPost* it, TMvdrSpectrum* y, const TMvdrSpectrum* x0, co
   if (room > 0.0f) {
     LogGain(it);
     MvdrAround(it->logGain, it->envelope, it->bins, it->envelopeReach);
-    const float loaded = Clip((it->apartLoad - kFineLoadLo) / (kFineLoadHi - kFineLoadLo), 0.0f, 1.0f);
-    Smooth(it, room, it->gapWeight * loaded);
+    Smooth(it, room, Loaded(it, kFineLoadLo, kFineLoadHi));
   }
   Apply(it, y, lower, upper);
 }
