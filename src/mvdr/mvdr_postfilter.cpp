@@ -229,8 +229,9 @@ const float kComodSpare = 0.5f;
 // the talker 15 and -20 degrees off +0.01; the free field unchanged. Far
 // ends of 0.5 and 0.6 gained half as much; a least weight of 0.1 or 0.3, or
 // a decay of 0.6 or 0.9, within 0.01 dB; the share that shapes the noise
-// estimate held so too (its ramps moved to match) lost 0.01, a larger or
-// smaller blend (0.6, 0.4) 0.03 or left more rooms short.
+// estimate held so too (its ramps moved 0.05 to 0.15 to match) lost 0.01
+// to 0.09, a larger or smaller blend (0.6, 0.4) 0.03 or left more rooms
+// short.
 const float kGapBlend = 0.5f, kGapNear = 0.05f, kGapFar = 0.55f, kGapSineOff = 0.4f;
 const float kGapWideFrom = 0.05f, kGapWideTo = 0.10f;  // metres
 // Where the noise field itself lines up with the talker's direction (share
