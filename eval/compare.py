@@ -1,7 +1,7 @@
 """Runs every system over a scene set and prints ΔSI-SDR / ΔSTOI against microphone 0.
 
     /usr/bin/python3 -m eval.compare [--set tuning|report|rooms|steering] [--seed N] [--systems mvdr,webrtc] [--seconds S]
-                                     [--spacing M]
+                                     [--spacing M] [--angle DEG]
 
 scripts/tune.sh builds the programs and runs the tuning set this way. The report
 (eval.report) runs the held-out set through the same functions.
@@ -153,6 +153,7 @@ def main(argv=None):
     parser.add_argument("--seconds", type=float, default=sets.SECONDS, help="length of every scene")
     parser.add_argument("--build", default=systems.BUILD, help="the build directory with the programs")
     parser.add_argument("--spacing", type=float, help="every scene's microphone spacing (m) instead of its own")
+    parser.add_argument("--angle", type=float, help="every scene's talker direction (degrees from broadside) instead of its own")
     args = parser.parse_args(argv)
     chosen = choose(args.systems, systems.standard(args.build))
     for system in chosen:
@@ -166,6 +167,12 @@ def main(argv=None):
     if args.spacing:
         entries = [(family, f"{name}, {args.spacing * 100:g} cm", dataclasses.replace(s, spacing=args.spacing))
                    for family, name, s in entries]
+    if args.angle is not None:
+        if not -90.0 <= args.angle <= 90.0:
+            parser.error("--angle must lie in [-90, 90]")
+        entries = [(family, f"{name}, talker at {args.angle:g}°",
+                    dataclasses.replace(s, target=dataclasses.replace(s.target, angle=args.angle)))
+                   for family, name, s in entries if s.target]
     rows = run_set(entries, chosen,
                    progress=lambda line: print(line, flush=True))
     print(table(rows, chosen))
