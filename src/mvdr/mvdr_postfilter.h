@@ -93,6 +93,7 @@ typedef struct {
   uint32_t shapeLo, shareReach;                 // first bin the share reshapes, its smoothing's reach
   uint32_t gateLo;                              // first bin whose reference ratio the share gates
   float leadsLo;                                // smoothed share where the talker-led cut starts
+  float apartHi;                                // and where the interferer term's weight reaches 0
   alignas(64) float yuRe[kMvdrMaxBins];         // short-term E[y u*]
   alignas(64) float yuIm[kMvdrMaxBins];
   alignas(64) float uu[kMvdrMaxBins];           // short-term E|u|^2
@@ -116,7 +117,8 @@ void MvdrPost_SetFloor(TMvdrPost* it, float floorDb);
 // that lambda_1 follows may lie, and where the talker's share counts as
 // leading; with tau, the talker's delay at microphone 1 in samples, how
 // far the arrival direction's cue counts in rooms (a talker near
-// broadside, spacings up to 10 cm).
+// broadside, spacings up to 10 cm) and how far the share's ramps move down
+// (a talker off broadside).
 void MvdrPost_SetGeometry(TMvdrPost* it, const float* omega, uint32_t rate, float distance, float tau);
 void MvdrPost_Reset(TMvdrPost* it);
 // Gains for this frame, applied to y in place. refWeight scales the
