@@ -339,8 +339,16 @@ const float kLeadsShift = 0.1f, kLeadsShiftFull = 0.02f, kLeadsShiftNone = 0.05f
 // free field's four off-broadside tuning and held-out scenes +0.36 to +0.55,
 // the rest unchanged. Shifts of 0.2-0.3 and 0.1-0.2 scored within 0.06 dB at
 // 40 degrees; tied to the blend's fading with the spacing as well, broadside
-// rooms at 10 and 30 cm moved by -0.04 and +0.06.
-const float kOffLeadsShift = 0.2f, kOffApartShift = 0.1f;
+// rooms at 10 and 30 cm moved by -0.04 and +0.06. The spatial gain, which
+// reads the same lower share, turns the talker's frames down too: off
+// broadside its power falls likewise from 0.5 to 0.3. On top of the ramps:
+// 40 degrees off +0.10 dB (33 rather than 37 rooms below microphone 0's
+// STOI), 15, -20 and 60 degrees off +0.02, +0.03 and +0.14; at 40 degrees
+// and 2 cm and (-40) 10 cm +0.01 and +0.14; drawn after, 40, 20 and -30
+// degrees off +0.12, +0.03 and +0.06; no room 0.42 dB or more lower. Powers
+// of 0.35 and 0.15 scored +0.09 and +0.11 at 40 degrees, the latter with 12
+// rooms 0.2 dB or more lower.
+const float kOffLeadsShift = 0.2f, kOffApartShift = 0.1f, kOffMaskDrop = 0.2f;
 // In rooms the presence probability tells the talker's bins from the
 // interferer's no better than chance (area under the ROC curve 0.51), yet
 // it gates what the ratio Ny / Nu learns, so that ratio learns little from
@@ -775,7 +783,7 @@ MVDR_DISPATCH(Apply, (TMvdrPost* __restrict it, TMvdrSpectrum* __restrict y, flo
 
 // The spatial gain of bins from..to: their power-weighted share (held
 // through each bin's decay), risen at once or released (mask holds it), to the power
-// kMaskPower, weighted by the room.
+// maskPower, weighted by the room.
 float SpatialGain(TMvdrPost* it, uint32_t from, uint32_t to, float* mask, float room) {
   float shared = 0.0f, power = 0.0f;
   for (uint32_t k = from; k < to; k++) {
@@ -783,7 +791,7 @@ float SpatialGain(TMvdrPost* it, uint32_t from, uint32_t to, float* mask, float 
   }
   const float share = power > 0.0f ? shared / power : 1.0f;
   *mask = share > *mask ? share : kMaskRelease * *mask + (1.0f - kMaskRelease) * share;
-  const float g = MvdrExp(kMaskPower * MvdrLn(*mask));
+  const float g = MvdrExp(it->maskPower * MvdrLn(*mask));
   return 1.0f - room * (1.0f - (g > it->floorGain ? g : it->floorGain));
 }
 
@@ -856,6 +864,7 @@ void MvdrPost_SetGeometry(TMvdrPost* it, const float* omega, uint32_t rate, floa
   const float small = Clip((kLeadsShiftNone - distance) / (kLeadsShiftNone - kLeadsShiftFull), 0.0f, 1.0f);
   it->leadsLo = kLeadsShareLo - kLeadsShift * small - kOffLeadsShift * (1.0f - broadside);
   it->apartHi = kApartShareHi - kOffApartShift * (1.0f - broadside);
+  it->maskPower = kMaskPower - kOffMaskDrop * (1.0f - broadside);
   for (uint32_t k = 0; k < it->bins; k++) {
     it->perSine[k] = k > 0 ? 1.0f / (omega[k] * spacing) : 0.0f;  // DC: no phase, no direction
     const float half = sinf(0.5f * kLeadSeparation * spacing * omega[k]);

@@ -76,6 +76,7 @@ typedef struct {
   uint32_t envelopeReach;                       // reach of the envelope's average, in bins
   uint32_t maskLo, maskSplit, maskHi;           // bins of the spatial gain's two halves
   float mask[2];                                // their smoothed shares of the talker
+  float maskPower;                              // the power that makes them a gain
   uint32_t splitLo, splitHi;                    // bins whose power the talkers' envelopes split
   alignas(64) float share[kMvdrMaxBins];        // per bin, the talker direction's share
   alignas(64) float sharePower[kMvdrMaxBins];   // and the frame's power
@@ -117,8 +118,8 @@ void MvdrPost_SetFloor(TMvdrPost* it, float floorDb);
 // that lambda_1 follows may lie, and where the talker's share counts as
 // leading; with tau, the talker's delay at microphone 1 in samples, how
 // far the arrival direction's cue counts in rooms (a talker near
-// broadside, spacings up to 10 cm) and how far the share's ramps move down
-// (a talker off broadside).
+// broadside, spacings up to 10 cm) and how far the share's ramps and the
+// spatial gain's power move down (a talker off broadside).
 void MvdrPost_SetGeometry(TMvdrPost* it, const float* omega, uint32_t rate, float distance, float tau);
 void MvdrPost_Reset(TMvdrPost* it);
 // Gains for this frame, applied to y in place. refWeight scales the
