@@ -862,9 +862,10 @@ void MvdrPost_SetGeometry(TMvdrPost* it, const float* omega, uint32_t rate, floa
   const float broadside = Clip(1.0f - __builtin_fabsf(tau) / (spacing * kGapSineOff), 0.0f, 1.0f);
   it->gapWeight = broadside * Clip((kGapWideTo - distance) / (kGapWideTo - kGapWideFrom), 0.0f, 1.0f);
   const float small = Clip((kLeadsShiftNone - distance) / (kLeadsShiftNone - kLeadsShiftFull), 0.0f, 1.0f);
-  it->leadsLo = kLeadsShareLo - kLeadsShift * small - kOffLeadsShift * (1.0f - broadside);
-  it->apartHi = kApartShareHi - kOffApartShift * (1.0f - broadside);
-  it->maskPower = kMaskPower - kOffMaskDrop * (1.0f - broadside);
+  const float off = 1.0f - broadside;  // how far the ramps and the spatial gain's power move down
+  it->leadsLo = kLeadsShareLo - kLeadsShift * small - kOffLeadsShift * off;
+  it->apartHi = kApartShareHi - kOffApartShift * off;
+  it->maskPower = kMaskPower - kOffMaskDrop * off;
   for (uint32_t k = 0; k < it->bins; k++) {
     it->perSine[k] = k > 0 ? 1.0f / (omega[k] * spacing) : 0.0f;  // DC: no phase, no direction
     const float half = sinf(0.5f * kLeadSeparation * spacing * omega[k]);
