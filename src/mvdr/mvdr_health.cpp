@@ -235,11 +235,23 @@ void MvdrHealth_Judge(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpect
     else if (it->clipHold[c] > 0)
       it->clipHold[c]--;
   }
-  bool bad[2];
+  // A channel 25 to 50 dB louder than its partner that clips at all is
+  // overdriven, not the partner dead: a preamplifier 30 dB too hot clips only
+  // a few percent of the samples while a scene starts softly, too few to
+  // count as clipped hard, and the level test alone then handed the output
+  // to it (its first hops at the output 14 dB above the talker, and the
+  // noise statistics learned from them held the talker down for a second).
+  bool hot[2], bad[2];
   for (int c = 0; c < 2; c++) {
     const int o = 1 - c;
-    const bool dead = it->power[o] > kSilentPower && it->power[c] < kDeadRatio * it->power[o] && !it->clipHold[o];
-    bad[c] = dead || it->clipHold[c] > 0;
+    hot[c] = clip[c] > kClipNoticed && it->power[o] < kDeadRatio * it->power[c] &&
+             it->power[o] >= kSilentRatio * it->power[c];
+  }
+  for (int c = 0; c < 2; c++) {
+    const int o = 1 - c;
+    const bool dead = it->power[o] > kSilentPower && it->power[c] < kDeadRatio * it->power[o] && !it->clipHold[o] &&
+                      !hot[o];
+    bad[c] = dead || it->clipHold[c] > 0 || hot[c];
   }
   Rewire(it, x0, x1, bad[0] || bad[1]);
   // Until the wiring is judged, a negative cross power where every source
@@ -254,7 +266,8 @@ void MvdrHealth_Judge(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpect
     if (good != it->good && it->fallback > 0.0f)
       it->fallback = fmaxf(it->fallback - it->fallStep, 0.0f);
     else
-      it->good = good, it->fallback = it->clipHold[1 - good] || it->power[1 - good] < kSilentRatio * it->power[good]
+      it->good = good, it->fallback = it->clipHold[1 - good] || hot[1 - good] ||
+                                              it->power[1 - good] < kSilentRatio * it->power[good]
                                           ? 1.0f
                                           : fminf(it->fallback + it->fallStep, 1.0f);
   } else if (suspect) {
