@@ -262,8 +262,14 @@ void MvdrHealth_Judge(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpect
   const bool suspect = it->wireHi > 0 && it->wireHops < it->wireQuick && it->wire01 < 0.0f;
   if (bad[0] != bad[1]) {
     const uint32_t good = bad[0] ? 1 : 0;
-    // A switch of sides passes through beamforming rather than jumping.
-    if (good != it->good && it->fallback > 0.0f)
+    // A switch of sides passes through beamforming rather than jumping, but
+    // away from a channel found overdriven it jumps, and what was learned
+    // goes with it: passing through, the beam mixed that channel, tens of
+    // dB louder, into the output for a tenth of a second, and the noise
+    // statistics learned from it held the talker down for a second more.
+    if (good != it->good && it->fallback > 0.0f && (it->clipHold[it->good] || hot[it->good]))
+      it->good = good, it->fallback = 1.0f, it->rewired = true;
+    else if (good != it->good && it->fallback > 0.0f)
       it->fallback = fmaxf(it->fallback - it->fallStep, 0.0f);
     else
       it->good = good, it->fallback = it->clipHold[1 - good] || hot[1 - good] ||

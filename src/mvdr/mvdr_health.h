@@ -34,7 +34,7 @@ typedef struct {
   uint32_t wireHops;        // hops of sound measured since a correction
   uint32_t wireQuick, wireJudged;  // hops needed to judge clear signs, any
   float mic1Gain;           // sign and gain applied to microphone 1
-  bool rewired;             // mic1Gain changed this hop: what was learned no longer holds
+  bool rewired;             // mic1Gain or the channel taken changed this hop: what was learned no longer holds
 } TMvdrHealth;
 
 void MvdrHealth_Init(TMvdrHealth* it, uint32_t rate, uint32_t n, float distance);
