@@ -526,6 +526,26 @@ TEST(Mvdr, DeadChannelFallsBackToTheGoodMicrophone) {
       const std::vector<float> out = Enhance(TEngine(g.rate, g.spacing, 0.0, -12.0f).it, s.stereo);
       EXPECT_GT(SiSdr(Channel(s.stereo, 1 - dead), out, 0, g.rate / 5), 8.0) << dead << " " << fault;
     }
+  // A dead input's hiss, 40 dB below a loud partner clipped hard: the
+  // partner, which still carries the talker, keeps the output (it went to
+  // the hiss, and the output came out 67 dB down).
+  for (int dead : {0, 1}) {
+    TGeometry g;
+    g.snr = 10.0, g.interferer = kNoise;
+    TScene s = Render(g);
+    const std::vector<float> mic = Channel(s.stereo, 1 - dead);
+    std::mt19937 rng(11);
+    std::normal_distribution<double> hiss(0.0, 0.01 * std::sqrt(Energy(mic, 0, mic.size()) / (double)mic.size()));
+    for (size_t k = 0; k < s.stereo.size() / 2; k++) {
+      s.stereo[2 * k + dead] = (float)hiss(rng);
+      float& x = s.stereo[2 * k + 1 - dead];
+      x = std::max(-1.0f, std::min(1.0f, 8.0f * x));
+    }
+    const std::vector<float> out = Enhance(TEngine(g.rate, g.spacing, 0.0, -12.0f).it, s.stereo);
+    const std::vector<float> loud = Channel(s.stereo, 1 - dead);
+    const size_t from = g.rate / 2, to = out.size();
+    EXPECT_NEAR(10.0 * std::log10(Energy(out, from, to) / Energy(loud, from, to)), 0.0, 2.0) << dead;
+  }
 }
 
 // After minutes of silence or a burst of NaN and infinities the engine enhances

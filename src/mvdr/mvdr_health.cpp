@@ -40,12 +40,13 @@ const float kClipFraction = 0.1f, kClipExcess = 3.0f;
 // Clipping on more than 1 % of the samples makes the transfer between the
 // channels nonlinear.
 const float kClipNoticed = 0.01f;
-// Two spectra whose bins' powers correlate above this in a hop carry the
-// same sound: an overdriven copy of its partner reads 0.7 or more in
-// nineteen hops of twenty (median 0.95), a dead input's hiss against a
-// talker 0.15 or less. (Two microphones in a diffuse noise read lower, so
-// this is no test of a dead channel.)
-const float kAlike = 0.5f;
+// Whether two channels carry the same sound: the correlation over hops of
+// their log band powers, smoothed by 0.95 (a third of a second), above 0.3;
+// taken as so until the smoothing holds half its weight. A copy of the same
+// sound, overdriven or not, rises and falls with its partner's words; a
+// dead input's hiss stays level. (The tiny power keeps a silent channel's
+// logarithm finite.)
+const float kFollowSmooth = 0.95f, kFollowFrom = 0.3f, kFollowHistory = 0.5f, kLevelTiny = 1e-20f;
 // A channel found clipped hard stays suspect for 10 s: an overdriven
 // preamplifier clips again at the next loud word, and in the pauses
 // between it would otherwise pass for healthy (and its partner, tens of
@@ -116,6 +117,7 @@ void MvdrHealth_Reset(TMvdrHealth* it) {
     it->clipHold[c] = 0;
   }
   it->dcStarted = false;
+  it->level[0] = it->level[1] = it->levelSq[0] = it->levelSq[1] = it->levelCross = it->levelWeight = 0.0f;
   it->fallback = 0.0f;
   it->good = 0;
   RestartWiring(it);
@@ -222,23 +224,25 @@ void Rewire(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, b
 }  // namespace
 
 void MvdrHealth_Judge(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1) {
-  // The band's power per channel, and how alike the two spectra's shapes
-  // are (the correlation of the bins' powers).
-  float p[2] = {0.0f, 0.0f};
-  double s01 = 0.0, s00 = 0.0, s11 = 0.0;
-  for (uint32_t k = it->bandLo; k < it->bandHi; k++) {
-    const float a = x0->re[k] * x0->re[k] + x0->im[k] * x0->im[k];
-    const float b = x1->re[k] * x1->re[k] + x1->im[k] * x1->im[k];
-    p[0] += a, p[1] += b;
-    s00 += (double)a * a, s11 += (double)b * b, s01 += (double)a * b;
-  }
-  const double bins = (double)(it->bandHi - it->bandLo), m0 = p[0] / bins, m1 = p[1] / bins;
-  const double spread = (s00 / bins - m0 * m0) * (s11 / bins - m1 * m1);
-  const bool alike = s01 / bins - m0 * m1 > kAlike * sqrt(spread > 0.0 ? spread : 0.0);
+  const TMvdrSpectrum* x[2] = {x0, x1};
+  float p[2];
   for (int c = 0; c < 2; c++) {
+    p[c] = 0.0f;
+    for (uint32_t k = it->bandLo; k < it->bandHi; k++)
+      p[c] += x[c]->re[k] * x[c]->re[k] + x[c]->im[k] * x[c]->im[k];
     p[c] /= (float)(it->bandHi - it->bandLo);
     it->power[c] = kHealthSmooth * it->power[c] + (1.0f - kHealthSmooth) * p[c];
   }
+  const float l0 = logf(p[0] + kLevelTiny), l1 = logf(p[1] + kLevelTiny), b = 1.0f - kFollowSmooth;
+  it->level[0] = kFollowSmooth * it->level[0] + b * l0, it->level[1] = kFollowSmooth * it->level[1] + b * l1;
+  it->levelSq[0] = kFollowSmooth * it->levelSq[0] + b * l0 * l0;
+  it->levelSq[1] = kFollowSmooth * it->levelSq[1] + b * l1 * l1;
+  it->levelCross = kFollowSmooth * it->levelCross + b * l0 * l1;
+  it->levelWeight = kFollowSmooth * it->levelWeight + b;
+  const float w = it->levelWeight, e0 = it->level[0] / w, e1 = it->level[1] / w;
+  const float v0 = it->levelSq[0] / w - e0 * e0, v1 = it->levelSq[1] / w - e1 * e1;
+  const float cov = it->levelCross / w - e0 * e1;
+  const bool follows = w < kFollowHistory || cov > kFollowFrom * sqrtf(fmaxf(v0 * v1, 0.0f));
   // Judged on the smoothed fractions and on this hop's alone, so that the
   // first clipped hop already counts.
   float clip[2];
@@ -251,26 +255,31 @@ void MvdrHealth_Judge(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpect
       it->clipHold[c]--;
   }
   // A channel 25 to 50 dB louder than its partner that clips at all, where
-  // the two spectra have the same shape, is overdriven, not the partner
-  // dead: a preamplifier 30 dB too hot clips only a few percent of the
-  // samples while a scene starts softly, too few to count as clipped hard,
-  // and the level test alone then handed the output to it (its first hops
-  // at the output 14 dB above the talker, and the noise statistics learned
-  // from them held the talker down for a second). A dead input's hiss has a
-  // shape of its own: beside it, a loud channel that clips its peaks keeps
-  // the output.
+  // the two carry the same sound, is overdriven, not the partner dead: a
+  // preamplifier 30 dB too hot clips only a few percent of the samples while
+  // a scene starts softly, too few to count as clipped hard, and the level
+  // test alone then handed the output to it (its first hops at the output 14
+  // dB above the talker, and the noise statistics learned from them held the
+  // talker down for a second). Beside a dead input's hiss, a loud channel
+  // that clips keeps the output.
   bool hot[2], bad[2];
   for (int c = 0; c < 2; c++) {
     const int o = 1 - c;
-    hot[c] = alike && clip[c] > kClipNoticed && it->power[o] < kDeadRatio * it->power[c] &&
+    hot[c] = follows && clip[c] > kClipNoticed && it->power[o] < kDeadRatio * it->power[c] &&
              it->power[o] >= kSilentRatio * it->power[c];
   }
   for (int c = 0; c < 2; c++) {
     const int o = 1 - c;
-    const bool dead = it->power[o] > kSilentPower && it->power[c] < kDeadRatio * it->power[o] && !it->clipHold[o] &&
-                      !hot[o];
+    const bool dead = it->power[o] > kSilentPower && it->power[c] < kDeadRatio * it->power[o] &&
+                      !(it->clipHold[o] && follows) && !hot[o];
     bad[c] = dead || it->clipHold[c] > 0 || hot[c];
   }
+  // Far below a partner clipped hard, a channel that does not follow it (a
+  // dead input's hiss) is dead all the same, and the clipped partner, which
+  // still carries the talker, keeps the output.
+  if (bad[0] && bad[1])
+    for (int c = 0; c < 2; c++)
+      if (it->clipHold[c] && !follows && it->power[1 - c] < kDeadRatio * it->power[c]) bad[c] = false;
   Rewire(it, x0, x1, bad[0] || bad[1]);
   // Until the wiring is judged, a negative cross power where every source
   // arrives in phase points to an inverted channel, against which the beam

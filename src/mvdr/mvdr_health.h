@@ -26,6 +26,7 @@ typedef struct {
   float clippedNow[2];      // fraction of this hop's samples clipped
   uint32_t clipHoldHops;    // how long a channel found clipped hard stays suspect
   uint32_t clipHold[2];     // hops it still does
+  float level[2], levelSq[2], levelCross, levelWeight;  // smoothed log band powers, their products, the weight
   float fallback;           // 0 beamforming .. 1 the good microphone alone
   uint32_t good;            // the microphone the fallback uses
   uint32_t wireHi;          // bins 1 to this: every direction arrives within 45 degrees (0: none)
