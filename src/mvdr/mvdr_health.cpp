@@ -260,9 +260,10 @@ void MvdrHealth_Judge(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpect
   // a scene starts softly, too few to count as clipped hard, and the level
   // test alone then handed the output to it (its first hops at the output 14
   // dB above the talker, and the noise statistics learned from them held the
-  // talker down for a second). Beside a dead input's hiss, a loud channel
-  // that clips keeps the output.
-  bool hot[2], bad[2];
+  // talker down for a second). Far below a partner clipped hard, a channel
+  // that does not follow it (a dead input's hiss) is dead all the same, and
+  // the clipped partner, which still carries the talker, keeps the output.
+  bool hot[2], dead[2], bad[2];
   for (int c = 0; c < 2; c++) {
     const int o = 1 - c;
     hot[c] = follows && clip[c] > kClipNoticed && it->power[o] < kDeadRatio * it->power[c] &&
@@ -270,16 +271,10 @@ void MvdrHealth_Judge(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpect
   }
   for (int c = 0; c < 2; c++) {
     const int o = 1 - c;
-    const bool dead = it->power[o] > kSilentPower && it->power[c] < kDeadRatio * it->power[o] &&
-                      !(it->clipHold[o] && follows) && !hot[o];
-    bad[c] = dead || it->clipHold[c] > 0 || hot[c];
+    dead[c] = it->power[o] > kSilentPower && it->power[c] < kDeadRatio * it->power[o] &&
+              !(it->clipHold[o] && follows) && !hot[o];
   }
-  // Far below a partner clipped hard, a channel that does not follow it (a
-  // dead input's hiss) is dead all the same, and the clipped partner, which
-  // still carries the talker, keeps the output.
-  if (bad[0] && bad[1])
-    for (int c = 0; c < 2; c++)
-      if (it->clipHold[c] && !follows && it->power[1 - c] < kDeadRatio * it->power[c]) bad[c] = false;
+  for (int c = 0; c < 2; c++) bad[c] = dead[c] || ((it->clipHold[c] > 0 || hot[c]) && !dead[1 - c]);
   Rewire(it, x0, x1, bad[0] || bad[1]);
   // Until the wiring is judged, a negative cross power where every source
   // arrives in phase points to an inverted channel, against which the beam
