@@ -223,6 +223,25 @@ void Rewire(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1, b
 
 }  // namespace
 
+namespace {
+
+// Whether the two channels carry the same sound, from this hop's band
+// powers (kFollowSmooth).
+bool Follows(TMvdrHealth* it, const float* p) {
+  const float l0 = logf(p[0] + kLevelTiny), l1 = logf(p[1] + kLevelTiny), b = 1.0f - kFollowSmooth;
+  it->level[0] = kFollowSmooth * it->level[0] + b * l0, it->level[1] = kFollowSmooth * it->level[1] + b * l1;
+  it->levelSq[0] = kFollowSmooth * it->levelSq[0] + b * l0 * l0;
+  it->levelSq[1] = kFollowSmooth * it->levelSq[1] + b * l1 * l1;
+  it->levelCross = kFollowSmooth * it->levelCross + b * l0 * l1;
+  it->levelWeight = kFollowSmooth * it->levelWeight + b;
+  const float w = it->levelWeight, e0 = it->level[0] / w, e1 = it->level[1] / w;
+  const float v0 = it->levelSq[0] / w - e0 * e0, v1 = it->levelSq[1] / w - e1 * e1;
+  const float cov = it->levelCross / w - e0 * e1;
+  return w < kFollowHistory || cov > kFollowFrom * sqrtf(fmaxf(v0 * v1, 0.0f));
+}
+
+}  // namespace
+
 void MvdrHealth_Judge(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpectrum* x1) {
   const TMvdrSpectrum* x[2] = {x0, x1};
   float p[2];
@@ -233,16 +252,7 @@ void MvdrHealth_Judge(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpect
     p[c] /= (float)(it->bandHi - it->bandLo);
     it->power[c] = kHealthSmooth * it->power[c] + (1.0f - kHealthSmooth) * p[c];
   }
-  const float l0 = logf(p[0] + kLevelTiny), l1 = logf(p[1] + kLevelTiny), b = 1.0f - kFollowSmooth;
-  it->level[0] = kFollowSmooth * it->level[0] + b * l0, it->level[1] = kFollowSmooth * it->level[1] + b * l1;
-  it->levelSq[0] = kFollowSmooth * it->levelSq[0] + b * l0 * l0;
-  it->levelSq[1] = kFollowSmooth * it->levelSq[1] + b * l1 * l1;
-  it->levelCross = kFollowSmooth * it->levelCross + b * l0 * l1;
-  it->levelWeight = kFollowSmooth * it->levelWeight + b;
-  const float w = it->levelWeight, e0 = it->level[0] / w, e1 = it->level[1] / w;
-  const float v0 = it->levelSq[0] / w - e0 * e0, v1 = it->levelSq[1] / w - e1 * e1;
-  const float cov = it->levelCross / w - e0 * e1;
-  const bool follows = w < kFollowHistory || cov > kFollowFrom * sqrtf(fmaxf(v0 * v1, 0.0f));
+  const bool follows = Follows(it, p);
   // Judged on the smoothed fractions and on this hop's alone, so that the
   // first clipped hop already counts.
   float clip[2];
@@ -263,18 +273,19 @@ void MvdrHealth_Judge(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpect
   // talker down for a second). Far below a partner clipped hard, a channel
   // that does not follow it (a dead input's hiss) is dead all the same, and
   // the clipped partner, which still carries the talker, keeps the output.
-  bool hot[2], dead[2], bad[2];
+  bool hot[2], over[2], dead[2], bad[2];  // over: clipped hard or hot
   for (int c = 0; c < 2; c++) {
     const int o = 1 - c;
     hot[c] = follows && clip[c] > kClipNoticed && it->power[o] < kDeadRatio * it->power[c] &&
              it->power[o] >= kSilentRatio * it->power[c];
+    over[c] = it->clipHold[c] > 0 || hot[c];
   }
   for (int c = 0; c < 2; c++) {
     const int o = 1 - c;
     dead[c] = it->power[o] > kSilentPower && it->power[c] < kDeadRatio * it->power[o] &&
               !(it->clipHold[o] && follows) && !hot[o];
   }
-  for (int c = 0; c < 2; c++) bad[c] = dead[c] || ((it->clipHold[c] > 0 || hot[c]) && !dead[1 - c]);
+  for (int c = 0; c < 2; c++) bad[c] = dead[c] || (over[c] && !dead[1 - c]);
   Rewire(it, x0, x1, bad[0] || bad[1]);
   // Until the wiring is judged, a negative cross power where every source
   // arrives in phase points to an inverted channel, against which the beam
@@ -289,13 +300,13 @@ void MvdrHealth_Judge(TMvdrHealth* it, const TMvdrSpectrum* x0, const TMvdrSpect
     // goes with it: passing through, the beam mixed that channel, tens of
     // dB louder, into the output for a tenth of a second, and the noise
     // statistics learned from it held the talker down for a second more.
-    if (good != it->good && it->fallback > 0.0f && (it->clipHold[it->good] || hot[it->good]))
+    const bool leaving = good != it->good && it->fallback > 0.0f;
+    if (leaving && over[it->good])
       it->good = good, it->fallback = 1.0f, it->rewired = true;
-    else if (good != it->good && it->fallback > 0.0f)
+    else if (leaving)
       it->fallback = fmaxf(it->fallback - it->fallStep, 0.0f);
     else
-      it->good = good, it->fallback = it->clipHold[1 - good] || hot[1 - good] ||
-                                              it->power[1 - good] < kSilentRatio * it->power[good]
+      it->good = good, it->fallback = over[1 - good] || it->power[1 - good] < kSilentRatio * it->power[good]
                                           ? 1.0f
                                           : fminf(it->fallback + it->fallStep, 1.0f);
   } else if (suspect) {
